@@ -1,0 +1,75 @@
+#include "logfiles.h"
+
+#include "appfolder.h"
+#include "commlog.h"
+#include "timestamp.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace LogFiles {
+
+QString proposedName(const QString &folder, const QDate &day)
+{
+    const QString base = QDir(folder).filePath(Stamp::dayCode(day));
+    for (int n = 1;; ++n) {
+        const QString candidate = QStringLiteral("%1-%2.txt").arg(base).arg(n);
+        if (!QFileInfo::exists(candidate))
+            return candidate;
+    }
+}
+
+QString withTxtExtension(const QString &chosen)
+{
+    return chosen.endsWith(QLatin1String(".txt"), Qt::CaseSensitive) ? chosen
+                                                                       : chosen + QLatin1String(".txt");
+}
+
+bool ensureFolder(const QString &folder, QString *error)
+{
+    const QFileInfo info(folder);
+    if (info.isDir())
+        return true;
+    if (info.exists()) {
+        *error = QStringLiteral("%1: %2").arg(folder, QObject::tr("a file of that name is in the way"));
+        return false;
+    }
+    if (!QDir().mkpath(folder)) {
+        *error = QStringLiteral("%1: %2").arg(folder, QObject::tr("the folder cannot be created"));
+        return false;
+    }
+    return true;
+}
+
+bool save(const CommLog &log, const QString &path, QString *error)
+{
+    if (AppFolder::isReadOnlyFile(path)) {
+        *error = QStringLiteral("%1: %2").arg(path, QObject::tr("the file is read-only"));
+        return false;
+    }
+    QSaveFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly);
+    // Written in chunks: a million-line log is not copied into one buffer first.
+    QByteArray chunk;
+    for (int i = 0; ok && i < log.lineCount(); ++i) {
+        chunk += '"';
+        chunk += log.line(i);
+        chunk += "\"\r\n";
+        if (chunk.size() >= (1 << 16)) {
+            ok = file.write(chunk) == chunk.size();
+            chunk.clear();
+        }
+    }
+    if (ok && !chunk.isEmpty())
+        ok = file.write(chunk) == chunk.size();
+    if (ok)
+        ok = file.commit();
+    if (!ok) {
+        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        file.cancelWriting();
+    }
+    return ok;
+}
+
+} // namespace LogFiles

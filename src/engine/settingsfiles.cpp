@@ -1,0 +1,122 @@
+#include "settingsfiles.h"
+
+#include "ansicodec.h"
+#include "appfolder.h"
+#include "recordformat.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace SettingsFiles {
+
+std::optional<QByteArray> readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray data = file.read(kMaxFileSize);
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return data;
+}
+
+bool writeRecordFile(const QString &path, const QList<QByteArray> &fields, QString *error)
+{
+    if (AppFolder::isReadOnlyFile(path)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, QObject::tr("the file is read-only"));
+        return false;
+    }
+    QSaveFile file(path);
+    const QByteArray record = RecordFormat::writeRecord(fields);
+    if (!file.open(QIODevice::WriteOnly) || file.write(record) != record.size() || !file.commit()) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+QList<QString *> fieldsOf(CommSettings &s)
+{
+    return { &s.PortNumber, &s.BaudRate, &s.Parity, &s.DataBits, &s.StopBits };
+}
+
+QList<QString *> fieldsOf(ProtocolSettings &s)
+{
+    QList<QString *> fields { &s.OutputType, &s.IntervalSeconds, &s.ContinuousOutputText };
+    for (QString &text : s.OutputDataText)
+        fields.append(&text);
+    for (QString &text : s.DeviceCommandText)
+        fields.append(&text);
+    return fields;
+}
+
+QList<QByteArray *> fieldsOf(DeviceCommandTable &t)
+{
+    QList<QByteArray *> fields { &t.ContinuousOutputBytes };
+    for (QByteArray &bytes : t.DeviceCommandBytes)
+        fields.append(&bytes);
+    for (QByteArray &bytes : t.OutputDataBytes)
+        fields.append(&bytes);
+    return fields;
+}
+
+QList<const QString *> constFieldsOf(const CommSettings &s)
+{
+    return { &s.PortNumber, &s.BaudRate, &s.Parity, &s.DataBits, &s.StopBits };
+}
+
+QList<const QString *> constFieldsOf(const ProtocolSettings &s)
+{
+    QList<const QString *> fields { &s.OutputType, &s.IntervalSeconds, &s.ContinuousOutputText };
+    for (const QString &text : s.OutputDataText)
+        fields.append(&text);
+    for (const QString &text : s.DeviceCommandText)
+        fields.append(&text);
+    return fields;
+}
+
+QList<QByteArray> fieldValues(const DeviceCommandTable &t)
+{
+    QList<QByteArray> values { t.ContinuousOutputBytes };
+    for (const QByteArray &bytes : t.DeviceCommandBytes)
+        values.append(bytes);
+    for (const QByteArray &bytes : t.OutputDataBytes)
+        values.append(bytes);
+    return values;
+}
+
+bool encodeFields(const QList<const QString *> &texts, QList<QByteArray> *out, QString *unmappable)
+{
+    QList<QByteArray> values;
+    for (const QString *text : texts) {
+        QByteArray bytes;
+        if (!Ansi::encode(*text, &bytes, unmappable))
+            return false;
+        values.append(bytes);
+    }
+    *out = values;
+    return true;
+}
+
+int readTextRecords(const QByteArray &data, const QList<QString *> &fields, bool firstOnly)
+{
+    RecordFormat::Reader reader(data);
+    int records = 0;
+    while (!reader.atEnd()) {
+        for (QString *field : fields) {
+            QByteArray value;
+            if (!reader.readField(&value))
+                break;
+            *field = Ansi::decode(value);
+        }
+        ++records;
+        if (firstOnly)
+            break;
+    }
+    return records;
+}
+
+} // namespace SettingsFiles

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "settingsrecords.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// Reading and writing the settings files of the application folder.
+namespace SettingsFiles {
+
+// Files larger than this are not settings files; reading stops there instead of
+// taking whatever a hand edit or a wrong copy put in the folder into memory.
+constexpr qint64 kMaxFileSize = 1 << 20;
+
+// The whole file, or nothing when it is missing or unreadable.
+std::optional<QByteArray> readFile(const QString &path);
+
+// Writes one record as the whole file, atomically: afterwards the file holds either the
+// old contents or the new record, never part of it. On failure error names the file and
+// the system's reason.
+bool writeRecordFile(const QString &path, const QList<QByteArray> &fields, QString *error);
+
+// The fields of each record, in file order, as pointers for RecordFormat::Reader.
+QList<QString *> fieldsOf(CommSettings &s);
+QList<QString *> fieldsOf(ProtocolSettings &s);
+QList<QByteArray *> fieldsOf(DeviceCommandTable &t);
+
+// Field values for writing; text fields in code page 932. Returns false (and names the
+// unmappable characters) when a text cannot be stored in the code page.
+bool encodeFields(const QList<const QString *> &texts, QList<QByteArray> *out,
+                  QString *unmappable = nullptr);
+QList<const QString *> constFieldsOf(const CommSettings &s);
+QList<const QString *> constFieldsOf(const ProtocolSettings &s);
+QList<QByteArray> fieldValues(const DeviceCommandTable &t);
+
+// Reads text records from data into fields, record after record until the data ends,
+// so the last complete or partial record is in force. Returns the number of records.
+int readTextRecords(const QByteArray &data, const QList<QString *> &fields, bool firstOnly);
+
+} // namespace SettingsFiles

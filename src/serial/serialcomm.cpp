@@ -1,0 +1,188 @@
+#include "serialcomm.h"
+
+#include "portname.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcSerial, "kalo.serial")
+
+SerialComm::SerialComm(QObject *parent) : QObject(parent), m_settingsText(QLatin1String(kDefaultSettings))
+{
+    m_port.setReadBufferSize(kInBufferSize);
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialComm::onReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialComm::onErrorOccurred);
+}
+
+SerialComm::~SerialComm()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+QString SerialComm::deviceName() const
+{
+    return m_port.isOpen() ? m_openDevice : portDeviceName(m_portNumber, m_appFolder);
+}
+
+bool SerialComm::refuse(const QString &reason)
+{
+    m_lastError = QStringLiteral("%1 (%2)").arg(deviceName(), reason);
+    qCDebug(lcSerial) << "refused:" << m_lastError;
+    return false;
+}
+
+bool SerialComm::setCommPort(int portNumber)
+{
+    if (m_port.isOpen())
+        return refuse(tr("port number cannot change while the port is open"));
+    if (portNumber < 1 || portNumber > 255)
+        return refuse(tr("invalid port number %1").arg(portNumber));
+    m_portNumber = portNumber;
+    return true;
+}
+
+bool SerialComm::setSettings(const QString &text)
+{
+    const std::optional<CommParameters> wanted = CommParameters::parse(text);
+    if (!wanted)
+        return refuse(tr("invalid settings \"%1\"").arg(text));
+    if (m_port.isOpen() && !applyChangedParameters(*wanted))
+        return false;
+    m_params = *wanted;
+    m_settingsText = text;
+    return true;
+}
+
+// Only what changed is applied to an open port: some drivers (ptys among them) refuse
+// to set even an unchanged parity or stop-bit value again.
+bool SerialComm::applyChangedParameters(const CommParameters &wanted)
+{
+    bool ok = true;
+    if (wanted.baudRate != m_params.baudRate) {
+        ok = m_port.setBaudRate(wanted.baudRate);
+        if (ok) m_params.baudRate = wanted.baudRate;
+    }
+    if (ok && wanted.dataBits != m_params.dataBits) {
+        ok = m_port.setDataBits(wanted.dataBits);
+        if (ok) m_params.dataBits = wanted.dataBits;
+    }
+    if (ok && wanted.parity != m_params.parity) {
+        ok = m_port.setParity(wanted.parity);
+        if (ok) m_params.parity = wanted.parity;
+    }
+    if (ok && wanted.stopBits != m_params.stopBits) {
+        ok = m_port.setStopBits(wanted.stopBits);
+        if (ok) m_params.stopBits = wanted.stopBits;
+    }
+    if (!ok) {
+        const QString reason = m_port.errorString();
+        m_port.clearError();
+        return refuse(reason);
+    }
+    return true;
+}
+
+bool SerialComm::setPortOpen(bool open)
+{
+    if (!open) {
+        if (!m_port.isOpen())
+            return refuse(tr("port is not open"));
+        m_port.close();
+        return true;
+    }
+    if (m_port.isOpen())
+        return refuse(tr("port is already open"));
+
+    const QString device = portDeviceName(m_portNumber, m_appFolder);
+    m_port.clearError();
+    m_port.setPortName(device);
+    m_port.setBaudRate(m_params.baudRate);
+    m_port.setDataBits(m_params.dataBits);
+    m_port.setParity(m_params.parity);
+    m_port.setStopBits(m_params.stopBits);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const QString reason = m_port.errorString();
+        m_port.clearError();
+        return refuse(reason);
+    }
+    m_openDevice = device;
+    m_eventQueued = false;
+    return true;
+}
+
+int SerialComm::inBufferCount() const
+{
+    return m_port.isOpen() ? int(m_port.bytesAvailable()) : 0;
+}
+
+bool SerialComm::clearInBuffer()
+{
+    if (!m_port.isOpen())
+        return refuse(tr("port is not open"));
+    // QSerialPort::clear() flushes the driver's queue; what Qt has already read is dropped
+    // by reading it.
+    m_port.readAll();
+    if (!m_port.clear(QSerialPort::Input)) {
+        const QString reason = m_port.errorString();
+        m_port.clearError();
+        return refuse(reason);
+    }
+    return true;
+}
+
+QByteArray SerialComm::input()
+{
+    if (!m_port.isOpen()) {
+        refuse(tr("port is not open"));
+        return QByteArray();
+    }
+    return m_port.readAll();
+}
+
+bool SerialComm::output(const QByteArray &bytes)
+{
+    if (!m_port.isOpen())
+        return refuse(tr("port is not open"));
+    if (bytes.isEmpty())
+        return true;
+    if (m_port.write(bytes) != bytes.size()) {
+        const QString reason = m_port.errorString();
+        m_port.clearError();
+        return refuse(reason);
+    }
+    // Hand the bytes to the driver now rather than at the next event-loop pass, so the
+    // answer leaves when the program says it does.
+    m_port.flush();
+    return true;
+}
+
+void SerialComm::onReadyRead()
+{
+    if (m_threshold <= 0 || m_eventQueued)
+        return;
+    m_eventQueued = true;
+    QMetaObject::invokeMethod(this, &SerialComm::deliverCommEvent, Qt::QueuedConnection);
+}
+
+void SerialComm::deliverCommEvent()
+{
+    m_eventQueued = false;
+    if (m_threshold > 0 && m_port.isOpen() && m_port.bytesAvailable() >= m_threshold)
+        emit commEvent();
+}
+
+void SerialComm::onErrorOccurred(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+        return;
+    if (!m_port.isOpen())
+        return;
+    // Left open, a vanished device keeps raising the same error in a tight loop.
+    const QString reason = m_port.errorString();
+    m_port.close();
+    m_port.clearError();
+    m_lastError = QStringLiteral("%1 (%2)").arg(m_openDevice, reason);
+    qCDebug(lcSerial) << "port lost:" << m_lastError;
+    emit portLost(m_lastError);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "commparameters.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+// The program's serial-port component: one port, the operations the simulator uses
+// (port number, settings text, open/close, waiting count, receive threshold, input,
+// output) and one event for received data. A refused operation returns false and leaves
+// the device name and the system's reason in lastError().
+class SerialComm : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The receive buffer holds at most this many bytes; a host that floods the line is held
+    // back by the driver instead of growing memory.
+    static constexpr qint64 kInBufferSize = 1024;
+    static constexpr int kDefaultPort = 1;
+    static inline const char *kDefaultSettings = "9600,N,8,1";
+
+    explicit SerialComm(QObject *parent = nullptr);
+    ~SerialComm() override;
+
+    // Where links named COMn are looked for (see portDeviceName()).
+    void setAppFolder(const QString &folder) { m_appFolder = folder; }
+
+    bool setCommPort(int portNumber);
+    int commPort() const { return m_portNumber; }
+    QString deviceName() const;
+
+    bool setSettings(const QString &text);
+    QString settings() const { return m_settingsText; }
+
+    bool setPortOpen(bool open);
+    bool portOpen() const { return m_port.isOpen(); }
+
+    int inBufferCount() const;
+    bool clearInBuffer();
+
+    // 0: no receive events; n > 0: commEvent() once n or more bytes wait after new data.
+    void setRThreshold(int threshold) { m_threshold = threshold; }
+    int rThreshold() const { return m_threshold; }
+
+    QByteArray input();
+    bool output(const QByteArray &bytes);
+
+    QString lastError() const { return m_lastError; }
+
+signals:
+    // Received data reached the threshold. Delivered from the event loop, never from inside
+    // another call of this class, so a handler may wait and process events.
+    void commEvent();
+    // The open port went away (adapter unplugged, far end of a pty closed). The port has been
+    // closed; this is reported once per loss.
+    void portLost(const QString &message);
+
+private:
+    void onReadyRead();
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+    void deliverCommEvent();
+    bool refuse(const QString &reason);
+    bool applyChangedParameters(const CommParameters &wanted);
+
+    QSerialPort m_port;
+    QString m_appFolder;
+    QString m_openDevice;
+    int m_portNumber = kDefaultPort;
+    QString m_settingsText;
+    CommParameters m_params;
+    int m_threshold = 0;
+    bool m_eventQueued = false;
+    QString m_lastError;
+};

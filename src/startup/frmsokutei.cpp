@@ -1,0 +1,320 @@
+#include "frmsokutei.h"
+#include "ui_frmsokutei.h"
+
+#include "appfolder.h"
+#include "ansicodec.h"
+#include "filedialogs.h"
+#include "logfiles.h"
+#include "messageboxes.h"
+#include "processexit.h"
+#include "statustexts.h"
+#include "texts.h"
+#include "trayicon.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QWindow>
+
+namespace {
+const QColor kLogColourStopped(192, 192, 192); // 0x00C0C0C0
+const QColor kLogColourRunning(0x80, 0xFF, 0xFF); // 0x00FFFF80, blue-green-red order
+constexpr int kPanel1Width = 167; // 2500 twips
+constexpr int kPanel2Width = 133; // 2000 twips
+} // namespace
+
+frmSOKUTEI::frmSOKUTEI(SettingsRecords &records, const QString &appFolder,
+                       const WindowServices &services, QWidget *parent)
+    : QWidget(parent),
+      ui(new Ui::frmSOKUTEI),
+      m_records(records),
+      m_appFolder(appFolder),
+      m_services(services),
+      m_session(records, m_comm, m_log)
+{
+    ui->setupUi(this);
+    m_comm.setObjectName(QStringLiteral("MSComm1"));
+
+    // A fixed dialog frame: title bar and close box, no minimise or maximise box.
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+            | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+    // Off the taskbar only where the notification area can bring the window back.
+    if (m_services.tray && m_services.tray->isAvailable())
+        flags |= Qt::Tool;
+    setWindowFlags(flags);
+    setFixedSize(size());
+    setWindowIcon(QIcon(QStringLiteral(":/kalo/kalo.ico")));
+
+    QPalette background = palette();
+    background.setBrush(QPalette::Window, QBrush(QPixmap(QStringLiteral(":/kalo/background.png"))));
+    setPalette(background);
+    setAutoFillBackground(true);
+
+    ui->lblJu->setModel(&m_log);
+    setLogColour(kLogColourStopped);
+    connect(&m_log, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
+        const QScrollBar *bar = ui->lblJu->verticalScrollBar();
+        m_logWasAtBottom = bar->value() >= bar->maximum();
+    });
+    connect(&m_log, &QAbstractItemModel::rowsInserted, this, &frmSOKUTEI::followLogIfAtBottom);
+
+    m_panel1 = new QLabel(this);
+    m_panel1->setObjectName(QStringLiteral("StB_Panel1"));
+    m_panel1->setFixedWidth(kPanel1Width);
+    m_panel2 = new QLabel(this);
+    m_panel2->setObjectName(QStringLiteral("StB_Panel2"));
+    m_panel2->setFixedWidth(kPanel2Width);
+    ui->StB->addWidget(m_panel1);
+    ui->StB->addWidget(m_panel2);
+
+    m_mnuTray = new QMenu(QStringLiteral("menu"), this);
+    m_mnuTray->setObjectName(QStringLiteral("mnuTray"));
+    m_mnuAbout = m_mnuTray->addAction(QStringLiteral("Kalo_232Cシミュレータの表示"));
+    m_mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+    m_mnuTray->addSeparator()->setObjectName(QStringLiteral("mnuLine"));
+    m_mnuEnd = m_mnuTray->addAction(QStringLiteral("Kalo_232Cシミュレータの終了"));
+    m_mnuEnd->setObjectName(QStringLiteral("mnuEnd"));
+    connect(m_mnuAbout, &QAction::triggered, this, &frmSOKUTEI::mnuAbout_Click);
+    connect(m_mnuEnd, &QAction::triggered, this, &frmSOKUTEI::cmdEND_Click);
+
+    connect(ui->Command1, &QPushButton::clicked, this, &frmSOKUTEI::Command1_Click);
+    connect(ui->cmdVER, &QPushButton::clicked, this, &frmSOKUTEI::cmdVER_Click);
+    connect(ui->cmdSAVE, &QPushButton::clicked, this, &frmSOKUTEI::cmdSAVE_Click);
+    connect(ui->cmdSend, &QPushButton::clicked, this, &frmSOKUTEI::cmdSend_Click);
+    connect(ui->cmdSTOP, &QPushButton::clicked, this, &frmSOKUTEI::cmdSTOP_Click);
+    connect(ui->cmd, &QPushButton::clicked, this, &frmSOKUTEI::cmd_Click);
+    connect(ui->cmdEND, &QPushButton::clicked, this, &frmSOKUTEI::cmdEND_Click);
+}
+
+frmSOKUTEI::~frmSOKUTEI() = default;
+
+void frmSOKUTEI::Form_Load()
+{
+    ProTask();
+    m_loadReport = LoadSettings(m_records, m_comm, m_appFolder);
+    RefreshStatusBar();
+    // The frame is not known before the window manager has it; the style's title bar is
+    // the best guess until then.
+    const int frame = QWidget::style()->pixelMetric(QStyle::PM_TitleBarHeight)
+            + 2 * QWidget::style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    setFixedHeight(kOuterHeight - frame);
+}
+
+void frmSOKUTEI::reloadSettings()
+{
+    m_loadReport = LoadSettings(m_records, m_comm, m_appFolder);
+    RefreshStatusBar();
+}
+
+void frmSOKUTEI::ProTask()
+{
+    centreOnScreen();
+    if (m_services.tray) {
+        m_services.tray->setMenu(m_mnuTray);
+        m_services.tray->registerIcon(windowIcon(), Texts::tipStopped());
+    }
+}
+
+void frmSOKUTEI::centreOnScreen()
+{
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->geometry();
+    const QSize outer = frameGeometry().size();
+    move(area.x() + area.width() / 2 - outer.width() / 2,
+         area.y() + area.height() / 2 - outer.height() / 2);
+}
+
+void frmSOKUTEI::RefreshStatusBar()
+{
+    const std::optional<StatusTexts> texts =
+            StatusTexts::make(m_records.protocol.OutputType, m_records.CommSettingsString);
+    if (!texts)
+        return;
+    m_panel1->setText(texts->outputType);
+    m_panel2->setText(texts->commSettings);
+}
+
+QString frmSOKUTEI::statusPanelText(int panel) const
+{
+    return panel == 1 ? m_panel1->text() : m_panel2->text();
+}
+
+void frmSOKUTEI::setLogColour(const QColor &colour)
+{
+    QPalette p = ui->lblJu->palette();
+    p.setColor(QPalette::Base, colour);
+    ui->lblJu->setPalette(p);
+}
+
+void frmSOKUTEI::followLogIfAtBottom()
+{
+    if (m_logWasAtBottom)
+        ui->lblJu->scrollToBottom();
+}
+
+void frmSOKUTEI::setCommunicatingLook(bool communicating)
+{
+    const QIcon icon(iconFile(communicating ? QStringLiteral("Telp.ico") : QStringLiteral("Telp5.ico")));
+    // A missing icon file leaves the window icon as it was.
+    if (!icon.isNull() && !icon.availableSizes().isEmpty())
+        setWindowIcon(icon);
+    centreOnScreen();
+    if (m_services.tray)
+        m_services.tray->registerIcon(windowIcon(),
+                                      communicating ? Texts::tipRunning() : Texts::tipStopped());
+    ui->cmdSend->setEnabled(!communicating);
+    ui->cmdSTOP->setEnabled(communicating);
+    setLogColour(communicating ? kLogColourRunning : kLogColourStopped);
+}
+
+// The icon files belong beside the executable; a copy in the settings folder wins, so a
+// user of an installed program can put their own there.
+QString frmSOKUTEI::iconFile(const QString &name) const
+{
+    const QString own = AppFolder::filePath(m_appFolder, name);
+    if (QFileInfo::exists(own))
+        return own;
+    return AppFolder::filePath(QCoreApplication::applicationDirPath(), name);
+}
+
+void frmSOKUTEI::cmdSend_Click()
+{
+    ui->cmdSAVE->setEnabled(false);
+    ui->cmdVER->setEnabled(false);
+    RefreshStatusBar();
+    m_panel2->setText(m_records.CommSettingsString);
+    ui->cmd->setEnabled(false);
+    setCommunicatingLook(true);
+    m_session.start();
+}
+
+void frmSOKUTEI::cmdSTOP_Click()
+{
+    ui->cmd->setEnabled(true);
+    m_session.stop();
+    setCommunicatingLook(false);
+    ui->cmdSAVE->setEnabled(true);
+    ui->cmdVER->setEnabled(true);
+}
+
+void frmSOKUTEI::cmdSAVE_Click()
+{
+    const QString folder = AppFolder::filePath(m_appFolder, LogFiles::folderName());
+    QString error;
+    if (!LogFiles::ensureFolder(folder, &error)) {
+        m_services.messages->warning(this, Texts::appTitle(),
+                                     tr("ログを保存できません。\n%1").arg(error));
+        return;
+    }
+    const QString proposed = LogFiles::proposedName(folder, QDate::currentDate());
+    const QString chosen = m_services.fileDialogs
+            ? m_services.fileDialogs->saveFileName(this, folder, QStringLiteral("(*.txt) (*.txt)"),
+                                                   proposed)
+            : QString();
+    if (chosen.isEmpty())
+        return;
+    const QString path = LogFiles::withTxtExtension(chosen);
+    if (!LogFiles::save(m_log, path, &error))
+        m_services.messages->warning(this, Texts::appTitle(),
+                                     tr("ログを保存できません。\n%1").arg(error));
+}
+
+void frmSOKUTEI::Command1_Click()
+{
+    // Without a notification area a hidden window could never come back.
+    if (m_services.tray && m_services.tray->isAvailable())
+        hide();
+    else
+        showMinimized();
+}
+
+void frmSOKUTEI::cmd_Click()
+{
+    if (m_openSettings) {
+        hide();
+        m_openSettings();
+    }
+}
+
+void frmSOKUTEI::cmdVER_Click()
+{
+    if (m_openVersion)
+        m_openVersion();
+}
+
+void frmSOKUTEI::mnuAbout_Click()
+{
+    if (isMinimized())
+        showNormal();
+    show();
+}
+
+bool frmSOKUTEI::confirmEnd()
+{
+    return m_services.messages->okCancel(this, Texts::confirmTitle(), Texts::endQuestion());
+}
+
+void frmSOKUTEI::endProgram()
+{
+    if (m_comm.portOpen())
+        m_comm.setPortOpen(false);
+    if (m_services.tray)
+        m_services.tray->remove();
+    if (m_services.exit)
+        m_services.exit->endNow();
+}
+
+void frmSOKUTEI::cmdEND_Click()
+{
+    if (confirmEnd())
+        endProgram();
+}
+
+void frmSOKUTEI::closeEvent(QCloseEvent *event)
+{
+    if (!confirmEnd()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    endProgram();
+}
+
+void frmSOKUTEI::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // The status bar stays docked at the bottom edge whatever the height.
+    ui->StB->setGeometry(0, height() - ui->StB->height(), width(), ui->StB->height());
+}
+
+void frmSOKUTEI::mousePressEvent(QMouseEvent *event)
+{
+    // Only presses on the bare surface arrive here: the controls take their own.
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (windowHandle() && windowHandle()->startSystemMove())
+        return;
+    // Without a window manager the move is ours to do.
+    m_dragging = true;
+    m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void frmSOKUTEI::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_dragging && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - m_dragOffset);
+}
+
+void frmSOKUTEI::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_dragging = false;
+}

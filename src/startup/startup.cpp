@@ -1,0 +1,50 @@
+#include "startup.h"
+
+#include "ansicodec.h"
+#include "appfolder.h"
+#include "frmsokutei.h"
+#include "loadsettings.h"
+#include "messageboxes.h"
+#include "texts.h"
+#include "trayicon.h"
+
+#include <QLockFile>
+
+Startup::Startup(const QString &appFolder, const WindowServices &services)
+    : m_appFolder(appFolder), m_services(services)
+{
+}
+
+Startup::~Startup() = default;
+
+bool Startup::Main()
+{
+    // Before anything else: a second instance must not read or write a single file.
+    m_lock = std::make_unique<QLockFile>(AppFolder::filePath(m_appFolder, lockFileName()));
+    m_lock->setStaleLockTime(0); // a lock is stale only when its process is gone
+    if (!m_lock->tryLock(0) && m_lock->error() == QLockFile::LockFailedError) {
+        m_services.messages->information(nullptr, Texts::appTitle(), Texts::alreadyRunning());
+        m_lock.reset();
+        return false;
+    }
+    // From here on a failing step is skipped and start-up goes on.
+
+    LoadShowAtStartup(m_records, m_appFolder);
+
+    m_window = std::make_unique<frmSOKUTEI>(m_records, m_appFolder, m_services);
+    m_window->Form_Load();
+    m_window->setWindowTitle(Texts::mainCaption());
+    m_window->log().appendLine(Ansi::encodeLossy(Texts::mainCaption()));
+
+    // Without a notification area a hidden window could never be brought back.
+    const bool trayAvailable = m_services.tray && m_services.tray->isAvailable();
+    if (m_records.ShowAtStartup == QLatin1String("1") || !trayAvailable)
+        m_window->show();
+    return true;
+}
+
+void Startup::releaseInstanceLock()
+{
+    if (m_lock)
+        m_lock->unlock();
+}

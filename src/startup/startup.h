@@ -1,0 +1,38 @@
+#pragma once
+
+#include "settingsrecords.h"
+#include "windowservices.h"
+
+#include <QString>
+
+#include <memory>
+
+class QLockFile;
+class frmSOKUTEI;
+
+// The program's start: one instance per application folder, ACSet2.txt, the main
+// window with its first log line, shown or left in the notification area.
+class Startup
+{
+public:
+    Startup(const QString &appFolder, const WindowServices &services);
+    ~Startup();
+
+    // Runs the start-up steps. False when the program must end at once (another instance
+    // runs); the main window then does not exist.
+    bool Main();
+
+    frmSOKUTEI *mainWindow() const { return m_window.get(); }
+    SettingsRecords &records() { return m_records; }
+    // Gives up the instance lock; used just before the process ends.
+    void releaseInstanceLock();
+
+    static QString lockFileName() { return QStringLiteral("kalo_rs232c.lock"); }
+
+private:
+    QString m_appFolder;
+    WindowServices m_services;
+    SettingsRecords m_records;
+    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<frmSOKUTEI> m_window;
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// Fixed texts of the program that more than one window uses.
+namespace Texts {
+inline QString appTitle() { return QStringLiteral("Kalo_RS232Cシミュレータ"); }
+inline QString confirmTitle() { return QStringLiteral("確認"); }
+inline QString endQuestion() { return QStringLiteral("終了してもよろしいですか?"); }
+inline QString alreadyRunning() { return QStringLiteral("既に起動されています。"); }
+inline QString mainCaption()
+{
+    return QStringLiteral("Kalo_232Cシミュレータ v1.01 (C) kalo_rs232c 開発チーム 無断転載禁止");
+}
+inline QString tipStopped() { return QStringLiteral("停止中"); }
+inline QString tipRunning() { return QStringLiteral("起動中"); }
+} // namespace Texts

@@ -1,0 +1,16 @@
+#pragma once
+
+class MessageBoxes;
+class TrayIcon;
+class ProcessExit;
+class FileDialogs;
+
+// Everything outside the process that the windows reach. The program passes the real
+// ones; tests pass their own and answer the questions themselves.
+struct WindowServices
+{
+    MessageBoxes *messages = nullptr;
+    TrayIcon *tray = nullptr;
+    ProcessExit *exit = nullptr;
+    FileDialogs *fileDialogs = nullptr;
+};
