@@ -1,0 +1,200 @@
+#include "commlog.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// "[YYYY/MM/DD HH:MM:SS] " at the start of a line; captures the date and time.
+const QRegularExpression kStamped(QStringLiteral("^\\[(\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2})\\] "));
+
+QDateTime stampOf(const QByteArray &line)
+{
+    const QRegularExpressionMatch m = kStamped.match(QString::fromLatin1(line));
+    return m.hasMatch() ? QDateTime::fromString(m.captured(1), QStringLiteral("yyyy/MM/dd HH:mm:ss"))
+                        : QDateTime();
+}
+
+// Bytes after the "[stamp] " prefix.
+QByteArray bodyOf(const QByteArray &line)
+{
+    return line.mid(22);
+}
+
+} // namespace
+
+class TestCommLog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // --- appending ---
+    void shouldKeepCaptionLineBytesAsGiven();
+    void shouldStampTextWithCurrentLocalTime();
+    void shouldEncodeStampedTextInCodePage932();
+    void shouldReplaceUnmappableCharactersOfStampedTextWithQuestionMarks();
+    void shouldKeepRawLineBytesIncludingControls();
+
+    // --- showing ---
+    void shouldShowControlCharactersAsPictures_data();
+    void shouldShowControlCharactersAsPictures();
+    void shouldAgreeBetweenModelAndLines();
+
+    // --- the cap ---
+    void shouldDropOldestLinesInWholeBlocksPastTheCap();
+    void shouldHoldAMillionLinesUnderTheDefaultCap();
+};
+
+void TestCommLog::shouldKeepCaptionLineBytesAsGiven()
+{
+    CommLog log;
+    const QByteArray caption = QByteArray::fromHex("4B616C6F5F5253323332438356837E8385838C815B835E");
+    log.appendLine(caption);
+    QCOMPARE(log.lineCount(), 1);
+    QCOMPARE(log.line(0), caption);
+    QVERIFY(!kStamped.match(QString::fromLatin1(log.line(0))).hasMatch());
+    QCOMPARE(log.line(1), QByteArray());
+    QCOMPARE(log.line(-1), QByteArray());
+}
+
+void TestCommLog::shouldStampTextWithCurrentLocalTime()
+{
+    CommLog log;
+    const QDateTime before = QDateTime::currentDateTime().addMSecs(-999);
+    log.appendStamped(QStringLiteral("port opened"));
+    const QDateTime after = QDateTime::currentDateTime();
+
+    const QByteArray line = log.line(0);
+    QVERIFY2(kStamped.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+    QCOMPARE(bodyOf(line), QByteArray("port opened"));
+    const QDateTime stamp = stampOf(line);
+    QVERIFY(stamp.isValid());
+    QVERIFY2(stamp >= before && stamp <= after, qPrintable(stamp.toString(Qt::ISODate)));
+}
+
+void TestCommLog::shouldEncodeStampedTextInCodePage932()
+{
+    CommLog log;
+    log.appendStamped(QStringLiteral("通信を開始しました。"));
+    QCOMPARE(bodyOf(log.line(0)).toHex(' '),
+             QByteArray::fromHex("92CA904D82F08A4A8E6E82B582DC82B582BD8142").toHex(' '));
+    QVERIFY(log.displayText(0).endsWith(QStringLiteral("] 通信を開始しました。")));
+}
+
+void TestCommLog::shouldReplaceUnmappableCharactersOfStampedTextWithQuestionMarks()
+{
+    // On a thread of its own: the codec's per-thread state is touched by the refused character.
+    QByteArray body;
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        CommLog log;
+        log.appendStamped(QStringLiteral("A€B"));
+        body = bodyOf(log.line(0));
+    }));
+    thread->start();
+    QVERIFY(thread->wait(10000));
+    QCOMPARE(body, QByteArray("A?B"));
+}
+
+void TestCommLog::shouldKeepRawLineBytesIncludingControls()
+{
+    CommLog log;
+    const QByteArray raw("ABC\r\n\x06\0\xFF", 8);
+    log.appendStampedBytes(raw);
+    QCOMPARE(log.lineCount(), 1);
+    QVERIFY(stampOf(log.line(0)).isValid());
+    QCOMPARE(bodyOf(log.line(0)).toHex(' '), raw.toHex(' '));
+}
+
+void TestCommLog::shouldShowControlCharactersAsPictures_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("CR") << QByteArray("\r") << QString(QChar(0x240D));
+    QTest::newRow("LF") << QByteArray("\n") << QString(QChar(0x240A));
+    QTest::newRow("ACK") << QByteArray("\x06") << QString(QChar(0x2406));
+    QTest::newRow("NUL") << QByteArray("\0", 1) << QString(QChar(0x2400));
+    QTest::newRow("DEL") << QByteArray("\x7F") << QString(QChar(0x2421));
+    QTest::newRow("text and controls") << QByteArray("ABC\r\n") << QStringLiteral("ABC\u240D\u240A");
+    QTest::newRow("kanji stays") << QByteArray::fromHex("92CA0D") << QStringLiteral("通\u240D");
+}
+
+void TestCommLog::shouldShowControlCharactersAsPictures()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    CommLog log;
+    log.appendLine(bytes);
+    QCOMPARE(log.displayText(0), shown);
+    QCOMPARE(log.line(0), bytes); // the saved bytes stay real
+}
+
+void TestCommLog::shouldAgreeBetweenModelAndLines()
+{
+    CommLog log;
+    QSignalSpy inserted(&log, &QAbstractItemModel::rowsInserted);
+    log.appendLine("caption");
+    log.appendStampedBytes(QByteArray("\x06", 1));
+    log.appendStamped(QStringLiteral("done"));
+
+    QCOMPARE(log.rowCount(), 3);
+    QCOMPARE(log.rowCount(log.index(0)), 0);
+    QCOMPARE(inserted.count(), 3);
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(inserted.at(row).at(1).toInt(), row);
+        QCOMPARE(inserted.at(row).at(2).toInt(), row);
+        QCOMPARE(log.data(log.index(row)).toString(), log.displayText(row));
+    }
+    QVERIFY(log.data(log.index(1)).toString().endsWith(QChar(0x2406)));
+    QVERIFY(!log.data(log.index(0), Qt::EditRole).isValid());
+    QVERIFY(!log.data(log.index(3)).isValid());
+}
+
+void TestCommLog::shouldDropOldestLinesInWholeBlocksPastTheCap()
+{
+    constexpr int keepLines = 10000;
+    constexpr int total = 50000;
+    CommLog log(keepLines);
+    QSignalSpy removed(&log, &QAbstractItemModel::rowsRemoved);
+    for (int i = 0; i < total; ++i) {
+        log.appendLine(QByteArray::number(i));
+        QVERIFY(log.lineCount() <= keepLines + CommLog::kBlockLines);
+        QCOMPARE(log.droppedLines() + log.lineCount(), qint64(i) + 1);
+    }
+    QVERIFY(log.lineCount() >= keepLines);
+    QCOMPARE(log.rowCount(), log.lineCount());
+    QCOMPARE(log.droppedLines() + log.lineCount(), qint64(total));
+    QCOMPARE(log.line(log.lineCount() - 1), QByteArray::number(total - 1));
+    for (int row = 0; row < log.lineCount(); ++row)
+        QCOMPARE(log.line(row).toLongLong(), log.droppedLines() + row);
+
+    QVERIFY(!removed.isEmpty());
+    QCOMPARE(qint64(removed.count()) * CommLog::kBlockLines, log.droppedLines());
+    for (const QList<QVariant> &signal : removed) {
+        QCOMPARE(signal.at(1).toInt(), 0);
+        QCOMPARE(signal.at(2).toInt(), CommLog::kBlockLines - 1);
+    }
+}
+
+void TestCommLog::shouldHoldAMillionLinesUnderTheDefaultCap()
+{
+    CommLog log;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < CommLog::kDefaultKeepLines; ++i)
+        log.appendLine(QByteArray::number(i));
+    QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(log.lineCount(), CommLog::kDefaultKeepLines);
+    QCOMPARE(log.droppedLines(), qint64(0));
+    QCOMPARE(log.line(0), QByteArray("0"));
+    QCOMPARE(log.line(CommLog::kBlockLines), QByteArray::number(CommLog::kBlockLines));
+    QCOMPARE(log.line(log.lineCount() - 1), QByteArray::number(CommLog::kDefaultKeepLines - 1));
+}
+
+QTEST_GUILESS_MAIN(TestCommLog)
+#include "tst_commlog.moc"
