@@ -65,7 +65,7 @@ void TestAnsiCodec::shouldEncodeToCodePage932Bytes_data()
                               << hex("92CA904D82F08A4A8E6E82B582DC82B582BD8142");
     QTest::newRow("half-width katakana") << QStringLiteral("ﾀｲﾌﾟ") << hex("C0B2CCDF");
     QTest::newRow("trail byte 5C") << QStringLiteral("ソ表") << hex("835C955C");
-    QTest::newRow("NEC special") << QStringLiteral("①㈱") << hex("87408791");
+    QTest::newRow("NEC special") << QStringLiteral("①㈱") << hex("8740878A");
     QTest::newRow("fullwidth tilde") << QStringLiteral("～") << hex("8160");
     QTest::newRow("wave dash alias") << QStringLiteral("〜") << hex("8160");
     QTest::newRow("minus sign alias") << QStringLiteral("−") << hex("817C");

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "commlog.h"
+#include "fakeservices.h"
+#include "frmsokutei.h"
+#include "ptypair.h"
+#include "settingsfolder.h"
+
+#include <QPushButton>
+
+#include <memory>
+
+// A main window started on default settings files, its port 1 wired to a pty whose host
+// end the test plays.
+struct RunningWindow
+{
+    PtyPair pty;
+    SettingsFolder folder;
+    FakeServices fake;
+    SettingsRecords records;
+    std::unique_ptr<frmSOKUTEI> form;
+
+    explicit RunningWindow(const QByteArray &outputType = "1", const QByteArray &interval = "1")
+    {
+        folder.writeDefaults(pty.slavePath(), outputType, interval);
+        form = std::make_unique<frmSOKUTEI>(records, folder.path(), fake.services());
+        form->Form_Load();
+        form->log().appendLine("caption");
+        form->show();
+        pty.startCollecting();
+    }
+
+    QPushButton *button(const char *name) const
+    {
+        return form->findChild<QPushButton *>(QLatin1String(name));
+    }
+    CommLog &log() const { return form->log(); }
+    QByteArray lastLine() const { return log().line(log().lineCount() - 1); }
+    // The text of a stamped line, after "[YYYY/MM/DD HH:MM:SS] ".
+    static QByteArray textOf(const QByteArray &line) { return line.mid(22); }
+    QList<QByteArray> texts() const
+    {
+        QList<QByteArray> all;
+        for (int i = 1; i < log().lineCount(); ++i)
+            all.append(textOf(log().line(i)));
+        return all;
+    }
+};

@@ -1,0 +1,238 @@
+#include "runningwindow.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+// Answers to device commands over a real pty, with the test or pyserial as the host.
+class tst_Exchange : public QObject
+{
+    Q_OBJECT
+
+private:
+    static constexpr const char *kPattern1 = "ABC+\r+\n";
+    static constexpr const char *kArrow = "\x81\xA8";
+
+    // Writes a command and waits long enough for any answer to arrive.
+    static QByteArray ask(RunningWindow &w, const QByteArray &command, int waitMs = 1500)
+    {
+        const qsizetype before = w.pty.collected().size();
+        w.pty.write(command);
+        QTest::qWait(waitMs);
+        return w.pty.collected().mid(before);
+    }
+
+private slots:
+    void shouldAnswerPatternOneAboutOneSecondAfterFirstByte();
+    void shouldAnswerEachPatternWithItsOutput_data();
+    void shouldAnswerEachPatternWithItsOutput();
+    void shouldAnswerSameCommandTwice();
+    void shouldAnswerCommandSplitAcrossTwoEvents();
+    void shouldRecoverAfterBackToBackCommands();
+    void shouldIgnoreWrongCommandOfRightLength();
+    void shouldNeverAnswerForEmptyDeviceCommand();
+    void shouldStayDeafAfterStopDuringHandlerWait();
+    void shouldNotAnswerBeforeStart();
+    void shouldSwitchLookOnStartAndStop();
+    void shouldAnswerIndependentPyserialHost();
+};
+
+void tst_Exchange::shouldAnswerPatternOneAboutOneSecondAfterFirstByte()
+{
+    RunningWindow w;
+    w.button("cmdSend")->click();
+    QCOMPARE(RunningWindow::textOf(w.lastLine()),
+             QByteArray("\x92\xCA\x90\x4D\x82\xF0\x8A\x4A\x8E\x6E\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42"));
+
+    const qint64 sentAt = w.pty.sinceCollectingStarted();
+    w.pty.write(QByteArray::fromHex("41 42 43 2B 0D 2B 0A"));
+    const QByteArray answer = w.pty.waitCollected(7, 3000);
+    QCOMPARE(answer, QByteArray::fromHex("34 35 36 39 2E 31 32"));
+    const qint64 latency = w.pty.arrivals().first().ms - sentAt;
+    QVERIFY2(latency >= 1000 && latency <= 1200, qPrintable(QString::number(latency)));
+
+    // The log line holds the received bytes, the arrow and the answer.
+    QTRY_COMPARE(RunningWindow::textOf(w.lastLine()), QByteArray(kPattern1) + kArrow + "4569.12");
+    QVERIFY(QRegularExpression(QStringLiteral("^\\[\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\] "))
+                    .match(QString::fromLatin1(w.lastLine().left(22)))
+                    .hasMatch());
+    QCOMPARE(w.log().displayText(w.log().lineCount() - 1).mid(22),
+             QStringLiteral("ABC+\u240D+\u240A→4569.12"));
+}
+
+void tst_Exchange::shouldAnswerEachPatternWithItsOutput_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("pattern 1") << QByteArray(kPattern1) << QByteArray("4569.12");
+    QTest::newRow("pattern 2") << QByteArray("\x06+ODF+") << QByteArray("49.12cm");
+}
+
+void tst_Exchange::shouldAnswerEachPatternWithItsOutput()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, answer);
+    RunningWindow w;
+    w.button("cmdSend")->click();
+    QCOMPARE(ask(w, command), answer);
+    QCOMPARE(RunningWindow::textOf(w.lastLine()), command + kArrow + answer);
+}
+
+void tst_Exchange::shouldAnswerSameCommandTwice()
+{
+    RunningWindow w;
+    w.button("cmdSend")->click();
+    QCOMPARE(ask(w, kPattern1), QByteArray("4569.12"));
+    QCOMPARE(ask(w, kPattern1), QByteArray("4569.12"));
+    const int lines = w.log().lineCount();
+    QCOMPARE(RunningWindow::textOf(w.log().line(lines - 2)), RunningWindow::textOf(w.log().line(lines - 1)));
+}
+
+void tst_Exchange::shouldAnswerCommandSplitAcrossTwoEvents()
+{
+    RunningWindow w;
+    w.button("cmdSend")->click();
+    // The first part waits in the buffer; the second part's event finds the whole command.
+    QCOMPARE(ask(w, "ABC", 1300), QByteArray());
+    QCOMPARE(ask(w, "+\r+\n"), QByteArray("4569.12"));
+}
+
+void tst_Exchange::shouldRecoverAfterBackToBackCommands()
+{
+    RunningWindow w;
+    w.button("cmdSend")->click();
+    const int linesBefore = w.log().lineCount();
+    // Fourteen bytes match no command: they are dropped instead of piling up for ever.
+    QCOMPARE(ask(w, QByteArray(kPattern1) + kPattern1), QByteArray());
+    QCOMPARE(w.log().lineCount(), linesBefore);
+    QCOMPARE(ask(w, kPattern1), QByteArray("4569.12"));
+}
+
+void tst_Exchange::shouldIgnoreWrongCommandOfRightLength()
+{
+    RunningWindow w;
+    w.button("cmdSend")->click();
+    const int linesBefore = w.log().lineCount();
+    QCOMPARE(ask(w, "ABD+\r+\n"), QByteArray());
+    QCOMPARE(ask(w, "abc+\r+\n"), QByteArray());
+    QCOMPARE(w.log().lineCount(), linesBefore);
+    QCOMPARE(ask(w, kPattern1), QByteArray("4569.12"));
+}
+
+void tst_Exchange::shouldNeverAnswerForEmptyDeviceCommand()
+{
+    RunningWindow w;
+    w.button("cmdSend")->click();
+    const int linesBefore = w.log().lineCount();
+    // Five bytes: no command has that length, and the empty patterns 3 to 5 stay silent.
+    QCOMPARE(ask(w, "ABC\r\n"), QByteArray());
+    QCOMPARE(w.log().lineCount(), linesBefore);
+    // "ABC\r\n" (5) + "AB" (2) = 7 bytes waiting, but not pattern 1: read and dropped.
+    QCOMPARE(ask(w, "AB"), QByteArray());
+    QCOMPARE(w.log().lineCount(), linesBefore);
+    QCOMPARE(ask(w, kPattern1), QByteArray("4569.12"));
+}
+
+void tst_Exchange::shouldStayDeafAfterStopDuringHandlerWait()
+{
+    RunningWindow w;
+    w.button("cmdSend")->click();
+    w.pty.write(kPattern1);
+    QTimer::singleShot(400, w.button("cmdSTOP"), &QPushButton::click);
+    QTest::qWait(1500);
+    QCOMPARE(w.pty.collected(), QByteArray());
+    QCOMPARE(w.form->MSComm1().rThreshold(), 0);
+    QCOMPARE(ask(w, kPattern1), QByteArray());
+    QCOMPARE(RunningWindow::textOf(w.lastLine()),
+             QByteArray("\x92\xCA\x90\x4D\x82\xF0\x92\xE2\x8E\x7E\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42"));
+}
+
+void tst_Exchange::shouldNotAnswerBeforeStart()
+{
+    RunningWindow w;
+    QCOMPARE(ask(w, kPattern1), QByteArray());
+    QCOMPARE(w.log().lineCount(), 1);
+    // Start only switches answering on: the next event sees the earlier command too
+    // (14 bytes), drops them all, and the command after that is answered.
+    w.button("cmdSend")->click();
+    QCOMPARE(ask(w, kPattern1), QByteArray());
+    QCOMPARE(ask(w, kPattern1), QByteArray("4569.12"));
+}
+
+void tst_Exchange::shouldSwitchLookOnStartAndStop()
+{
+    RunningWindow w;
+    auto colour = [&] {
+        return w.form->findChild<QWidget *>(QStringLiteral("lblJu"))->palette().color(QPalette::Base);
+    };
+    w.button("cmdSend")->click();
+    for (const char *name : { "cmdSAVE", "cmdVER", "cmd", "cmdSend" })
+        QVERIFY2(!w.button(name)->isEnabled(), name);
+    QVERIFY(w.button("cmdSTOP")->isEnabled());
+    QVERIFY(w.button("cmdEND")->isEnabled());
+    QVERIFY(w.button("Command1")->isEnabled());
+    QCOMPARE(colour(), QColor(0x80, 0xFF, 0xFF));
+    QCOMPARE(w.fake.tray.currentTip, QStringLiteral("起動中"));
+    QCOMPARE(w.form->statusPanelText(2), QStringLiteral("9600,N,8,1"));
+    QCOMPARE(w.form->MSComm1().rThreshold(), 1);
+    QCOMPARE(w.form->session().stopFlag(), qint16(0));
+
+    w.button("cmdSTOP")->click();
+    for (const char *name : { "cmdSAVE", "cmdVER", "cmd", "cmdSend" })
+        QVERIFY2(w.button(name)->isEnabled(), name);
+    QVERIFY(!w.button("cmdSTOP")->isEnabled());
+    QCOMPARE(colour(), QColor(192, 192, 192));
+    QCOMPARE(w.fake.tray.currentTip, QStringLiteral("停止中"));
+    QCOMPARE(w.form->statusPanelText(2), QStringLiteral("9600,N,8,1"));
+    QCOMPARE(w.form->session().stopFlag(), qint16(-1));
+    QCOMPARE(w.form->MSComm1().rThreshold(), 0);
+    // Answering only: Start and Stop each write their line.
+    const QList<QByteArray> texts = w.texts();
+    QCOMPARE(texts.size(), 2);
+}
+
+void tst_Exchange::shouldAnswerIndependentPyserialHost()
+{
+    const QString python = QStringLiteral("/usr/bin/python3");
+    QProcess check;
+    check.start(python, { QStringLiteral("-c"), QStringLiteral("import serial") });
+    if (!check.waitForFinished(10000) || check.exitCode() != 0)
+        QSKIP("pyserial for /usr/bin/python3 is not installed (python3-serial)");
+    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+    if (socat.isEmpty())
+        QSKIP("socat is not installed");
+
+    // A cable of two named ptys, as a user would lay it: one end is COM1, pyserial the other.
+    SettingsFolder folder;
+    const QString host = folder.file(QStringLiteral("HOST"));
+    const QString device = folder.file(QStringLiteral("DEV"));
+    QProcess cable;
+    cable.start(socat, { QStringLiteral("pty,raw,echo=0,link=") + device,
+                         QStringLiteral("pty,raw,echo=0,link=") + host });
+    QTRY_VERIFY(QFile::exists(device) && QFile::exists(host));
+    folder.writeDefaults(device, "1");
+
+    FakeServices fake;
+    SettingsRecords records;
+    frmSOKUTEI form(records, folder.path(), fake.services());
+    form.Form_Load();
+    QVERIFY2(form.MSComm1().portOpen(), qPrintable(form.lastLoadReport().portError));
+    form.findChild<QPushButton *>(QStringLiteral("cmdSend"))->click();
+
+    QProcess client;
+    client.start(python, { QStringLiteral(KALO_TESTS_DIR "/host/ask.py"), host,
+                           QStringLiteral("41 42 43 2B 0D 2B 0A"), QStringLiteral("7") });
+    QTRY_VERIFY_WITH_TIMEOUT(client.state() == QProcess::NotRunning, 10000);
+    const QStringList result = QString::fromLatin1(client.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
+    QVERIFY2(result.size() == 8, qPrintable(result.join(QLatin1Char(' ')) + QString::fromLocal8Bit(client.readAllStandardError())));
+    QCOMPARE(result.mid(0, 7).join(QLatin1Char(' ')), QStringLiteral("34 35 36 39 2e 31 32"));
+    const int latency = result.at(7).toInt();
+    QVERIFY2(latency >= 1000 && latency <= 1200, qPrintable(QString::number(latency)));
+
+    form.findChild<QPushButton *>(QStringLiteral("cmdSTOP"))->click();
+    cable.terminate();
+    cable.waitForFinished();
+}
+
+QTEST_MAIN(tst_Exchange)
+#include "tst_exchange.moc"
