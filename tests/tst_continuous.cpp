@@ -1,0 +1,144 @@
+#include "ansicodec.h"
+#include "runningwindow.h"
+
+#include <QTest>
+
+// Start and Stop with continuous output, and what a lost port does to a run.
+class tst_Continuous : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QByteArray ansi(const QString &text) { return Ansi::encodeLossy(text); }
+    static int count(const QList<QByteArray> &texts, const QByteArray &text)
+    {
+        return int(std::count(texts.begin(), texts.end(), text));
+    }
+
+private slots:
+    void shouldSendOncePerIntervalAndFinishCycleAfterStop();
+    void shouldLogEmptyOutputWithoutSendingAnything();
+    void shouldAnswerCommandsDuringContinuousOutput();
+    void shouldStayResponsiveAtIntervalZero();
+    void shouldReportClosedPortOnceAndLogNothingAsSent();
+    void shouldReconnectLostPortWhileCommunicating();
+};
+
+void tst_Continuous::shouldSendOncePerIntervalAndFinishCycleAfterStop()
+{
+    RunningWindow w("0", "1");
+    // Stop in the middle of the fourth interval: that cycle's output still follows.
+    QTimer::singleShot(3500, w.button("cmdSTOP"), &QPushButton::click);
+    w.button("cmdSend")->click(); // returns when the run has ended
+
+    const QList<PtyPair::Arrival> &arrivals = w.pty.arrivals();
+    QCOMPARE(w.pty.collected(), QByteArray("99.99").repeated(4));
+    QVERIFY2(arrivals.first().ms >= 1000 && arrivals.first().ms < 1200,
+             qPrintable(QString::number(arrivals.first().ms)));
+    QVERIFY(arrivals.last().ms >= 4000);
+
+    const QList<QByteArray> texts = w.texts();
+    QCOMPARE(texts.first(), ansi(CommSession::startedLine()));
+    QCOMPARE(count(texts, "99.99"), 4);
+    QCOMPARE(texts.last(), ansi(CommSession::stoppedLine()));
+    QCOMPARE(count(texts, ansi(CommSession::stoppedLine())), 1);
+    QVERIFY(w.button("cmdSend")->isEnabled());
+}
+
+void tst_Continuous::shouldLogEmptyOutputWithoutSendingAnything()
+{
+    RunningWindow w("0", "0.2");
+    w.records.commands.ContinuousOutputBytes.clear();
+    w.records.protocol.ContinuousOutputText.clear();
+    QTimer::singleShot(700, w.button("cmdSTOP"), &QPushButton::click);
+    w.button("cmdSend")->click();
+    QCOMPARE(w.pty.collected(), QByteArray());
+    const QList<QByteArray> texts = w.texts();
+    QVERIFY(count(texts, QByteArray()) >= 3);
+    // An empty cycle's line is the stamp and the space only.
+    QCOMPARE(w.log().line(2).size(), 22);
+}
+
+void tst_Continuous::shouldAnswerCommandsDuringContinuousOutput()
+{
+    RunningWindow w("0", "1");
+    QTimer::singleShot(300, &w.pty, [&] { w.pty.write("\x06+ODF+"); });
+    QTimer::singleShot(2500, w.button("cmdSTOP"), &QPushButton::click);
+    w.button("cmdSend")->click();
+
+    const QByteArray all = w.pty.collected();
+    QVERIFY2(all.contains("49.12cm"), all.constData());
+    QCOMPARE(all.count("99.99"), 3);
+    const QList<QByteArray> texts = w.texts();
+    QCOMPARE(count(texts, QByteArray("\x06+ODF+\x81\xA8" "49.12cm")), 1);
+}
+
+void tst_Continuous::shouldStayResponsiveAtIntervalZero()
+{
+    RunningWindow w("0", "0");
+    QElapsedTimer clock;
+    clock.start();
+    QTimer::singleShot(300, w.button("cmdSTOP"), &QPushButton::click);
+    w.button("cmdSend")->click();
+    // The Stop click was served inside the back-to-back cycles.
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    const QList<QByteArray> texts = w.texts();
+    QVERIFY(count(texts, "99.99") > 10);
+    QCOMPARE(texts.last(), ansi(CommSession::stoppedLine()));
+}
+
+void tst_Continuous::shouldReportClosedPortOnceAndLogNothingAsSent()
+{
+    RunningWindow w("0", "0.1");
+    QVERIFY(QFile::remove(w.folder.file(QStringLiteral("COM1"))));
+    w.folder.linkMissingCom1();
+    w.form->MSComm1().setPortOpen(false);
+
+    for (int run = 0; run < 2; ++run) {
+        QTimer::singleShot(450, w.button("cmdSTOP"), &QPushButton::click);
+        w.button("cmdSend")->click();
+    }
+    const QList<QByteArray> texts = w.texts();
+    QCOMPARE(count(texts, "99.99"), 0);
+    int problems = 0;
+    for (const QByteArray &t : texts) {
+        if (t.startsWith(ansi(QStringLiteral("ポートを開けません: ")))) {
+            ++problems;
+            QVERIFY(t.contains(w.folder.file(QStringLiteral("COM1")).toLocal8Bit()));
+        }
+    }
+    QCOMPARE(problems, 1);
+    QCOMPARE(count(texts, ansi(CommSession::startedLine())), 2);
+    QCOMPARE(count(texts, ansi(CommSession::stoppedLine())), 2);
+}
+
+void tst_Continuous::shouldReconnectLostPortWhileCommunicating()
+{
+    RunningWindow w("0", "0.2");
+    auto replacement = std::make_unique<PtyPair>();
+    QTimer::singleShot(500, &w.pty, [&] { w.pty.closeMaster(); });
+    // The adapter comes back under the same name a second later.
+    QTimer::singleShot(1500, &w.pty, [&] {
+        const QString link = w.folder.file(QStringLiteral("COM1"));
+        QFile::remove(link);
+        QFile::link(replacement->slavePath(), link);
+        replacement->startCollecting();
+    });
+    QTimer::singleShot(4000, w.button("cmdSTOP"), &QPushButton::click);
+    w.button("cmdSend")->click();
+
+    const QList<QByteArray> texts = w.texts();
+    int lost = 0, back = 0;
+    for (const QByteArray &t : texts) {
+        lost += t.startsWith(ansi(QStringLiteral("ポートが切断されました: "))) ? 1 : 0;
+        back += t.startsWith(ansi(QStringLiteral("ポートを再接続しました: "))) ? 1 : 0;
+    }
+    QCOMPARE(lost, 1);
+    QCOMPARE(back, 1);
+    QVERIFY(replacement->collected().startsWith("99.99"));
+    // Every logged output went out: the ones before the loss and after the return.
+    QCOMPARE(count(texts, "99.99") * 5, w.pty.collected().size() + replacement->collected().size());
+}
+
+QTEST_MAIN(tst_Continuous)
+#include "tst_continuous.moc"
