@@ -28,6 +28,9 @@ QString withTxtExtension(const QString &chosen)
 
 bool ensureFolder(const QString &folder, QString *error)
 {
+    QString ignored;
+    if (!error)
+        error = &ignored;
     const QFileInfo info(folder);
     if (info.isDir())
         return true;
@@ -44,6 +47,9 @@ bool ensureFolder(const QString &folder, QString *error)
 
 bool save(const CommLog &log, const QString &path, QString *error)
 {
+    QString ignored;
+    if (!error)
+        error = &ignored;
     if (AppFolder::isReadOnlyFile(path)) {
         *error = QStringLiteral("%1: %2").arg(path, QObject::tr("the file is read-only"));
         return false;

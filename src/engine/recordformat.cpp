@@ -42,6 +42,7 @@ void Reader::skipSeparator()
     const char c = m_data.at(m_pos);
     if (c == ',') {
         ++m_pos;
+        m_afterComma = true;
     } else if (c == '\r') {
         ++m_pos;
         if (m_pos < m_data.size() && m_data.at(m_pos) == '\n')
@@ -53,6 +54,16 @@ void Reader::skipSeparator()
 
 bool Reader::readField(QByteArray *field)
 {
+    // A comma right before a line end leaves an empty last field on that line.
+    if (m_afterComma) {
+        m_afterComma = false;
+        skipBlanks();
+        if (m_pos < m_data.size() && (m_data.at(m_pos) == '\r' || m_data.at(m_pos) == '\n')) {
+            field->clear();
+            skipSeparator();
+            return true;
+        }
+    }
     // Empty lines between records are no fields.
     while (m_pos < m_data.size()) {
         skipBlanks();

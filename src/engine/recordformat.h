@@ -32,6 +32,7 @@ private:
 
     const QByteArray m_data;
     qsizetype m_pos = 0;
+    bool m_afterComma = false;
 };
 
 } // namespace RecordFormat

@@ -33,7 +33,8 @@ bool isLeadByte(uchar b)
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 
-// Encodes one code point (one or two UTF-16 units); false when the code page lacks it.
+// Each conversion gets a converter of its own: a converter's error flag survives
+// resetState(), so a reused one would refuse everything after its first failure.
 bool encodeCodePoint(QStringView cp, QByteArray *out)
 {
     if (cp.size() == 1) {
@@ -49,8 +50,7 @@ bool encodeCodePoint(QStringView cp, QByteArray *out)
             }
         }
     }
-    static thread_local QStringEncoder encoder(kCodePage, QStringConverter::Flag::Stateless);
-    encoder.resetState();
+    QStringEncoder encoder(kCodePage, QStringConverter::Flag::Stateless);
     const QByteArray bytes = encoder.encode(cp);
     if (encoder.hasError() || bytes.isEmpty())
         return false;
@@ -59,21 +59,97 @@ bool encodeCodePoint(QStringView cp, QByteArray *out)
 }
 
 template<typename OnUnmappable>
+void encodeRunSlowly(QStringView run, QByteArray *out, OnUnmappable &onUnmappable)
+{
+    for (qsizetype i = 0; i < run.size();) {
+        const qsizetype n =
+                (run.at(i).isHighSurrogate() && i + 1 < run.size() && run.at(i + 1).isLowSurrogate())
+                ? 2
+                : 1;
+        const QStringView cp = run.mid(i, n);
+        if (!encodeCodePoint(cp, out))
+            onUnmappable(cp, out);
+        i += n;
+    }
+}
+
+// ASCII is taken as it is (the converter would map 7F to 1A); runs of other characters
+// convert whole when they can, and character by character when one of them cannot.
+template<typename OnUnmappable>
 QByteArray encodeWith(const QString &text, OnUnmappable onUnmappable)
 {
     QByteArray result;
     result.reserve(text.size() * 2);
-    for (qsizetype i = 0; i < text.size();) {
-        const qsizetype n =
-                (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-                ? 2
-                : 1;
-        const QStringView cp = QStringView(text).mid(i, n);
-        if (!encodeCodePoint(cp, &result))
-            onUnmappable(cp, &result);
-        i += n;
+    qsizetype runStart = -1;
+    const auto flushRun = [&](qsizetype end) {
+        if (runStart < 0)
+            return;
+        const QStringView run = QStringView(text).mid(runStart, end - runStart);
+        QStringEncoder whole(kCodePage, QStringConverter::Flag::Stateless);
+        const QByteArray bytes = whole.encode(run);
+        if (!whole.hasError())
+            result.append(bytes);
+        else
+            encodeRunSlowly(run, &result, onUnmappable);
+        runStart = -1;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text.at(i).unicode();
+        if (u >= 0x80) {
+            if (runStart < 0)
+                runStart = i;
+            continue;
+        }
+        flushRun(i);
+        result.append(char(u));
     }
+    flushRun(text.size());
     return result;
+}
+
+void appendSingleByte(uchar b, QString *text)
+{
+    if (b < 0x80)
+        text->append(QChar(b));
+    else if (b >= 0xA1 && b <= 0xDF)
+        text->append(QChar(char16_t(0xFF61 + (b - 0xA1)))); // half-width katakana
+    else
+        text->append(QChar::ReplacementCharacter);
+}
+
+// Byte by byte: a pair that does not convert gives U+FFFD for its lead byte alone, and
+// decoding goes on at the next byte, so what follows a bad byte is kept.
+void decodeSlowly(const QByteArray &bytes, QString *text)
+{
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const uchar b = uchar(bytes.at(i));
+        if (!isLeadByte(b) || i + 1 >= bytes.size()) {
+            appendSingleByte(b, text);
+            continue;
+        }
+        QStringDecoder decoder(kCodePage, QStringConverter::Flag::Stateless);
+        const QString pair = decoder.decode(bytes.mid(i, 2));
+        if (!decoder.hasError() && pair.size() == 1 && pair.at(0).unicode() >= 0x80) {
+            text->append(pair);
+            ++i;
+        } else {
+            text->append(QChar::ReplacementCharacter);
+        }
+    }
+}
+
+// A run of double-byte pairs converts whole when it is clean, else slowly.
+void decodePairs(const QByteArray &pairs, QString *text)
+{
+    QStringDecoder whole(kCodePage, QStringConverter::Flag::Stateless);
+    const QString decoded = whole.decode(pairs);
+    bool clean = !whole.hasError() && decoded.size() == pairs.size() / 2;
+    for (qsizetype i = 0; clean && i < decoded.size(); ++i)
+        clean = decoded.at(i).unicode() >= 0x80;
+    if (clean)
+        text->append(decoded);
+    else
+        decodeSlowly(pairs, text);
 }
 
 } // namespace
@@ -103,28 +179,26 @@ QString decode(const QByteArray &bytes)
 {
     QString text;
     text.reserve(bytes.size());
-    QStringDecoder decoder(kCodePage, QStringConverter::Flag::Stateless);
     // ASCII is decoded by hand: the converter maps 7F to 1A, and a byte must come back as the
     // same character for the log to show what was on the line.
+    qsizetype runStart = -1;
+    const auto flushRun = [&](qsizetype end) {
+        if (runStart >= 0)
+            decodePairs(bytes.mid(runStart, end - runStart), &text);
+        runStart = -1;
+    };
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const uchar b = uchar(bytes.at(i));
-        if (b < 0x80) {
-            text.append(QChar(b));
-        } else if (b >= 0xA1 && b <= 0xDF) {
-            text.append(QChar(char16_t(0xFF61 + (b - 0xA1)))); // half-width katakana
-        } else if (isLeadByte(b) && i + 1 < bytes.size()) {
-            decoder.resetState();
-            const QString pair = decoder.decode(bytes.mid(i, 2));
-            if (decoder.hasError() || pair.size() != 1 || pair.at(0).unicode() < 0x80) {
-                text.append(QChar::ReplacementCharacter);
-            } else {
-                text.append(pair);
-                ++i;
-            }
-        } else {
-            text.append(QChar::ReplacementCharacter);
+        if (isLeadByte(b) && i + 1 < bytes.size()) {
+            if (runStart < 0)
+                runStart = i;
+            ++i;
+            continue;
         }
+        flushRun(i);
+        appendSingleByte(b, &text);
     }
+    flushRun(bytes.size());
     return text;
 }
 

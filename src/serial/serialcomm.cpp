@@ -4,7 +4,7 @@
 
 #include <QLoggingCategory>
 
-Q_LOGGING_CATEGORY(lcSerial, "kalo.serial")
+Q_LOGGING_CATEGORY(lcSerial, "kalo.serial", QtWarningMsg)
 
 SerialComm::SerialComm(QObject *parent) : QObject(parent), m_settingsText(QLatin1String(kDefaultSettings))
 {
