@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <memory>
+#include <vector>
+
 namespace SettingsFiles {
 
 std::optional<QByteArray> readFile(const QString &path)
@@ -34,6 +37,36 @@ bool writeRecordFile(const QString &path, const QList<QByteArray> &fields, QStri
             *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         file.cancelWriting();
         return false;
+    }
+    return true;
+}
+
+bool writeRecordFiles(const QList<RecordFile> &files, QString *error)
+{
+    std::vector<std::unique_ptr<QSaveFile>> staged;
+    for (const RecordFile &file : files) {
+        if (AppFolder::isReadOnlyFile(file.path)) {
+            if (error)
+                *error = QStringLiteral("%1: %2").arg(file.path, QObject::tr("the file is read-only"));
+            return false;
+        }
+        auto out = std::make_unique<QSaveFile>(file.path);
+        const QByteArray record = RecordFormat::writeRecord(file.fields);
+        // flush() pushes the bytes to the temporary file now, so a full disk shows here.
+        if (!out->open(QIODevice::WriteOnly) || out->write(record) != record.size() || !out->flush()) {
+            if (error)
+                *error = QStringLiteral("%1: %2").arg(file.path, out->errorString());
+            out->cancelWriting();
+            return false; // the staged files are dropped unwritten
+        }
+        staged.push_back(std::move(out));
+    }
+    for (size_t i = 0; i < staged.size(); ++i) {
+        if (!staged[i]->commit()) {
+            if (error)
+                *error = QStringLiteral("%1: %2").arg(files.at(qsizetype(i)).path, staged[i]->errorString());
+            return false;
+        }
     }
     return true;
 }

@@ -23,6 +23,16 @@ std::optional<QByteArray> readFile(const QString &path);
 // the system's reason.
 bool writeRecordFile(const QString &path, const QList<QByteArray> &fields, QString *error);
 
+// Writes several record files as one change: every file is prepared in full before the
+// first one replaces its old version, so a failure in preparing (read-only file, full
+// disk) leaves all of them as they were. On failure error names the file and the reason.
+struct RecordFile
+{
+    QString path;
+    QList<QByteArray> fields;
+};
+bool writeRecordFiles(const QList<RecordFile> &files, QString *error);
+
 // The fields of each record, in file order, as pointers for RecordFormat::Reader.
 QList<QString *> fieldsOf(CommSettings &s);
 QList<QString *> fieldsOf(ProtocolSettings &s);

@@ -2,6 +2,7 @@
 
 #include "ansicodec.h"
 #include "appfolder.h"
+#include "frmoption.h"
 #include "frmsokutei.h"
 #include "loadsettings.h"
 #include "messageboxes.h"
@@ -33,6 +34,12 @@ bool Startup::Main()
 
     m_window = std::make_unique<frmSOKUTEI>(m_records, m_appFolder, m_services);
     m_window->Form_Load();
+    // The settings dialog is made on first use and then only hidden and shown.
+    m_window->setSettingsDialogOpener([this] {
+        if (!m_options)
+            m_options = std::make_unique<frmOPTION>(*m_window, m_records, m_appFolder, m_services);
+        m_options->showDialog();
+    });
     m_window->setWindowTitle(Texts::mainCaption());
     m_window->log().appendLine(Ansi::encodeLossy(Texts::mainCaption()));
 

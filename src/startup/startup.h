@@ -9,6 +9,7 @@
 
 class QLockFile;
 class frmSOKUTEI;
+class frmOPTION;
 
 // The program's start: one instance per application folder, ACSet2.txt, the main
 // window with its first log line, shown or left in the notification area.
@@ -23,6 +24,8 @@ public:
     bool Main();
 
     frmSOKUTEI *mainWindow() const { return m_window.get(); }
+    // The settings dialog, once it has been opened.
+    frmOPTION *settingsDialog() const { return m_options.get(); }
     SettingsRecords &records() { return m_records; }
     // Gives up the instance lock; used just before the process ends.
     void releaseInstanceLock();
@@ -35,4 +38,5 @@ private:
     SettingsRecords m_records;
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<frmSOKUTEI> m_window;
+    std::unique_ptr<frmOPTION> m_options;
 };

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "loadsettings.h"
+#include "settingsrecords.h"
+#include "tokencodec.h"
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+class SerialComm;
+
+// What the settings form shows, as plain values.
+struct SettingsForm
+{
+    bool continuousOutput = true;
+    QString interval;
+    mdlSUCMD::SettingsTexts texts;
+    // Port number, speed, parity, data bits, stop bits; empty where nothing is selected.
+    std::array<QString, 5> comm;
+    bool showAtStartup = true;
+
+    static SettingsForm defaults();
+};
+
+// A text the files cannot hold: a double quote (the record format has no escape) or a
+// character outside code page 932. Names the field and the character; nothing if all fit.
+std::optional<QString> findUnstorableText(const SettingsForm &form);
+
+struct ApplyResult
+{
+    bool ok = false;
+    QString problem; // the file and the system's reason when writing failed
+    LoadSettingsReport load;
+};
+
+// Stores and applies a confirmed form: converts the texts, writes ACSet.txt, SOUCHICMD.txt,
+// PROTcol.txt and ACSet2.txt as one change, then loads the settings again. A new port
+// number closes the port so that the new one is opened. When a file cannot be written,
+// nothing is changed: not the files, not the records, not the port.
+ApplyResult ApplySettingsForm(const SettingsForm &form, SettingsRecords &records, SerialComm &port,
+                              const QString &appFolder);
