@@ -4,6 +4,9 @@
 #include "processexit.h"
 #include "startup.h"
 #include "trayicon.h"
+#include "uifont.h"
+#include "urlopener.h"
+#include "version.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -41,12 +44,14 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(KALO_FILE_VERSION));
     // The window lives on in the notification area when it is hidden.
     QApplication::setQuitOnLastWindowClosed(false);
+    UiFont::applyDefault();
 
     const QString folder = AppFolder::resolve(QCoreApplication::applicationDirPath());
 
     QtMessageBoxes messages;
     QtTrayIcon tray;
     QtFileDialogs fileDialogs;
+    DesktopUrlOpener urls;
     Startup *startupPtr = nullptr;
     RealProcessExit exit([&startupPtr] {
         if (startupPtr)
@@ -57,6 +62,7 @@ int main(int argc, char *argv[])
     services.tray = &tray;
     services.exit = &exit;
     services.fileDialogs = &fileDialogs;
+    services.urls = &urls;
 
     if (folder.isEmpty()) {
         messages.warning(nullptr, QStringLiteral("Kalo_RS232Cシミュレータ"),

@@ -22,6 +22,17 @@
 #include <QStyle>
 #include <QWindow>
 
+// The pictures are compiled into this static library, which keeps the linker from
+// registering them by itself.
+static void registerPictures()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(kalo);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
 namespace {
 const QColor kLogColourStopped(192, 192, 192); // 0x00C0C0C0
 const QColor kLogColourRunning(0x80, 0xFF, 0xFF); // 0x00FFFF80, blue-green-red order
@@ -38,6 +49,7 @@ frmSOKUTEI::frmSOKUTEI(SettingsRecords &records, const QString &appFolder,
       m_services(services),
       m_session(records, m_comm, m_log)
 {
+    registerPictures();
     ui->setupUi(this);
     m_comm.setObjectName(QStringLiteral("MSComm1"));
 

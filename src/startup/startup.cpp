@@ -2,6 +2,7 @@
 
 #include "ansicodec.h"
 #include "appfolder.h"
+#include "frmabout.h"
 #include "frmoption.h"
 #include "frmsokutei.h"
 #include "loadsettings.h"
@@ -40,6 +41,15 @@ bool Startup::Main()
             m_options = std::make_unique<frmOPTION>(*m_window, m_records, m_appFolder, m_services);
         m_options->showDialog();
     });
+    // One version dialog at a time; it goes away when closed.
+    m_window->setVersionDialogOpener([this] {
+        if (!m_about) {
+            m_about = new frmAbout(m_services);
+            m_about->show();
+        }
+        m_about->raise();
+        m_about->activateWindow();
+    });
     m_window->setWindowTitle(Texts::mainCaption());
     m_window->log().appendLine(Ansi::encodeLossy(Texts::mainCaption()));
 
@@ -48,6 +58,11 @@ bool Startup::Main()
     if (m_records.ShowAtStartup == QLatin1String("1") || !trayAvailable)
         m_window->show();
     return true;
+}
+
+frmAbout *Startup::versionDialog() const
+{
+    return m_about.data();
 }
 
 void Startup::releaseInstanceLock()

@@ -3,6 +3,7 @@
 #include "settingsrecords.h"
 #include "windowservices.h"
 
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -10,6 +11,7 @@
 class QLockFile;
 class frmSOKUTEI;
 class frmOPTION;
+class frmAbout;
 
 // The program's start: one instance per application folder, ACSet2.txt, the main
 // window with its first log line, shown or left in the notification area.
@@ -26,6 +28,8 @@ public:
     frmSOKUTEI *mainWindow() const { return m_window.get(); }
     // The settings dialog, once it has been opened.
     frmOPTION *settingsDialog() const { return m_options.get(); }
+    // The version dialog while it is open.
+    frmAbout *versionDialog() const;
     SettingsRecords &records() { return m_records; }
     // Gives up the instance lock; used just before the process ends.
     void releaseInstanceLock();
@@ -39,4 +43,5 @@ private:
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<frmSOKUTEI> m_window;
     std::unique_ptr<frmOPTION> m_options;
+    QPointer<frmAbout> m_about;
 };

@@ -12,6 +12,8 @@ inline QString mainCaption()
 {
     return QStringLiteral("Kalo_232Cシミュレータ v1.01 (C) kalo_rs232c 開発チーム 無断転載禁止");
 }
+// The maker's page, opened from the version dialog.
+inline QString makerUrl() { return QStringLiteral("https://kalo-rs232c.example.org/"); }
 inline QString tipStopped() { return QStringLiteral("停止中"); }
 inline QString tipRunning() { return QStringLiteral("起動中"); }
 } // namespace Texts

@@ -1,0 +1,8 @@
+#include "urlopener.h"
+
+#include <QDesktopServices>
+
+bool DesktopUrlOpener::openUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
+}

@@ -1,0 +1,96 @@
+#include "frmabout.h"
+#include "ui_frmabout.h"
+
+#include "messageboxes.h"
+#include "texts.h"
+#include "uifont.h"
+#include "urlopener.h"
+#include "version.h"
+
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScreen>
+
+namespace {
+void setTextColour(QWidget *label, const QColor &colour)
+{
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, colour);
+    label->setPalette(p);
+}
+} // namespace
+
+frmAbout::frmAbout(const WindowServices &services, QWidget *parent)
+    : QDialog(parent), ui(new Ui::frmAbout), m_services(services)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setModal(false);
+    setFixedSize(size());
+    setWindowIcon(QIcon(QStringLiteral(":/kalo/kalo.ico")));
+    QPalette background = palette();
+    background.setBrush(QPalette::Window, QBrush(QPixmap(QStringLiteral(":/kalo/background.png"))));
+    setPalette(background);
+    setAutoFillBackground(true);
+
+    ui->lblVersion->setFont(UiFont::gothic(14.25, true));
+    ui->lblDescription->setFont(UiFont::gothic(11.25, false));
+    for (QWidget *label : { ui->lblVersion, ui->Label1, ui->lblDescription, ui->Label4 })
+        setTextColour(label, Qt::black);
+    setTextColour(ui->Label2, QColor(0, 0, 255));
+    setTextColour(ui->Label3, QColor(0, 0, 255));
+    ui->Line1_1->setAutoFillBackground(true);
+    QPalette red = ui->Line1_1->palette();
+    red.setColor(QPalette::Window, QColor(255, 0, 0));
+    ui->Line1_1->setPalette(red);
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+    ui->lblVersion->setText(versionLine());
+    // The design's fonts are wider here than on the system they were chosen for.
+    for (QLabel *label : { ui->lblVersion, ui->lblDescription })
+        UiFont::fitToWidth(label);
+    QGuiApplication::restoreOverrideCursor();
+    // A window title shows "&" as it is.
+    setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+
+    ui->cmdOK->setDefault(true);
+    connect(ui->cmdOK, &QPushButton::clicked, this, &QDialog::close);
+    ui->Label3->installEventFilter(this);
+}
+
+frmAbout::~frmAbout() = default;
+
+QString frmAbout::versionLine()
+{
+    return QStringLiteral(KALO_PRODUCT_NAME " Version.%1.%2.%3")
+            .arg(KALO_VERSION_MAJOR)
+            .arg(KALO_VERSION_MINOR)
+            .arg(KALO_VERSION_REVISION);
+}
+
+bool frmAbout::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->Label3 && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        Label3_Click();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmAbout::Label3_Click()
+{
+    if (!m_services.messages->yesNo(this, QStringLiteral("接続画面"),
+                                    QStringLiteral("ｲﾝﾀｰﾈｯﾄに接続しますか？")))
+        return;
+    if (!m_services.urls || !m_services.urls->openUrl(QUrl(Texts::makerUrl())))
+        m_services.messages->warning(
+                this, Texts::appTitle(),
+                QStringLiteral("ブラウザを起動できません。\n%1").arg(Texts::makerUrl()));
+}
