@@ -17,7 +17,10 @@ Startup::Startup(const QString &appFolder, const WindowServices &services)
 {
 }
 
-Startup::~Startup() = default;
+Startup::~Startup()
+{
+    delete m_about.data();
+}
 
 bool Startup::Main()
 {

@@ -4,6 +4,7 @@
 #include "messageboxes.h"
 #include "processexit.h"
 #include "trayicon.h"
+#include "urlopener.h"
 #include "windowservices.h"
 
 #include <QIcon>
@@ -102,12 +103,25 @@ public:
     }
 };
 
+class RecordingUrls : public UrlOpener
+{
+public:
+    QList<QUrl> opened;
+    bool works = true;
+    bool openUrl(const QUrl &url) override
+    {
+        opened.append(url);
+        return works;
+    }
+};
+
 struct FakeServices
 {
     ScriptedMessages messages;
     RecordingTray tray;
     RecordingExit exit;
     ScriptedFileDialogs files;
+    RecordingUrls urls;
 
     WindowServices services()
     {
@@ -116,6 +130,7 @@ struct FakeServices
         s.tray = &tray;
         s.exit = &exit;
         s.fileDialogs = &files;
+        s.urls = &urls;
         return s;
     }
 };
