@@ -48,7 +48,7 @@ LoadSettingsReport LoadSettings(SettingsRecords &records, SerialComm &port, cons
 
     if (const auto data = SettingsFiles::readFile(AppFolder::filePath(appFolder, SettingsFileNames::commands()))) {
         report.commandFileRead = true;
-        RecordFormat::Reader reader(*data);
+        RecordFormat::Reader reader(SettingsFiles::withoutByteOrderMark(*data));
         reader.readFields(SettingsFiles::fieldsOf(records.commands));
     }
     return report;
@@ -62,9 +62,8 @@ bool LoadShowAtStartup(SettingsRecords &records, const QString &appFolder)
     const auto data = SettingsFiles::readFile(path);
     if (!data)
         return false;
-    RecordFormat::Reader reader(*data);
-    QByteArray value;
-    if (reader.readField(&value))
-        records.ShowAtStartup = Ansi::decode(value);
+    QString value;
+    if (SettingsFiles::readTextRecords(*data, { &value }, true) > 0)
+        records.ShowAtStartup = value;
     return true;
 }

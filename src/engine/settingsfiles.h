@@ -46,8 +46,12 @@ QList<const QString *> constFieldsOf(const CommSettings &s);
 QList<const QString *> constFieldsOf(const ProtocolSettings &s);
 QList<QByteArray> fieldValues(const DeviceCommandTable &t);
 
+// The data without a UTF-8 byte-order mark in front, which hand edits sometimes add.
+QByteArray withoutByteOrderMark(const QByteArray &data);
+
 // Reads text records from data into fields, record after record until the data ends,
 // so the last complete or partial record is in force. Returns the number of records.
+// Data that is valid UTF-8 (a hand edit) is read as UTF-8, else as code page 932.
 int readTextRecords(const QByteArray &data, const QList<QString *> &fields, bool firstOnly);
 
 } // namespace SettingsFiles

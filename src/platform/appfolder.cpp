@@ -16,9 +16,15 @@ bool isWritable(const QString &folder)
     return probe.open();
 }
 
+QString installedDataFolder(const QString &executableFolder)
+{
+    const QString data = QDir(executableFolder).filePath(QStringLiteral("../share/kalo_rs232c"));
+    return QFileInfo(data).isDir() ? QDir(data).absolutePath() : QString();
+}
+
 QString resolve(const QString &executableFolder)
 {
-    if (isWritable(executableFolder))
+    if (installedDataFolder(executableFolder).isEmpty() && isWritable(executableFolder))
         return QDir(executableFolder).absolutePath();
     const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (perUser.isEmpty() || !QDir().mkpath(perUser) || !isWritable(perUser))

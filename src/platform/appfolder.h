@@ -6,9 +6,14 @@ namespace AppFolder {
 
 // The folder where the program keeps its settings files and LogData: the executable's own
 // folder when the program may write there (a copy unpacked anywhere, the build tree), else
-// the per-user application data folder (a system-wide install), created on first use.
-// Returns an empty string when neither can be written.
+// the per-user application data folder, created on first use. An installed program (one
+// with its data folder ../share/kalo_rs232c) always uses the per-user folder, so that
+// root's settings do not land in /usr/bin. Empty when neither can be written.
 QString resolve(const QString &executableFolder);
+
+// The data folder of an installed program, or an empty string for a copy that runs from
+// its own folder.
+QString installedDataFolder(const QString &executableFolder);
 
 // True when a file can really be created in folder: permission bits say nothing for root
 // or on a read-only mount, so this tries it.

@@ -187,14 +187,17 @@ void frmSOKUTEI::setCommunicatingLook(bool communicating)
     setLogColour(communicating ? kLogColourRunning : kLogColourStopped);
 }
 
-// The icon files belong beside the executable; a copy in the settings folder wins, so a
-// user of an installed program can put their own there.
+// The icon files sit beside the executable, or in the data folder of an installed
+// program; a copy in the settings folder wins, so a user can put their own there.
 QString frmSOKUTEI::iconFile(const QString &name) const
 {
-    const QString own = AppFolder::filePath(m_appFolder, name);
-    if (QFileInfo::exists(own))
-        return own;
-    return AppFolder::filePath(QCoreApplication::applicationDirPath(), name);
+    const QString exeFolder = QCoreApplication::applicationDirPath();
+    for (const QString &folder : { m_appFolder, exeFolder, AppFolder::installedDataFolder(exeFolder) }) {
+        const QString path = AppFolder::filePath(folder, name);
+        if (!folder.isEmpty() && QFileInfo::exists(path))
+            return path;
+    }
+    return AppFolder::filePath(exeFolder, name);
 }
 
 void frmSOKUTEI::cmdSend_Click()

@@ -1,0 +1,358 @@
+#include "ansicodec.h"
+#include "appfolder.h"
+#include "commlog.h"
+#include "fakeservices.h"
+#include "frmoption.h"
+#include "logfiles.h"
+#include "runningwindow.h"
+#include "recordformat.h"
+#include "settingsfiles.h"
+#include "startup.h"
+
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// What goes wrong outside the program: vanished devices, hand-edited files, full disks,
+// read-only folders, a kill in the middle of saving, a host that floods the line.
+class tst_Faults : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Runs body in a child process and returns its exit status; the child's file-size
+    // limit makes every write past `limit` bytes fail, as on a full disk.
+    template<typename Body>
+    static int inChildWithFileLimit(rlim_t limit, Body body)
+    {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit r { limit, limit };
+            setrlimit(RLIMIT_FSIZE, &r);
+            _exit(body() ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    static double residentMiB()
+    {
+        QFile status(QStringLiteral("/proc/self/status"));
+        status.open(QIODevice::ReadOnly);
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+        return -1;
+    }
+
+    // Writes to the host end at about 38400 bit/s (3840 bytes a second) for `ms`, while the
+    // program's event loop runs; returns the longest gap between two timer ticks meanwhile.
+    static qint64 flood(RunningWindow &w, int ms)
+    {
+        const QByteArray chunk(96, 'Z');
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0, worst = 0;
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&tick, &QTimer::timeout, &tick, [&] {
+            worst = qMax(worst, clock.elapsed() - last);
+            last = clock.elapsed();
+            ::write(w.pty.masterFd(), chunk.constData(), size_t(chunk.size()));
+        });
+        tick.start(25); // 40 chunks of 96 bytes a second
+        while (clock.elapsed() < ms)
+            QTest::qWait(50);
+        tick.stop();
+        return worst;
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void shouldStartAndOpenDialogWithHandEditedFiles_data();
+    void shouldStartAndOpenDialogWithHandEditedFiles();
+    void shouldReadUtf8FilesAsUtf8();
+    void shouldLogVanishedDeviceWhileHandlerWaits();
+    void shouldRefuseDeviceWithoutPermission();
+    void shouldKeepWholeFilesWhenKilledWhileSaving();
+    void shouldKeepOldFilesWhenDiskIsFull();
+    void shouldFallBackToUserFolderWhenAppFolderIsReadOnly();
+    void shouldStayBoundedUnderFlood_data();
+    void shouldStayBoundedUnderFlood();
+    void shouldStopAtOnceAtIntervalZero();
+};
+
+void tst_Faults::shouldStartAndOpenDialogWithHandEditedFiles_data()
+{
+    QTest::addColumn<QByteArray>("comm");
+    QTest::addColumn<QByteArray>("protocol");
+    QByteArray binary(8192, '\0');
+    for (int i = 0; i < binary.size(); ++i)
+        binary[i] = char(QRandomGenerator::global()->bounded(256));
+    QTest::newRow("binary garbage") << binary << binary;
+    QTest::newRow("10 MB") << QByteArray(10 << 20, 'x') << QByteArray(10 << 20, '"');
+    QTest::newRow("missing closing quote") << QByteArray("\"1\",\"9600\",\"N\",\"8\",\"1")
+                                           << QByteArray("\"0\",\"1\",\"99.99");
+    QTest::newRow("words for numbers") << QByteArray("\"COM1\",\"fast\",\"none\",\"eight\",\"one\"\r\n")
+                                       << QByteArray("\"continuous\",\"soon\",\"99.99\"\r\n");
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF\"1\",\"9600\",\"N\",\"8\",\"1\"\r\n")
+                                     << QByteArray("\xEF\xBB\xBF") + SettingsFolder::defaultProtocol();
+    QTest::newRow("UTF-8 text") << SettingsFolder::defaultComm()
+                                << QByteArray("\"1\",\"1\",\"９９円\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"\r\n");
+}
+
+void tst_Faults::shouldStartAndOpenDialogWithHandEditedFiles()
+{
+    QFETCH(QByteArray, comm);
+    QFETCH(QByteArray, protocol);
+    PtyPair pty;
+    SettingsFolder folder;
+    folder.writeDefaults(pty.slavePath());
+    folder.write(QStringLiteral("ACSet.txt"), comm);
+    folder.write(QStringLiteral("PROTcol.txt"), protocol);
+    folder.write(QStringLiteral("SOUCHICMD.txt"), protocol);
+    FakeServices fake;
+    Startup startup(folder.path(), fake.services());
+    QVERIFY(startup.Main());
+    QVERIFY(startup.mainWindow()->isVisible());
+    QVERIFY(fake.messages.shown.isEmpty());
+
+    startup.mainWindow()->findChild<QPushButton *>(QStringLiteral("cmd"))->click();
+    QVERIFY(startup.settingsDialog()->isVisible());
+    startup.settingsDialog()->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+
+    // Start and Stop still do all their steps, whatever the files held.
+    QTimer::singleShot(300, startup.mainWindow()->findChild<QPushButton *>(QStringLiteral("cmdSTOP")),
+                       &QPushButton::click);
+    startup.mainWindow()->findChild<QPushButton *>(QStringLiteral("cmdSend"))->click();
+    QTest::qWait(400);
+    QVERIFY(startup.mainWindow()->findChild<QPushButton *>(QStringLiteral("cmdSend"))->isEnabled());
+}
+
+void tst_Faults::shouldReadUtf8FilesAsUtf8()
+{
+    SettingsFolder folder;
+    folder.linkMissingCom1();
+    folder.write(QStringLiteral("PROTcol.txt"),
+                 "\xEF\xBB\xBF\"0\",\"1\",\"測定値\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"\r\n");
+    folder.write(QStringLiteral("ACSet.txt"), "\xEF\xBB\xBF\"1\",\"4800\",\"N\",\"8\",\"1\"\r\n");
+    SettingsRecords records;
+    SerialComm port;
+    LoadSettings(records, port, folder.path());
+    QCOMPARE(records.protocol.ContinuousOutputText, QStringLiteral("測定値"));
+    QCOMPARE(records.CommSettingsString, QStringLiteral("4800,N,8,1"));
+
+    // Code page 932 stays code page 932.
+    folder.write(QStringLiteral("PROTcol.txt"), "\"0\",\"1\",\"\x91\xAA\x92\xE8\"\r\n");
+    LoadSettings(records, port, folder.path());
+    QCOMPARE(records.protocol.ContinuousOutputText, QStringLiteral("測定"));
+}
+
+void tst_Faults::shouldLogVanishedDeviceWhileHandlerWaits()
+{
+    RunningWindow w;
+    w.button("cmdSend")->click();
+    w.pty.write("ABC+\r+\n");
+    QTimer::singleShot(300, &w.pty, [&] { w.pty.closeMaster(); });
+    QTest::qWait(2000);
+    int lost = 0;
+    for (const QByteArray &t : w.texts())
+        lost += t.startsWith(Ansi::encodeLossy(QStringLiteral("ポートが切断されました: "))) ? 1 : 0;
+    QCOMPARE(lost, 1);
+    QVERIFY(!w.form->MSComm1().portOpen());
+    w.button("cmdSTOP")->click();
+    QVERIFY(w.button("cmdSend")->isEnabled());
+}
+
+void tst_Faults::shouldRefuseDeviceWithoutPermission()
+{
+    if (geteuid() == 0)
+        QSKIP("root opens any device regardless of its permissions");
+    PtyPair pty;
+    QVERIFY(::chmod(QFile::encodeName(pty.slavePath()).constData(), 0) == 0);
+    SettingsFolder folder;
+    folder.writeDefaults(pty.slavePath());
+    SettingsRecords records;
+    SerialComm port;
+    const LoadSettingsReport report = LoadSettings(records, port, folder.path());
+    QVERIFY(!port.portOpen());
+    QVERIFY2(report.portError.contains(folder.file(QStringLiteral("COM1"))), qPrintable(report.portError));
+}
+
+void tst_Faults::shouldKeepWholeFilesWhenKilledWhileSaving()
+{
+    SettingsFolder folder;
+    const QStringList names { QStringLiteral("ACSet.txt"), QStringLiteral("SOUCHICMD.txt"),
+                              QStringLiteral("PROTcol.txt"), QStringLiteral("ACSet2.txt") };
+    // Two versions of every file; the big field makes each write take a while.
+    const auto version = [&](char tag) {
+        QList<SettingsFiles::RecordFile> files;
+        for (const QString &name : names)
+            files.append({ folder.file(name), { QByteArray(1, tag), QByteArray(200000, tag) } });
+        return files;
+    };
+    const QList<SettingsFiles::RecordFile> a = version('a'), b = version('b');
+    QVERIFY(SettingsFiles::writeRecordFiles(a, nullptr));
+
+    for (int round = 0; round < 25; ++round) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            for (int i = 0;; ++i)
+                SettingsFiles::writeRecordFiles(i % 2 ? a : b, nullptr);
+        }
+        QThread::usleep(1000 + QRandomGenerator::global()->bounded(20000));
+        ::kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        for (const QString &name : names) {
+            const QByteArray bytes = folder.read(name);
+            QVERIFY2(bytes == RecordFormat::writeRecord(a.first().fields)
+                             || bytes == RecordFormat::writeRecord(b.first().fields),
+                     qPrintable(name + QStringLiteral(" holds %1 bytes").arg(bytes.size())));
+        }
+    }
+}
+
+void tst_Faults::shouldKeepOldFilesWhenDiskIsFull()
+{
+    SettingsFolder folder;
+    const QString logPath = folder.file(QStringLiteral("log.txt"));
+    folder.write(QStringLiteral("log.txt"), "old log");
+    folder.write(QStringLiteral("ACSet.txt"), SettingsFolder::defaultComm());
+
+    const int logStatus = inChildWithFileLimit(4096, [&] {
+        CommLog log;
+        for (int i = 0; i < 5000; ++i)
+            log.appendStamped(QStringLiteral("99.99"));
+        QString error;
+        return !LogFiles::save(log, logPath, &error) && error.contains(logPath);
+    });
+    QCOMPARE(logStatus, 0);
+    QCOMPARE(folder.read(QStringLiteral("log.txt")), QByteArray("old log"));
+
+    const int settingsStatus = inChildWithFileLimit(4096, [&] {
+        QString error;
+        return !SettingsFiles::writeRecordFiles(
+                       { { folder.file(QStringLiteral("ACSet.txt")), { QByteArray(10000, '9') } } }, &error)
+                && error.contains(QStringLiteral("ACSet.txt"));
+    });
+    QCOMPARE(settingsStatus, 0);
+    QCOMPARE(folder.read(QStringLiteral("ACSet.txt")), SettingsFolder::defaultComm());
+    QStringList leftovers = QDir(folder.path()).entryList(QDir::Files);
+    leftovers.sort();
+    QCOMPARE(leftovers, QStringList({ QStringLiteral("ACSet.txt"), QStringLiteral("log.txt") }));
+}
+
+void tst_Faults::shouldFallBackToUserFolderWhenAppFolderIsReadOnly()
+{
+    QTemporaryDir mountPoint;
+    if (::mount("tmpfs", QFile::encodeName(mountPoint.path()).constData(), "tmpfs", MS_RDONLY,
+                "size=64k")
+        != 0)
+        QSKIP("cannot mount a read-only folder here (needs root)");
+    const auto unmount = qScopeGuard([&] { ::umount(QFile::encodeName(mountPoint.path()).constData()); });
+
+    QVERIFY(!AppFolder::isWritable(mountPoint.path()));
+    const QString folder = AppFolder::resolve(mountPoint.path());
+    QVERIFY(!folder.isEmpty());
+    QVERIFY(folder != QDir(mountPoint.path()).absolutePath());
+    QVERIFY(AppFolder::isWritable(folder));
+
+    // The log folder cannot be made in a read-only place: said, not hidden.
+    QString error;
+    QVERIFY(!LogFiles::ensureFolder(QDir(mountPoint.path()).filePath(QStringLiteral("LogData")), &error));
+    QVERIFY(error.contains(QStringLiteral("LogData")));
+}
+
+void tst_Faults::shouldStayBoundedUnderFlood_data()
+{
+    QTest::addColumn<QByteArray>("state");
+    QTest::newRow("stopped") << QByteArray("stopped");
+    QTest::newRow("answering") << QByteArray("answering");
+    QTest::newRow("continuous output") << QByteArray("continuous");
+}
+
+void tst_Faults::shouldStayBoundedUnderFlood()
+{
+    QFETCH(QByteArray, state);
+    RunningWindow w(state == "continuous" ? "0" : "1", "0.5");
+    double grown = 0;
+    qint64 worstGap = 0;
+    const auto measure = [&] {
+        const double before = residentMiB();
+        worstGap = flood(w, 4000);
+        grown = residentMiB() - before;
+    };
+    if (state == "continuous") {
+        // The run holds the click until Stop, so the flood happens inside it.
+        QTimer::singleShot(50, &w.pty, [&] {
+            measure();
+            w.button("cmdSTOP")->click();
+        });
+        w.button("cmdSend")->click();
+    } else {
+        if (state == "answering")
+            w.button("cmdSend")->click();
+        measure();
+    }
+    QVERIFY2(grown < 16, qPrintable(QString::number(grown)));
+    // The user interface kept answering: the host's timer never waited long.
+    QVERIFY2(worstGap < 1500, qPrintable(QString::number(worstGap)));
+
+    if (w.button("cmdSTOP")->isEnabled())
+        w.button("cmdSTOP")->click();
+    QTest::qWait(600);
+    w.form->MSComm1().clearInBuffer();
+    w.pty.read(200);
+
+    // After Stop and Start the next well-formed command is answered.
+    bool answered = false;
+    const auto askAndStop = [&] {
+        const qsizetype before = w.pty.collected().size();
+        w.pty.write("ABC+\r+\n");
+        QElapsedTimer clock;
+        clock.start();
+        while (!answered && clock.elapsed() < 3000) {
+            QTest::qWait(20);
+            answered = w.pty.collected().mid(before).contains("4569.12");
+        }
+        w.button("cmdSTOP")->click();
+    };
+    if (state == "continuous") {
+        QTimer::singleShot(10, &w.pty, askAndStop);
+        w.button("cmdSend")->click();
+    } else {
+        w.button("cmdSend")->click();
+        askAndStop();
+    }
+    QVERIFY(answered);
+}
+
+void tst_Faults::shouldStopAtOnceAtIntervalZero()
+{
+    RunningWindow w("0", "0");
+    QElapsedTimer clock;
+    qint64 stopAt = -1;
+    QTimer::singleShot(2000, w.button("cmdSTOP"), [&] {
+        clock.start();
+        w.button("cmdSTOP")->click();
+        stopAt = 0;
+    });
+    w.button("cmdSend")->click();
+    QVERIFY(stopAt == 0);
+    QVERIFY2(clock.elapsed() < 200, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(w.log().lineCount() > 100);
+    QVERIFY(w.log().lineCount() <= CommLog::kDefaultKeepLines + CommLog::kBlockLines);
+}
+
+QTEST_MAIN(tst_Faults)
+#include "tst_faults.moc"
