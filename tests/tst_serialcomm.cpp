@@ -32,6 +32,7 @@ private slots:
     void shouldApplyOnlyChangedParametersWhileOpen();
     void shouldKeepReceiveBufferBoundedUnderFlood();
     void shouldCloseAndReportOnceWhenDeviceVanishes();
+    void shouldRefuseOutputWhenHostStopsReading();
 };
 
 void tst_SerialComm::shouldParseSettingsTexts_data()
@@ -306,6 +307,32 @@ void tst_SerialComm::shouldCloseAndReportOnceWhenDeviceVanishes()
     QVERIFY(lost.at(0).at(0).toString().contains(folder.filePath(QStringLiteral("COM1"))));
     // Left open, the vanished device would keep a core busy with error signals.
     QVERIFY2(cpu < 0.3, qPrintable(QString::number(cpu)));
+}
+
+void tst_SerialComm::shouldRefuseOutputWhenHostStopsReading()
+{
+    PtyPair pty;
+    QTemporaryDir folder;
+    linkCom1(folder, pty);
+    SerialComm comm;
+    comm.setAppFolder(folder.path());
+    QVERIFY(comm.setPortOpen(true));
+    // The host never reads: the driver fills up, then the component's own buffer.
+    const QByteArray block(4096, 'O');
+    int taken = 0;
+    for (int i = 0; i < 1000 && comm.output(block); ++i)
+        ++taken;
+    QVERIFY(taken < 1000);
+    QVERIFY2(comm.lastError().contains(QStringLiteral("send buffer full")), qPrintable(comm.lastError()));
+    // Once the host reads again, output is taken again.
+    QByteArray drained;
+    for (int i = 0; i < 500 && !comm.output(block); ++i) {
+        drained += pty.read(10);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(comm.portOpen());
+    QVERIFY(drained.size() >= block.size());
+    QVERIFY(drained.startsWith(block));
 }
 
 QTEST_GUILESS_MAIN(tst_SerialComm)

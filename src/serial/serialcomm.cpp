@@ -4,6 +4,10 @@
 
 #include <QLoggingCategory>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 Q_LOGGING_CATEGORY(lcSerial, "kalo.serial", QtWarningMsg)
 
 SerialComm::SerialComm(QObject *parent) : QObject(parent), m_settingsText(QLatin1String(kDefaultSettings))
@@ -146,6 +150,8 @@ bool SerialComm::output(const QByteArray &bytes)
         return refuse(tr("port is not open"));
     if (bytes.isEmpty())
         return true;
+    if (m_port.bytesToWrite() + bytes.size() > kOutBufferLimit)
+        return refuse(tr("the line does not take more output (send buffer full)"));
     if (m_port.write(bytes) != bytes.size()) {
         const QString reason = m_port.errorString();
         m_port.clearError();
@@ -178,6 +184,15 @@ void SerialComm::onErrorOccurred(QSerialPort::SerialPortError error)
         return;
     if (!m_port.isOpen())
         return;
+#ifdef Q_OS_UNIX
+    // QSerialPort also calls a full driver queue (EAGAIN while writing to a host that does
+    // not read) a resource error. Only a hung-up or failed device is a lost port.
+    pollfd state { int(m_port.handle()), POLLIN | POLLOUT, 0 };
+    if (::poll(&state, 1, 0) >= 0 && !(state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        m_port.clearError();
+        return;
+    }
+#endif
     // Left open, a vanished device keeps raising the same error in a tight loop.
     const QString reason = m_port.errorString();
     m_port.close();

@@ -19,6 +19,9 @@ public:
     // The receive buffer holds at most this many bytes; a host that floods the line is held
     // back by the driver instead of growing memory.
     static constexpr qint64 kInBufferSize = 1024;
+    // Output waiting for a host that does not read is held up to this much; past it a write
+    // is refused rather than letting memory grow.
+    static constexpr qint64 kOutBufferLimit = 64 * 1024;
     static constexpr int kDefaultPort = 1;
     static inline const char *kDefaultSettings = "9600,N,8,1";
 
