@@ -1,3 +1,4 @@
+#include "hostflood.h"
 #include "measure.h"
 #include "runningwindow.h"
 
@@ -6,32 +7,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include <unistd.h>
 
 // A host flooding the line at 38400 bit/s, and a run at interval 0: memory and the
 // user interface's answer time, for a minute each (--quick: five seconds).
-namespace {
-qint64 flood(RunningWindow &w, int ms)
-{
-    const QByteArray chunk(96, 'Z');
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0, worst = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, &tick, [&] {
-        worst = qMax(worst, clock.elapsed() - last);
-        last = clock.elapsed();
-        if (::write(w.pty.masterFd(), chunk.constData(), size_t(chunk.size())) < 0)
-            return;
-    });
-    tick.start(25);
-    while (clock.elapsed() < ms)
-        QTest::qWait(50);
-    return worst;
-}
-} // namespace
-
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -44,7 +22,7 @@ int main(int argc, char *argv[])
         qint64 worst = 0;
         const auto measure = [&] {
             const double before = Measure::residentMiB();
-            worst = flood(w, ms);
+            worst = floodHost(w.pty, ms);
             grown = Measure::residentMiB() - before;
         };
         if (continuous) {

@@ -3,7 +3,9 @@
 #include "commlog.h"
 #include "fakeservices.h"
 #include "frmoption.h"
+#include "hostflood.h"
 #include "logfiles.h"
+#include "measure.h"
 #include "runningwindow.h"
 #include "recordformat.h"
 #include "settingsfiles.h"
@@ -42,38 +44,6 @@ private:
         int status = 0;
         waitpid(pid, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    static double residentMiB()
-    {
-        QFile status(QStringLiteral("/proc/self/status"));
-        status.open(QIODevice::ReadOnly);
-        for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith("VmRSS:"))
-                return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-        return -1;
-    }
-
-    // Writes to the host end at about 38400 bit/s (3840 bytes a second) for `ms`, while the
-    // program's event loop runs; returns the longest gap between two timer ticks meanwhile.
-    static qint64 flood(RunningWindow &w, int ms)
-    {
-        const QByteArray chunk(96, 'Z');
-        QElapsedTimer clock;
-        clock.start();
-        qint64 last = 0, worst = 0;
-        QTimer tick;
-        tick.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&tick, &QTimer::timeout, &tick, [&] {
-            worst = qMax(worst, clock.elapsed() - last);
-            last = clock.elapsed();
-            ::write(w.pty.masterFd(), chunk.constData(), size_t(chunk.size()));
-        });
-        tick.start(25); // 40 chunks of 96 bytes a second
-        while (clock.elapsed() < ms)
-            QTest::qWait(50);
-        tick.stop();
-        return worst;
     }
 
 private slots:
@@ -288,9 +258,9 @@ void tst_Faults::shouldStayBoundedUnderFlood()
     double grown = 0;
     qint64 worstGap = 0;
     const auto measure = [&] {
-        const double before = residentMiB();
-        worstGap = flood(w, 4000);
-        grown = residentMiB() - before;
+        const double before = Measure::residentMiB();
+        worstGap = floodHost(w.pty, 4000);
+        grown = Measure::residentMiB() - before;
     };
     if (state == "continuous") {
         // The run holds the click until Stop, so the flood happens inside it.

@@ -7,10 +7,9 @@
 #include "messageboxes.h"
 #include "settingsfiles.h"
 #include "texts.h"
+#include "windowlook.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
 
 namespace {
 const QStringList kLists[5] = {
@@ -36,24 +35,12 @@ frmOPTION::frmOPTION(frmSOKUTEI &mainWindow, SettingsRecords &records, const QSt
       m_services(services)
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(size());
-    setWindowIcon(QIcon(QStringLiteral(":/kalo/kalo.ico")));
-    QPalette background = palette();
-    background.setBrush(QPalette::Window, QBrush(QPixmap(QStringLiteral(":/kalo/background.png"))));
-    setPalette(background);
-    setAutoFillBackground(true);
+    WindowLook::applyFixedFrame(this, Qt::Dialog);
     // The groups, the option buttons and the hint sit on light grey (E0 E0 E0).
     for (QWidget *w : { static_cast<QWidget *>(ui->Frame1), static_cast<QWidget *>(ui->Frame2),
                         static_cast<QWidget *>(ui->Frame3), static_cast<QWidget *>(ui->Option1_0),
-                        static_cast<QWidget *>(ui->Option1_1), static_cast<QWidget *>(ui->lblHint) }) {
-        QPalette grey = w->palette();
-        grey.setColor(QPalette::Window, QColor(0xE0, 0xE0, 0xE0));
-        grey.setBrush(QPalette::Window, QColor(0xE0, 0xE0, 0xE0));
-        w->setPalette(grey);
-        w->setAutoFillBackground(true);
-    }
+                        static_cast<QWidget *>(ui->Option1_1), static_cast<QWidget *>(ui->lblHint) })
+        WindowLook::fillBackground(w, QColor(0xE0, 0xE0, 0xE0));
 
     connect(ui->Option1_0, &QRadioButton::clicked, this, &frmOPTION::KEY_Locked);
     connect(ui->Option1_1, &QRadioButton::clicked, this, &frmOPTION::KEY_Locked);
@@ -85,11 +72,7 @@ void frmOPTION::showDialog()
         Form_Load();
         m_loaded = true;
     }
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->geometry();
-        move(area.center().x() - frameGeometry().width() / 2,
-             area.center().y() - frameGeometry().height() / 2);
-    }
+    WindowLook::centreOnScreen(this);
     show();
     raise();
     activateWindow();

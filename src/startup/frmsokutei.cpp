@@ -10,28 +10,17 @@
 #include "statustexts.h"
 #include "texts.h"
 #include "trayicon.h"
+#include "windowlook.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QWindow>
-
-// The pictures are compiled into this static library, which keeps the linker from
-// registering them by itself.
-static void registerPictures()
-{
-    static const bool done = [] {
-        Q_INIT_RESOURCE(kalo);
-        return true;
-    }();
-    Q_UNUSED(done);
-}
 
 namespace {
 const QColor kLogColourStopped(192, 192, 192); // 0x00C0C0C0
@@ -49,24 +38,12 @@ frmSOKUTEI::frmSOKUTEI(SettingsRecords &records, const QString &appFolder,
       m_services(services),
       m_session(records, m_comm, m_log)
 {
-    registerPictures();
     ui->setupUi(this);
     m_comm.setObjectName(QStringLiteral("MSComm1"));
 
-    // A fixed dialog frame: title bar and close box, no minimise or maximise box.
-    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-            | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
     // Off the taskbar only where the notification area can bring the window back.
-    if (m_services.tray && m_services.tray->isAvailable())
-        flags |= Qt::Tool;
-    setWindowFlags(flags);
-    setFixedSize(size());
-    setWindowIcon(QIcon(QStringLiteral(":/kalo/kalo.ico")));
-
-    QPalette background = palette();
-    background.setBrush(QPalette::Window, QBrush(QPixmap(QStringLiteral(":/kalo/background.png"))));
-    setPalette(background);
-    setAutoFillBackground(true);
+    const bool trayAvailable = m_services.tray && m_services.tray->isAvailable();
+    WindowLook::applyFixedFrame(this, trayAvailable ? Qt::Tool : Qt::Window);
 
     ui->lblJu->setModel(&m_log);
     setLogColour(kLogColourStopped);
@@ -126,22 +103,11 @@ void frmSOKUTEI::reloadSettings()
 
 void frmSOKUTEI::ProTask()
 {
-    centreOnScreen();
+    WindowLook::centreOnScreen(this);
     if (m_services.tray) {
         m_services.tray->setMenu(m_mnuTray);
         m_services.tray->registerIcon(windowIcon(), Texts::tipStopped());
     }
-}
-
-void frmSOKUTEI::centreOnScreen()
-{
-    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect area = screen->geometry();
-    const QSize outer = frameGeometry().size();
-    move(area.x() + area.width() / 2 - outer.width() / 2,
-         area.y() + area.height() / 2 - outer.height() / 2);
 }
 
 void frmSOKUTEI::RefreshStatusBar()
@@ -178,7 +144,7 @@ void frmSOKUTEI::setCommunicatingLook(bool communicating)
     // A missing icon file leaves the window icon as it was.
     if (!icon.isNull() && !icon.availableSizes().isEmpty())
         setWindowIcon(icon);
-    centreOnScreen();
+    WindowLook::centreOnScreen(this);
     if (m_services.tray)
         m_services.tray->registerIcon(windowIcon(),
                                       communicating ? Texts::tipRunning() : Texts::tipStopped());

@@ -72,7 +72,6 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    void centreOnScreen();
     QString iconFile(const QString &name) const;
     void setCommunicatingLook(bool communicating);
     void setLogColour(const QColor &colour);

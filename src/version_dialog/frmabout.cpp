@@ -5,11 +5,11 @@
 #include "texts.h"
 #include "uifont.h"
 #include "urlopener.h"
+#include "windowlook.h"
 #include "version.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
-#include <QScreen>
 
 namespace {
 void setTextColour(QWidget *label, const QColor &colour)
@@ -26,15 +26,8 @@ frmAbout::frmAbout(const WindowServices &services, QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    WindowLook::applyFixedFrame(this, Qt::Dialog);
     setModal(false);
-    setFixedSize(size());
-    setWindowIcon(QIcon(QStringLiteral(":/kalo/kalo.ico")));
-    QPalette background = palette();
-    background.setBrush(QPalette::Window, QBrush(QPixmap(QStringLiteral(":/kalo/background.png"))));
-    setPalette(background);
-    setAutoFillBackground(true);
 
     ui->lblVersion->setFont(UiFont::gothic(14.25, true));
     ui->lblDescription->setFont(UiFont::gothic(11.25, false));
@@ -42,15 +35,8 @@ frmAbout::frmAbout(const WindowServices &services, QWidget *parent)
         setTextColour(label, Qt::black);
     setTextColour(ui->Label2, QColor(0, 0, 255));
     setTextColour(ui->Label3, QColor(0, 0, 255));
-    ui->Line1_1->setAutoFillBackground(true);
-    QPalette red = ui->Line1_1->palette();
-    red.setColor(QPalette::Window, QColor(255, 0, 0));
-    ui->Line1_1->setPalette(red);
-
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->geometry();
-        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
-    }
+    WindowLook::fillBackground(ui->Line1_1, QColor(255, 0, 0));
+    WindowLook::centreOnScreen(this);
     ui->lblVersion->setText(versionLine());
     // The design's fonts are wider here than on the system they were chosen for.
     for (QLabel *label : { ui->lblVersion, ui->lblDescription })
