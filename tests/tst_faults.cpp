@@ -57,6 +57,7 @@ private slots:
     void shouldKeepWholeFilesWhenKilledWhileSaving();
     void shouldKeepOldFilesWhenDiskIsFull();
     void shouldFallBackToUserFolderWhenAppFolderIsReadOnly();
+    void shouldKeepSettingsOfInstalledProgramInUserFolder();
     void shouldStayBoundedUnderFlood_data();
     void shouldStayBoundedUnderFlood();
     void shouldStopAtOnceAtIntervalZero();
@@ -241,6 +242,23 @@ void tst_Faults::shouldFallBackToUserFolderWhenAppFolderIsReadOnly()
     QString error;
     QVERIFY(!LogFiles::ensureFolder(QDir(mountPoint.path()).filePath(QStringLiteral("LogData")), &error));
     QVERIFY(error.contains(QStringLiteral("LogData")));
+}
+
+void tst_Faults::shouldKeepSettingsOfInstalledProgramInUserFolder()
+{
+    // An installed layout: bin/ beside share/kalo_rs232c/, both writable (as for root).
+    QTemporaryDir prefix;
+    QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("bin")));
+    QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("share/kalo_rs232c")));
+    const QString bin = QDir(prefix.path()).filePath(QStringLiteral("bin"));
+    QVERIFY(AppFolder::isWritable(bin));
+    const QString folder = AppFolder::resolve(bin);
+    QCOMPARE(folder, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    QCOMPARE(AppFolder::installedDataFolder(bin), QDir(prefix.path()).filePath(QStringLiteral("share/kalo_rs232c")));
+
+    // A copy unpacked anywhere keeps its settings beside itself.
+    QTemporaryDir copy;
+    QCOMPARE(AppFolder::resolve(copy.path()), QDir(copy.path()).absolutePath());
 }
 
 void tst_Faults::shouldStayBoundedUnderFlood_data()

@@ -6,6 +6,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 
@@ -47,6 +48,7 @@ private slots:
     void shouldKeepPanelsWhenOutputTypeIsNoNumber();
     void shouldAnswerAccessKeys();
     void shouldBringHiddenWindowBackFromTrayMenu();
+    void shouldFollowNewLinesOnlyWhenScrolledToBottom();
 };
 
 void tst_MainWindow::shouldPlaceEveryControlAsDesigned_data()
@@ -186,6 +188,34 @@ void tst_MainWindow::shouldBringHiddenWindowBackFromTrayMenu()
     QCOMPARE(w.fake.tray.menu, w.form->mnuTray());
     w.form->mnuTray()->findChild<QAction *>(QStringLiteral("mnuAbout"))->trigger();
     QVERIFY(w.form->isVisible());
+}
+
+void tst_MainWindow::shouldFollowNewLinesOnlyWhenScrolledToBottom()
+{
+    Window w;
+    auto *view = w.form->findChild<QListView *>(QStringLiteral("lblJu"));
+    for (int i = 0; i < 200; ++i)
+        w.form->log().appendStamped(QStringLiteral("line %1").arg(i));
+    QCoreApplication::processEvents();
+    QScrollBar *bar = view->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // Scrolled up to read: new lines do not pull the view away.
+    bar->setValue(10);
+    for (int i = 0; i < 50; ++i)
+        w.form->log().appendStamped(QStringLiteral("more %1").arg(i));
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->value(), 10);
+
+    bar->setValue(bar->maximum());
+    w.form->log().appendStamped(QStringLiteral("last"));
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->value(), bar->maximum());
+    // The list shows control characters as pictures; the stored line keeps the bytes.
+    w.form->log().appendStampedBytes("A\r\n\x06");
+    QCOMPARE(view->model()->index(w.form->log().lineCount() - 1, 0).data().toString().mid(22),
+             QStringLiteral("A\u240D\u240A\u2406"));
 }
 
 QTEST_MAIN(tst_MainWindow)
