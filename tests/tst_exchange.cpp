@@ -57,7 +57,7 @@ void tst_Exchange::shouldAnswerPatternOneAboutOneSecondAfterFirstByte()
                     .match(QString::fromLatin1(w.lastLine().left(22)))
                     .hasMatch());
     QCOMPARE(w.log().displayText(w.log().lineCount() - 1).mid(22),
-             QStringLiteral("ABC+\u240D+\u240A→4569.12"));
+             QStringLiteral("ABC+[CR]+[LF]→4569.12"));
 }
 
 void tst_Exchange::shouldAnswerEachPatternWithItsOutput_data()

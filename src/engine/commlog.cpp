@@ -1,6 +1,7 @@
 #include "commlog.h"
 
 #include "ansicodec.h"
+#include "tokencodec.h"
 #include "timestamp.h"
 
 CommLog::CommLog(int keepLines, QObject *parent) : QAbstractListModel(parent), m_keepLines(keepLines) { }
@@ -59,12 +60,17 @@ QByteArray CommLog::line(int index) const
 
 QString CommLog::visibleControls(const QString &text)
 {
-    QString shown = text;
-    for (QChar &c : shown) {
-        if (c.unicode() < 0x20)
-            c = QChar(char16_t(0x2400 + c.unicode()));
-        else if (c.unicode() == 0x7F)
-            c = QChar(char16_t(0x2421));
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20)
+            shown += QLatin1Char('[') + QLatin1String(mdlSUCMD::ControlTokenTable[u].name)
+                    + QLatin1Char(']');
+        else if (u == 0x7F)
+            shown += QLatin1String("[DEL]");
+        else
+            shown += c;
     }
     return shown;
 }

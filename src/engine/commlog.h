@@ -30,7 +30,9 @@ public:
 
     int lineCount() const { return int(m_count); }
     QByteArray line(int index) const;
-    // The line for the screen: control characters as visible pictures (CR as U+240D).
+    // The line for the screen: control characters written the way the settings dialog takes
+    // them ("[CR]", "[ACK]"), so a received command reads like the one that was typed.
+    // Pictures such as U+240D are unreadable at list-font size.
     QString displayText(int index) const;
     // Lines dropped from the front since the program started.
     qint64 droppedLines() const { return m_dropped; }
