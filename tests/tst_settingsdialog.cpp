@@ -1,9 +1,5 @@
-#include "fakeservices.h"
 #include "frmoption.h"
-#include "frmsokutei.h"
-#include "ptypair.h"
-#include "settingsfolder.h"
-#include "startup.h"
+#include "startedprogram.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,27 +17,16 @@ class tst_SettingsDialog : public QObject
     Q_OBJECT
 
 private:
-    struct Program
+    struct Program : StartedProgram
     {
-        PtyPair pty;
-        SettingsFolder folder;
-        FakeServices fake;
-        std::unique_ptr<Startup> startup;
-
         // defaults: write the default files first; otherwise the folder starts empty.
         explicit Program(bool defaults = true, const QByteArray &outputType = "0")
+            : StartedProgram(outputType, defaults)
         {
-            if (defaults)
-                folder.writeDefaults(pty.slavePath(), outputType);
-            else
-                QFile::link(pty.slavePath(), folder.file(QStringLiteral("COM1")));
-            startup = std::make_unique<Startup>(folder.path(), fake.services());
-            startup->Main();
         }
-        frmSOKUTEI *main() const { return startup->mainWindow(); }
         frmOPTION *open()
         {
-            main()->findChild<QPushButton *>(QStringLiteral("cmd"))->click();
+            button("cmd")->click();
             return startup->settingsDialog();
         }
         template<typename T>

@@ -1,9 +1,5 @@
-#include "fakeservices.h"
 #include "frmabout.h"
-#include "frmsokutei.h"
-#include "ptypair.h"
-#include "settingsfolder.h"
-#include "startup.h"
+#include "startedprogram.h"
 #include "texts.h"
 
 #include <QLabel>
@@ -18,25 +14,7 @@ class tst_WindowHandling : public QObject
     Q_OBJECT
 
 private:
-    struct Program
-    {
-        PtyPair pty;
-        SettingsFolder folder;
-        FakeServices fake;
-        std::unique_ptr<Startup> startup;
-
-        explicit Program(const QByteArray &outputType = "1")
-        {
-            folder.writeDefaults(pty.slavePath(), outputType);
-            startup = std::make_unique<Startup>(folder.path(), fake.services());
-            startup->Main();
-        }
-        frmSOKUTEI *main() const { return startup->mainWindow(); }
-        QPushButton *button(const char *name) const
-        {
-            return main()->findChild<QPushButton *>(QLatin1String(name));
-        }
-    };
+    using Program = StartedProgram;
 
     static QImage picture(const QIcon &icon) { return icon.pixmap(32, 32).toImage(); }
 
