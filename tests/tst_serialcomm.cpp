@@ -15,11 +15,20 @@ class tst_SerialComm : public QObject
     Q_OBJECT
 
 private:
-    // A component whose port 1 is the slave end of pty, through a COM1 link in folder.
-    static void linkCom1(const QTemporaryDir &folder, const PtyPair &pty)
+    // A component whose port 1 is the slave end of a pty, through a COM1 link in a folder
+    // of its own; the test plays the host on the master.
+    struct WiredPort
     {
-        QVERIFY(QFile::link(pty.slavePath(), folder.filePath(QStringLiteral("COM1"))));
-    }
+        PtyPair pty;
+        QTemporaryDir folder;
+        SerialComm comm;
+
+        WiredPort()
+        {
+            QFile::link(pty.slavePath(), folder.filePath(QStringLiteral("COM1")));
+            comm.setAppFolder(folder.path());
+        }
+    };
 
 private slots:
     void shouldParseSettingsTexts_data();
@@ -100,13 +109,10 @@ void tst_SerialComm::shouldNameDevicesByPortNumber()
 
 void tst_SerialComm::shouldOpenMappedPortWithItsParameters()
 {
-    PtyPair pty;
+    WiredPort w;
+    PtyPair &pty = w.pty;
     QVERIFY(pty.isValid());
-    QTemporaryDir folder;
-    linkCom1(folder, pty);
-
-    SerialComm comm;
-    comm.setAppFolder(folder.path());
+    SerialComm &comm = w.comm;
     QVERIFY(comm.setCommPort(1));
     QVERIFY(comm.setSettings(QStringLiteral("19200,N,8,2")));
     QVERIFY2(comm.setPortOpen(true), qPrintable(comm.lastError()));
@@ -131,11 +137,9 @@ void tst_SerialComm::shouldOpenMappedPortWithItsParameters()
 
 void tst_SerialComm::shouldCarryEveryByteBothWays()
 {
-    PtyPair pty;
-    QTemporaryDir folder;
-    linkCom1(folder, pty);
-    SerialComm comm;
-    comm.setAppFolder(folder.path());
+    WiredPort w;
+    PtyPair &pty = w.pty;
+    SerialComm &comm = w.comm;
     QVERIFY(comm.setPortOpen(true));
 
     QByteArray all;
@@ -156,11 +160,9 @@ void tst_SerialComm::shouldCarryEveryByteBothWays()
 
 void tst_SerialComm::shouldRaiseReceiveEventsOnlyAboveThreshold()
 {
-    PtyPair pty;
-    QTemporaryDir folder;
-    linkCom1(folder, pty);
-    SerialComm comm;
-    comm.setAppFolder(folder.path());
+    WiredPort w;
+    PtyPair &pty = w.pty;
+    SerialComm &comm = w.comm;
     QVERIFY(comm.setPortOpen(true));
     QSignalSpy events(&comm, &SerialComm::commEvent);
 
@@ -228,11 +230,9 @@ void tst_SerialComm::shouldRefuseWithDeviceNameAndReason()
 
 void tst_SerialComm::shouldApplyOnlyChangedParametersWhileOpen()
 {
-    PtyPair pty;
-    QTemporaryDir folder;
-    linkCom1(folder, pty);
-    SerialComm comm;
-    comm.setAppFolder(folder.path());
+    WiredPort w;
+    PtyPair &pty = w.pty;
+    SerialComm &comm = w.comm;
     QVERIFY(comm.setSettings(QStringLiteral("9600,N,8,1")));
     QVERIFY(comm.setPortOpen(true));
     // The same settings again (what reloading after a settings change does) must not fail,
@@ -248,11 +248,9 @@ void tst_SerialComm::shouldApplyOnlyChangedParametersWhileOpen()
 
 void tst_SerialComm::shouldKeepReceiveBufferBoundedUnderFlood()
 {
-    PtyPair pty;
-    QTemporaryDir folder;
-    linkCom1(folder, pty);
-    SerialComm comm;
-    comm.setAppFolder(folder.path());
+    WiredPort w;
+    PtyPair &pty = w.pty;
+    SerialComm &comm = w.comm;
     QVERIFY(comm.setPortOpen(true));
     comm.setRThreshold(1);
     QSignalSpy events(&comm, &SerialComm::commEvent);
@@ -283,11 +281,10 @@ void tst_SerialComm::shouldKeepReceiveBufferBoundedUnderFlood()
 
 void tst_SerialComm::shouldCloseAndReportOnceWhenDeviceVanishes()
 {
-    auto pty = std::make_unique<PtyPair>();
-    QTemporaryDir folder;
-    linkCom1(folder, *pty);
-    SerialComm comm;
-    comm.setAppFolder(folder.path());
+    WiredPort w;
+    PtyPair *pty = &w.pty;
+    const QTemporaryDir &folder = w.folder;
+    SerialComm &comm = w.comm;
     QVERIFY(comm.setPortOpen(true));
     comm.setRThreshold(1);
     QSignalSpy lost(&comm, &SerialComm::portLost);
@@ -311,11 +308,9 @@ void tst_SerialComm::shouldCloseAndReportOnceWhenDeviceVanishes()
 
 void tst_SerialComm::shouldRefuseOutputWhenHostStopsReading()
 {
-    PtyPair pty;
-    QTemporaryDir folder;
-    linkCom1(folder, pty);
-    SerialComm comm;
-    comm.setAppFolder(folder.path());
+    WiredPort w;
+    PtyPair &pty = w.pty;
+    SerialComm &comm = w.comm;
     QVERIFY(comm.setPortOpen(true));
     // The host never reads: the driver fills up, then the component's own buffer.
     const QByteArray block(4096, 'O');
