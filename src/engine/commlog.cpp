@@ -21,6 +21,7 @@ void CommLog::appendLine(const QByteArray &line)
     block.ends.push_back(quint32(block.text.size()));
     ++m_count;
     endInsertRows();
+    emit lineAppended(int(m_count - 1));
 }
 
 void CommLog::appendStamped(const QString &text)

@@ -42,6 +42,11 @@ public:
 
     static QString visibleControls(const QString &text);
 
+signals:
+    // Emitted at once for every appended line, before any view catches up: for readers that
+    // follow the log as it grows (a console, a test).
+    void lineAppended(int index);
+
 private:
     struct Block
     {
