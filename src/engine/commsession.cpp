@@ -80,6 +80,9 @@ void CommSession::start()
         finishLoopRun();
     const quint64 run = ++m_run;
     m_communicating = true;
+    // A receive handler waiting beneath this Start is abandoned: the new run's continuous loop
+    // may hold it for good, and the input it waits for is dropped below.
+    m_inHandler = false;
     // Bytes the host sent while stopped would be counted with its first command.
     const bool portReady = openPortIfClosed();
     m_log.appendStamped(startedLine());
@@ -161,11 +164,16 @@ void CommSession::handleCommEvent()
     if (m_inHandler)
         return;
     m_inHandler = true;
+    const quint64 run = m_run;
     const DeviceCommandTable &table = m_records.commands;
     m_port.setRThreshold(0);
     // The host's time to finish its command: one fixed second from its first byte.
     m_clock.waitUntil(m_port.lastEventArrivalNs()
                       + qint64(kReceiveWaitSeconds) * SessionClock::kNsPerSecond);
+    // A Start during the wait dropped the input this handler was judging; its own handlers
+    // may have run since.
+    if (m_run != run)
+        return;
 
     const int waiting = m_port.inBufferCount();
     int longest = 0;

@@ -204,13 +204,17 @@ void SerialComm::onErrorOccurred(QSerialPort::SerialPortError error)
     // QSerialPort also calls a full driver queue (EAGAIN while writing to a host that does
     // not read) a resource error. Only a hung-up or failed device is a lost port.
     pollfd state { int(m_port.handle()), POLLIN | POLLOUT, 0 };
-    if (::poll(&state, 1, 0) >= 0 && !(state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+    const bool polled = ::poll(&state, 1, 0) >= 0;
+    if (polled && !(state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
         m_port.clearError();
         return;
     }
+    // A hang-up comes with whatever errno an earlier call left; name it for what it is.
+    const QString reason = polled && (state.revents & POLLHUP) ? tr("the device hung up") : m_port.errorString();
+#else
+    const QString reason = m_port.errorString();
 #endif
     // Left open, a vanished device keeps raising the same error in a tight loop.
-    const QString reason = m_port.errorString();
     m_port.close();
     m_port.clearError();
     m_lastError = QStringLiteral("%1 (%2)").arg(m_openDevice, reason);
