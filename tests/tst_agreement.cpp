@@ -212,6 +212,7 @@ private:
         if (!main()->isVisible())
             main()->mnuAbout_Click();
         m_communicating = true;
+        m_portUp = m_portUp || m_devicePresent;
         m_startedAt = now();
         m_cleanLine = true;
         ++m_starts;
@@ -272,6 +273,7 @@ private:
         m_editsLeftInDialog = !confirm;
         if (confirm) {
             note(QStringLiteral("OK"));
+            m_portUp = m_portUp || m_devicePresent;
             m_settings = fromForm(form);
             m_history.append(m_settings);
         } else {
@@ -390,9 +392,13 @@ private:
         note(atDeadline ? QStringLiteral("device vanishes before a write") : QStringLiteral("device vanishes"));
         m_devicePresent = false;
         const auto pull = [this] {
+            // An open port that loses its device must say so in the log.
+            m_expectedLosses += m_portUp;
             m_portUp = false;
             m_wire += m_recorders.back()->finish();
             cable().closeMaster();
+            // The device node goes with the device; its pty number may soon be someone else's.
+            relinkCom1(m_folder.file(QStringLiteral("unplugged")));
         };
         if (atDeadline)
             m_clock.atNextDeadline(pull);
@@ -407,10 +413,15 @@ private:
             note(QStringLiteral("device comes back"));
             m_ptys.push_back(std::make_unique<PtyPair>());
             m_recorders.push_back(std::make_unique<WireRecorder>(cable().masterFd()));
-            QFile::remove(m_folder.file(QStringLiteral("COM1")));
-            QFile::link(cable().slavePath(), m_folder.file(QStringLiteral("COM1")));
+            relinkCom1(cable().slavePath());
             m_devicePresent = true;
         });
+    }
+
+    void relinkCom1(const QString &target)
+    {
+        QFile::remove(m_folder.file(QStringLiteral("COM1")));
+        QFile::link(target, m_folder.file(QStringLiteral("COM1")));
     }
 
     static bool isPortLine(const QByteArray &text)
@@ -475,6 +486,12 @@ private:
                     .arg(QString::fromLatin1(expected.mid(qMax<qsizetype>(0, at - 20), 60).toHex(' ')),
                          QString::fromLatin1(m_wire.mid(qMax<qsizetype>(0, at - 20), 60).toHex(' ')));
         }
+        int losses = 0;
+        for (const Logged &line : m_logged)
+            losses += line.text.startsWith(Ansi::encodeLossy(QStringLiteral("ポートが切断されました")));
+        if (losses < m_expectedLosses)
+            return QStringLiteral("the device was lost %1 times from an open port, the log says %2")
+                    .arg(m_expectedLosses).arg(losses);
         if (starts != m_starts || stops != m_stops)
             return QStringLiteral("%1 Start and %2 Stop clicks, %3 start and %4 stop lines")
                     .arg(m_starts).arg(m_stops).arg(starts).arg(stops);
@@ -522,7 +539,10 @@ private:
     bool m_communicating = false;
     bool m_cleanLine = false;
     bool m_devicePresent = true;
-    bool m_portUp = true; // from the program's own lines: the loss of the device to the next reconnect
+    // Known open: opened at start-up, by Start or OK with the device there, or said so in the
+    // log; unknown from the loss of the device until then.
+    bool m_portUp = true;
+    int m_expectedLosses = 0;
     qint64 m_startedAt = 0;
     qint64 m_lastHostWrite = -10 * kSecond;
     int m_starts = 0;

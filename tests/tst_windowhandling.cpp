@@ -24,6 +24,7 @@ private slots:
     void shouldRemoveIconOnEveryConfirmedEnd_data();
     void shouldRemoveIconOnEveryConfirmedEnd();
     void shouldMoveWindowByItsBareSurfaceOnly();
+    void shouldBringCoveredWindowForwardFromTray();
     void shouldShowVersionDialogWithItsTexts();
     void shouldKeepOneVersionDialogAndCloseWithKeys_data();
     void shouldKeepOneVersionDialogAndCloseWithKeys();
@@ -108,6 +109,25 @@ void tst_WindowHandling::shouldMoveWindowByItsBareSurfaceOnly()
     const QRect screen = w->screen()->geometry();
     QCOMPARE(w->frameGeometry().center().x() / 2, screen.center().x() / 2);
     p.button("cmdSTOP")->click();
+}
+
+// The window is open but covered by another: the icon's right press and its 表示 item both
+// bring it to the front, not only a hidden one.
+void tst_WindowHandling::shouldBringCoveredWindowForwardFromTray()
+{
+    Program p;
+    frmSOKUTEI *w = p.main();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    p.button("cmdVER")->click();
+    frmAbout *cover = p.startup->versionDialog();
+    for (const auto &bringBack : { std::function<void()>(p.fake.tray.menuRequested),
+                                   std::function<void()>([&] { w->mnuTray()->actions().at(0)->trigger(); }) }) {
+        cover->activateWindow();
+        QTRY_VERIFY(cover->isActiveWindow());
+        QVERIFY(!w->isActiveWindow());
+        bringBack();
+        QTRY_VERIFY(w->isActiveWindow());
+    }
 }
 
 void tst_WindowHandling::shouldShowVersionDialogWithItsTexts()
