@@ -1,5 +1,7 @@
 #include "ansicodec.h"
+#include "loadsettings.h"
 #include "runningwindow.h"
+#include "virtualclock.h"
 
 #include <QTimer>
 #include <QTest>
@@ -18,6 +20,8 @@ private:
 
 private slots:
     void shouldSendOncePerIntervalAndFinishCycleAfterStop();
+    void shouldKeepOutputsOnTheirDeadlines_data();
+    void shouldKeepOutputsOnTheirDeadlines();
     void shouldLogEmptyOutputWithoutSendingAnything();
     void shouldAnswerCommandsDuringContinuousOutput();
     void shouldStayResponsiveAtIntervalZero();
@@ -44,6 +48,53 @@ void tst_Continuous::shouldSendOncePerIntervalAndFinishCycleAfterStop()
     QCOMPARE(texts.last(), ansi(CommSession::stoppedLine()));
     QCOMPARE(count(texts, ansi(CommSession::stoppedLine())), 1);
     QVERIFY(w.button("cmdSend")->isEnabled());
+}
+
+void tst_Continuous::shouldKeepOutputsOnTheirDeadlines_data()
+{
+    QTest::addColumn<int>("changeAtMs");  // the interval becomes 1 s then
+    QTest::addColumn<int>("stallAtMs");   // the loop is held 2 s from then (a modal box)
+    QTest::addColumn<int>("stopAtMs");
+    QTest::addColumn<QList<int>>("outputsMs");
+    QTest::newRow("steady") << -1 << -1 << 2200 << QList<int> { 500, 1000, 1500, 2000, 2500 };
+    QTest::newRow("interval changed") << 1200 << -1 << 2700 << QList<int> { 500, 1000, 1500, 2500, 3500 };
+    QTest::newRow("stall, no catch-up") << -1 << 700 << 3300 << QList<int> { 500, 2700, 3230, 3730 };
+}
+
+// On virtual time: each output is due one interval after the one before was due, the first
+// one interval after Start, and a stalled loop resumes without a burst.
+void tst_Continuous::shouldKeepOutputsOnTheirDeadlines()
+{
+    QFETCH(int, changeAtMs);
+    QFETCH(int, stallAtMs);
+    QFETCH(int, stopAtMs);
+    QFETCH(QList<int>, outputsMs);
+    PtyPair pty;
+    SettingsFolder folder;
+    folder.writeDefaults(pty.slavePath(), "0", "0.5");
+    SettingsRecords records;
+    SerialComm port;
+    CommLog log;
+    VirtualClock clock;
+    CommSession session(records, port, log, nullptr, &clock);
+    LoadSettings(records, port, folder.path());
+    QList<int> sentMs;
+    constexpr qint64 ms = 1'000'000;
+    connect(&log, &CommLog::lineAppended, this, [&](int index) {
+        if (log.line(index).endsWith(" 99.99")) {
+            sentMs.append(int(clock.nowNs() / ms));
+            clock.advance(30 * ms); // every cycle costs time, which must not add up
+        }
+    });
+    if (changeAtMs >= 0)
+        clock.schedule(changeAtMs * ms, [&] { records.protocol.IntervalSeconds = QStringLiteral("1"); });
+    if (stallAtMs >= 0)
+        clock.schedule(stallAtMs * ms, [&] { clock.waitUntil(clock.nowNs() + 2000 * ms); });
+    clock.schedule(stopAtMs * ms, [&] { session.stop(); });
+    clock.schedule(0, [&] { session.start(); });
+    clock.waitUntil(10'000 * ms);
+    QCOMPARE(sentMs, outputsMs);
+    QCOMPARE(pty.read(200), QByteArray("99.99").repeated(outputsMs.size()));
 }
 
 void tst_Continuous::shouldLogEmptyOutputWithoutSendingAnything()

@@ -60,6 +60,8 @@ public:
     {
         add(atNs, { std::move(fn), nullptr, false, settleAfter });
     }
+    // Time passes without a wait, as while the program is busy.
+    void advance(qint64 ns) { m_now += ns; }
     // Runs fn at the very end of the next wait that completes.
     void atNextDeadline(std::function<void()> fn) { m_atDeadline = std::move(fn); }
 
