@@ -42,7 +42,7 @@ struct Settings
     QList<QByteArray> protocolFields() const
     {
         QList<QByteArray> fields { continuous ? "0" : "1", Ansi::encodeLossy(interval),
-                                   Ansi::encodeLossy(texts.continuousOutput) };
+            Ansi::encodeLossy(texts.continuousOutput) };
         for (const QString &t : texts.outputData)
             fields.append(Ansi::encodeLossy(t));
         for (const QString &t : texts.deviceCommands)
@@ -62,24 +62,22 @@ struct Settings
 
 // Texts a user types: tokens, half-width katakana, kanji, and empty boxes.
 const QStringList kCommands { QStringLiteral("ABC+[CR]+[LF]"), QStringLiteral("[ACK]+ODF+[NCK]"),
-                              QString(), QStringLiteral("ﾃｽ"), QStringLiteral("Q[CR]"),
-                              QStringLiteral("ｺﾏﾝﾄﾞ1"), QStringLiteral("READ?[LF]"),
-                              QStringLiteral("測定[EOT]") };
+    QString(), QStringLiteral("ﾃｽ"), QStringLiteral("Q[CR]"), QStringLiteral("ｺﾏﾝﾄﾞ1"),
+    QStringLiteral("READ?[LF]"), QStringLiteral("測定[EOT]") };
 const QStringList kOutputs { QStringLiteral("4569.12"), QStringLiteral("49.12cm"), QString(),
-                             QStringLiteral("ﾃﾞｰﾀ"), QStringLiteral("[ACK]"),
-                             QStringLiteral("OK[CR][LF]"), QStringLiteral("値=1") };
+    QStringLiteral("ﾃﾞｰﾀ"), QStringLiteral("[ACK]"), QStringLiteral("OK[CR][LF]"),
+    QStringLiteral("値=1") };
 const QStringList kContinuous { QStringLiteral("99.99"), QString(), QStringLiteral("ﾃｽﾄ[CR][LF]"),
-                                QStringLiteral("[SXT]12.5[EOT]"), QStringLiteral("測定値"),
-                                QStringLiteral("x") };
+    QStringLiteral("[SXT]12.5[EOT]"), QStringLiteral("測定値"), QStringLiteral("x") };
 const QStringList kIntervals { QStringLiteral("0.2"), QStringLiteral("0.5"), QStringLiteral("1"),
-                               QStringLiteral("2.5"), QStringLiteral("5"), QString(),
-                               QStringLiteral("0.2"), QStringLiteral("1"), QStringLiteral("0"),
-                               QStringLiteral("abc") };
+    QStringLiteral("2.5"), QStringLiteral("5"), QString(), QStringLiteral("0.2"),
+    QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("abc") };
 
 class Session
 {
 public:
-    explicit Session(quint32 seed) : m_rng(seed)
+    explicit Session(quint32 seed)
+        : m_rng(seed)
     {
         m_settings = randomSettings();
         writeFiles();
@@ -91,9 +89,10 @@ public:
         m_startup = std::make_unique<Startup>(m_folder.path(), services);
         m_startup->Main();
         QObject::connect(&main()->log(), &CommLog::lineAppended, [this](int index) {
-            m_logged.push_back({ m_clock.nowNs(), main()->log().line(index).mid(22), m_history.size() - 1,
-                                 m_settings.continuous });
-            if (m_logged.back().text.startsWith(Ansi::encodeLossy(QStringLiteral("ポートを再接続しました"))))
+            m_logged.push_back({ m_clock.nowNs(), main()->log().line(index).mid(22),
+                m_history.size() - 1, m_settings.continuous });
+            if (m_logged.back().text.startsWith(
+                    Ansi::encodeLossy(QStringLiteral("ポートを再接続しました"))))
                 m_portUp = true;
         });
         m_history.append(m_settings);
@@ -118,7 +117,8 @@ public:
                 m_clock.schedule(t, [this, kind] { hostTalk(kind); });
             } else {
                 const bool atDeadline = m_rng.bounded(2) == 0;
-                m_clock.schedule(t, [this, atDeadline] { vanish(atDeadline); }, !atDeadline);
+                m_clock.schedule(
+                    t, [this, atDeadline] { vanish(atDeadline); }, !atDeadline);
             }
             t += qint64(m_rng.bounded(50, 2000)) * kMs;
         }
@@ -149,13 +149,17 @@ private:
     };
 
     frmSOKUTEI *main() const { return m_startup->mainWindow(); }
-    QPushButton *button(const char *name) const { return main()->findChild<QPushButton *>(QLatin1String(name)); }
+    QPushButton *button(const char *name) const
+    {
+        return main()->findChild<QPushButton *>(QLatin1String(name));
+    }
     QString pick(const QStringList &from) { return from.at(int(m_rng.bounded(from.size()))); }
     qint64 now() const { return m_clock.nowNs(); }
     void note(const QString &what)
     {
         ++kinds[what];
-        m_trace.append(QStringLiteral("%1 s: %2").arg(double(now()) / kSecond, 0, 'f', 3).arg(what));
+        m_trace.append(
+            QStringLiteral("%1 s: %2").arg(double(now()) / kSecond, 0, 'f', 3).arg(what));
     }
     void fail(const QString &why)
     {
@@ -182,13 +186,15 @@ private:
     void writeFiles()
     {
         const QByteArray older = RecordFormat::writeRecord(randomSettings().protocolFields());
-        m_folder.write(QStringLiteral("PROTcol.txt"), (m_rng.bounded(2) ? older : QByteArray())
-                               + RecordFormat::writeRecord(m_settings.protocolFields()));
-        m_folder.write(QStringLiteral("ACSet.txt"), (m_rng.bounded(2) ? QByteArray("\"2\",\"300\",\"E\",\"7\",\"2\"\r\n")
-                                                                      : QByteArray())
-                               + SettingsFolder::defaultComm());
-        m_folder.write(QStringLiteral("SOUCHICMD.txt"), RecordFormat::writeRecord(SettingsFiles::fieldValues(
-                               mdlSUCMD::ConvertSettingsTexts(m_settings.texts))));
+        m_folder.write(QStringLiteral("PROTcol.txt"),
+            (m_rng.bounded(2) ? older : QByteArray())
+                + RecordFormat::writeRecord(m_settings.protocolFields()));
+        m_folder.write(QStringLiteral("ACSet.txt"),
+            (m_rng.bounded(2) ? QByteArray("\"2\",\"300\",\"E\",\"7\",\"2\"\r\n") : QByteArray())
+                + SettingsFolder::defaultComm());
+        m_folder.write(QStringLiteral("SOUCHICMD.txt"),
+            RecordFormat::writeRecord(
+                SettingsFiles::fieldValues(mdlSUCMD::ConvertSettingsTexts(m_settings.texts))));
         m_folder.write(QStringLiteral("ACSet2.txt"), "\"1\"\r\n");
     }
 
@@ -197,9 +203,10 @@ private:
         const bool communicating = main()->session().isCommunicating();
         if (communicating != m_communicating || button("cmdSTOP")->isEnabled() != communicating
             || button("cmdSend")->isEnabled() == communicating)
-            fail(QStringLiteral("window, engine and user disagree on communicating (engine %1, user %2)")
-                         .arg(communicating)
-                         .arg(m_communicating));
+            fail(QStringLiteral(
+                "window, engine and user disagree on communicating (engine %1, user %2)")
+                     .arg(communicating)
+                     .arg(m_communicating));
     }
 
     void toggle()
@@ -296,25 +303,27 @@ private:
     static bool sameProtocol(const Settings &a, const Settings &b)
     {
         return a.continuous == b.continuous && a.interval == b.interval
-                && a.texts.continuousOutput == b.texts.continuousOutput
-                && a.texts.deviceCommands == b.texts.deviceCommands && a.texts.outputData == b.texts.outputData;
+            && a.texts.continuousOutput == b.texts.continuousOutput
+            && a.texts.deviceCommands == b.texts.deviceCommands
+            && a.texts.outputData == b.texts.outputData;
     }
 
     // After OK the file, the records in memory and the converted table say what was confirmed.
     void checkSettingsAgree()
     {
         ProtocolSettings fromFile;
-        SettingsFiles::readTextRecords(m_folder.read(QStringLiteral("PROTcol.txt")),
-                                       SettingsFiles::fieldsOf(fromFile), false);
+        SettingsFiles::readTextRecords(
+            m_folder.read(QStringLiteral("PROTcol.txt")), SettingsFiles::fieldsOf(fromFile), false);
         const ProtocolSettings &inMemory = m_startup->records().protocol;
         const QList<QByteArray> expected = m_settings.protocolFields();
-        for (const ProtocolSettings *s : { static_cast<const ProtocolSettings *>(&fromFile), &inMemory }) {
+        for (const ProtocolSettings *s :
+            { static_cast<const ProtocolSettings *>(&fromFile), &inMemory }) {
             QList<QByteArray> fields;
             for (const QString *f : SettingsFiles::constFieldsOf(*s))
                 fields.append(Ansi::encodeLossy(*f));
             if (fields != expected)
                 fail(QStringLiteral("confirmed settings read back differently: %1")
-                             .arg(QString::fromLatin1(RecordFormat::writeRecord(fields).toHex(' '))));
+                         .arg(QString::fromLatin1(RecordFormat::writeRecord(fields).toHex(' '))));
         }
         if (SettingsFiles::fieldValues(m_startup->records().commands)
             != SettingsFiles::fieldValues(mdlSUCMD::ConvertSettingsTexts(m_settings.texts)))
@@ -349,13 +358,15 @@ private:
     {
         const QByteArray command = someCommand();
         const int pattern = m_settings.patternOf(command);
-        const bool eligible = lone && !command.isEmpty() && pattern >= 0 && m_communicating && m_cleanLine
-                && m_portUp && now() - m_startedAt >= kSecond && now() - m_lastHostWrite >= 1100 * kMs;
-        note(eligible ? QStringLiteral("lone command") : m_communicating ? QStringLiteral("command")
-                                                                        : QStringLiteral("command while stopped"));
+        const bool eligible = lone && !command.isEmpty() && pattern >= 0 && m_communicating
+            && m_cleanLine && m_portUp && now() - m_startedAt >= kSecond
+            && now() - m_lastHostWrite >= 1100 * kMs;
+        note(eligible             ? QStringLiteral("lone command")
+                : m_communicating ? QStringLiteral("command")
+                                  : QStringLiteral("command while stopped"));
         if (eligible)
             m_lone.append({ now(), command,
-                            mdlSUCMD::ConvertTokenText(m_settings.texts.outputData[size_t(pattern)]) });
+                mdlSUCMD::ConvertTokenText(m_settings.texts.outputData[size_t(pattern)]) });
         hostWrite(command, eligible);
     }
 
@@ -369,11 +380,12 @@ private:
             const qsizetype cut = 1 + qsizetype(m_rng.bounded(int(command.size() - 1)));
             hostWrite(command.left(cut));
             m_clock.schedule(now() + qint64(m_rng.bounded(50, 1500)) * kMs,
-                             [this, rest = command.mid(cut)] { hostWrite(rest); });
+                [this, rest = command.mid(cut)] { hostWrite(rest); });
         } else if (kind == 2) {
             note(QStringLiteral("repeated command"));
             hostWrite(command);
-            m_clock.schedule(now() + qint64(m_rng.bounded(0, 400)) * kMs, [this, command] { hostWrite(command); });
+            m_clock.schedule(now() + qint64(m_rng.bounded(0, 400)) * kMs,
+                [this, command] { hostWrite(command); });
         } else {
             note(QStringLiteral("noise"));
             QByteArray noise(int(m_rng.bounded(1, 13)), '\0');
@@ -389,7 +401,8 @@ private:
     {
         if (!m_devicePresent)
             return;
-        note(atDeadline ? QStringLiteral("device vanishes before a write") : QStringLiteral("device vanishes"));
+        note(atDeadline ? QStringLiteral("device vanishes before a write")
+                        : QStringLiteral("device vanishes"));
         m_devicePresent = false;
         const auto pull = [this] {
             // An open port that loses its device must say so in the log.
@@ -426,8 +439,8 @@ private:
 
     static bool isPortLine(const QByteArray &text)
     {
-        for (const char *prefix : { "ポートを開けません: ", "ポートが切断されました: ", "ポートを再接続しました: ",
-                                    "送信できません: " }) {
+        for (const char *prefix : { "ポートを開けません: ", "ポートが切断されました: ",
+                 "ポートを再接続しました: ", "送信できません: " }) {
             if (text.startsWith(Ansi::encodeLossy(QString::fromUtf8(prefix))))
                 return true;
         }
@@ -452,20 +465,23 @@ private:
             } else if (!isPortLine(line.text)) {
                 bool exchange = false;
                 for (int p = 0; p < kPatternCount && !exchange; ++p) {
-                    const QByteArray command = mdlSUCMD::ConvertTokenText(s.texts.deviceCommands[size_t(p)]);
+                    const QByteArray command
+                        = mdlSUCMD::ConvertTokenText(s.texts.deviceCommands[size_t(p)]);
                     if (command.isEmpty() || !line.text.startsWith(command + kArrow))
                         continue;
                     exchange = true;
-                    const QByteArray answer =
-                            mdlSUCMD::ConvertTokenText(s.texts.outputData[size_t(s.patternOf(command))]);
+                    const QByteArray answer = mdlSUCMD::ConvertTokenText(
+                        s.texts.outputData[size_t(s.patternOf(command))]);
                     if (line.text != command + kArrow + answer)
-                        return QStringLiteral("answer logged not as configured: %1").arg(QString::fromLatin1(line.text.toHex(' ')));
+                        return QStringLiteral("answer logged not as configured: %1")
+                            .arg(QString::fromLatin1(line.text.toHex(' ')));
                     expected += answer;
                 }
                 if (!exchange) {
                     if (line.text != Ansi::encodeLossy(s.texts.continuousOutput))
-                        return QStringLiteral("a line that is neither the continuous text in force nor an answer: %1")
-                                .arg(QString::fromLatin1(line.text.toHex(' ')));
+                        return QStringLiteral(
+                            "a line that is neither the continuous text in force nor an answer: %1")
+                            .arg(QString::fromLatin1(line.text.toHex(' ')));
                     if (!line.continuousInForce)
                         return QStringLiteral("continuous output while answering only is in force");
                     expected += mdlSUCMD::ConvertTokenText(s.texts.continuousOutput);
@@ -479,32 +495,40 @@ private:
             const Logged *line = nullptr;
             for (const auto &[start, logged] : lineAt)
                 line = start <= at ? logged : line;
-            return QStringLiteral("wire and log part at byte %1 of %2 logged, %3 on the wire, near the line "
-                                  "of %4 s:\n  logged %5\n  wire   %6")
-                    .arg(at).arg(expected.size()).arg(m_wire.size())
-                    .arg(line ? double(line->at) / kSecond : 0.0)
-                    .arg(QString::fromLatin1(expected.mid(qMax<qsizetype>(0, at - 20), 60).toHex(' ')),
-                         QString::fromLatin1(m_wire.mid(qMax<qsizetype>(0, at - 20), 60).toHex(' ')));
+            return QStringLiteral(
+                "wire and log part at byte %1 of %2 logged, %3 on the wire, near the line "
+                "of %4 s:\n  logged %5\n  wire   %6")
+                .arg(at)
+                .arg(expected.size())
+                .arg(m_wire.size())
+                .arg(line ? double(line->at) / kSecond : 0.0)
+                .arg(QString::fromLatin1(expected.mid(qMax<qsizetype>(0, at - 20), 60).toHex(' ')),
+                    QString::fromLatin1(m_wire.mid(qMax<qsizetype>(0, at - 20), 60).toHex(' ')));
         }
         int losses = 0;
         for (const Logged &line : m_logged)
-            losses += line.text.startsWith(Ansi::encodeLossy(QStringLiteral("ポートが切断されました")));
+            losses += line.text.startsWith(
+                Ansi::encodeLossy(QStringLiteral("ポートが切断されました")));
         if (losses < m_expectedLosses)
             return QStringLiteral("the device was lost %1 times from an open port, the log says %2")
-                    .arg(m_expectedLosses).arg(losses);
+                .arg(m_expectedLosses)
+                .arg(losses);
         if (starts != m_starts || stops != m_stops)
             return QStringLiteral("%1 Start and %2 Stop clicks, %3 start and %4 stop lines")
-                    .arg(m_starts).arg(m_stops).arg(starts).arg(stops);
+                .arg(m_starts)
+                .arg(m_stops)
+                .arg(starts)
+                .arg(stops);
         for (const Lone &lone : m_lone) {
             bool answered = false;
             for (const Logged &line : m_logged) {
                 answered = answered
-                        || (line.at >= lone.at + kSecond && line.at <= lone.at + kSecond + 50 * kMs
-                            && line.text == lone.command + kArrow + lone.answer);
+                    || (line.at >= lone.at + kSecond && line.at <= lone.at + kSecond + 50 * kMs
+                        && line.text == lone.command + kArrow + lone.answer);
             }
             if (!answered)
                 return QStringLiteral("the lone command at %1 s was not answered one second later")
-                        .arg(double(lone.at) / kSecond);
+                    .arg(double(lone.at) / kSecond);
         }
         for (const ScriptedMessages::Shown &shown : m_fake.messages.shown) {
             if (shown.kind != QLatin1String("okCancel"))
@@ -519,8 +543,9 @@ public:
     {
         QStringList lines;
         for (const Logged &line : m_logged)
-            lines.append(QStringLiteral("%1 s: %2").arg(double(line.at) / kSecond, 0, 'f', 3).arg(
-                    CommLog::visibleControls(Ansi::decode(line.text))));
+            lines.append(QStringLiteral("%1 s: %2")
+                             .arg(double(line.at) / kSecond, 0, 'f', 3)
+                             .arg(CommLog::visibleControls(Ansi::decode(line.text))));
         return lines.join(QLatin1Char('\n'));
     }
 
@@ -572,11 +597,11 @@ QtMessageHandler testLogHandler = nullptr;
 void tst_Agreement::initTestCase()
 {
     // The offscreen platform cannot raise windows and says so thousands of times here.
-    testLogHandler = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context,
-                                               const QString &message) {
-        if (!message.contains(QLatin1String("does not support raise()")))
-            testLogHandler(type, context, message);
-    });
+    testLogHandler = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+            if (!message.contains(QLatin1String("does not support raise()")))
+                testLogHandler(type, context, message);
+        });
 }
 
 // KALO_AGREEMENT_SEED and KALO_AGREEMENT_SESSIONS run other and longer series; a failure
@@ -607,10 +632,10 @@ void tst_Agreement::shouldKeepWireLogFilesAndWindowInAgreement()
         met.append(QStringLiteral("%1 %2").arg(it.key()).arg(it.value()));
     qInfo().noquote() << "events met:" << met.join(QStringLiteral(", "));
     // Every kind of event must keep being met often, or the series proves little.
-    for (const char *kind : { "start", "stop", "OK", "OK declined", "OK during a run", "lone command",
-                              "command", "command while stopped", "split command", "repeated command",
-                              "noise", "device vanishes", "device vanishes before a write",
-                              "device comes back" })
+    for (const char *kind :
+        { "start", "stop", "OK", "OK declined", "OK during a run", "lone command", "command",
+            "command while stopped", "split command", "repeated command", "noise",
+            "device vanishes", "device vanishes before a write", "device comes back" })
         QVERIFY2(sessions < 100 || kinds.value(QLatin1String(kind)) >= 20, kind);
 }
 

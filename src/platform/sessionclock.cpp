@@ -37,8 +37,8 @@ SessionClock &SessionClock::steady()
 qint64 SteadyClock::nowNs() const
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
+        std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void SteadyClock::waitUntil(qint64 deadlineNs)
@@ -54,8 +54,8 @@ void SteadyClock::waitUntil(qint64 deadlineNs)
         }
         // Wake at the start of the final stretch; the loop re-checks the clock, so a timer
         // that fires early or late costs nothing but another pass.
-        const qint64 leftMs = std::min<qint64>((leftNs - kFinalStretchNs) / 1'000'000,
-                                               std::numeric_limits<int>::max());
+        const qint64 leftMs = std::min<qint64>(
+            (leftNs - kFinalStretchNs) / 1'000'000, std::numeric_limits<int>::max());
         QEventLoop loop;
         QTimer timer;
         timer.setSingleShot(true);

@@ -212,7 +212,8 @@ void SerialComm::onErrorOccurred(QSerialPort::SerialPortError error)
         return;
     }
     // A hang-up comes with whatever errno an earlier call left; name it for what it is.
-    const QString reason = polled && (state.revents & POLLHUP) ? tr("the device hung up") : m_port.errorString();
+    const QString reason = polled && (state.revents & POLLHUP) ? tr("the device hung up")
+                                                               : m_port.errorString();
 #else
     const QString reason = m_port.errorString();
 #endif

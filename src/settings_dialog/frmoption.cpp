@@ -56,8 +56,8 @@ frmOPTION::frmOPTION(frmSOKUTEI &mainWindow, SettingsRecords &records, const QSt
 void frmOPTION::followCommunication(bool communicating)
 {
     ui->Command1->setEnabled(!communicating);
-    ui->Command1->setToolTip(communicating ? QStringLiteral("通信中は設定を変更できません。停止してから OK を押してください。")
-                                           : QString());
+    const QString why = QStringLiteral("通信中は設定を変更できません。停止してから OK を押してください。");
+    ui->Command1->setToolTip(communicating ? why : QString());
 }
 
 frmOPTION::~frmOPTION() = default;

@@ -82,7 +82,10 @@ private:
         bool hasContext = false;
         bool settle = true;
     };
-    void add(qint64 at, Action action) { m_actions.emplace(std::make_pair(at, m_seq++), std::move(action)); }
+    void add(qint64 at, Action action)
+    {
+        m_actions.emplace(std::make_pair(at, m_seq++), std::move(action));
+    }
 
     qint64 m_now = 0;
     quint64 m_seq = 0;

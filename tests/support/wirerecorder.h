@@ -16,7 +16,8 @@
 class WireRecorder
 {
 public:
-    explicit WireRecorder(int masterFd) : m_fd(masterFd)
+    explicit WireRecorder(int masterFd)
+        : m_fd(masterFd)
     {
         if (::pipe(m_wake) != 0)
             m_wake[0] = m_wake[1] = -1;
