@@ -455,14 +455,21 @@ private:
         QByteArray expected;
         QList<QPair<qsizetype, const Logged *>> lineAt; // where each sent line starts in expected
         int starts = 0, stops = 0;
+        bool running = false;
         for (const Logged &line : m_logged) {
             lineAt.append({ expected.size(), &line });
             const Settings &s = m_history.at(line.version);
             if (line.text == started) {
                 ++starts;
+                running = true;
             } else if (line.text == stopped) {
                 ++stops;
+                running = false;
             } else if (!isPortLine(line.text)) {
+                // Every run's output and answers lie between its start and its stop line.
+                if (!running)
+                    return QStringLiteral("output logged at %1 s outside a run")
+                        .arg(double(line.at) / kSecond);
                 bool exchange = false;
                 for (int p = 0; p < kPatternCount && !exchange; ++p) {
                     const QByteArray command

@@ -23,6 +23,7 @@ private slots:
     void shouldKeepOutputsOnTheirDeadlines_data();
     void shouldKeepOutputsOnTheirDeadlines();
     void shouldLogEmptyOutputWithoutSendingAnything();
+    void shouldLogRefusedOutputOnceAndNeverAsSent();
     void shouldAnswerCommandsDuringContinuousOutput();
     void shouldStayResponsiveAtIntervalZero();
     void shouldReportClosedPortOnceAndLogNothingAsSent();
@@ -95,6 +96,41 @@ void tst_Continuous::shouldKeepOutputsOnTheirDeadlines()
     clock.waitUntil(10'000 * ms);
     QCOMPARE(sentMs, outputsMs);
     QCOMPARE(pty.read(200), QByteArray("99.99").repeated(outputsMs.size()));
+}
+
+// A host that stops reading: the output the port refuses is not logged as sent, and the
+// refusal is logged once with its reason.
+void tst_Continuous::shouldLogRefusedOutputOnceAndNeverAsSent()
+{
+    PtyPair pty;
+    SettingsFolder folder;
+    folder.writeDefaults(pty.slavePath(), "0", "0");
+    const QByteArray text(4000, 'X');
+    folder.write(QStringLiteral("PROTcol.txt"), "\"0\",\"0\",\"" + text + "\"\r\n");
+    folder.write(QStringLiteral("SOUCHICMD.txt"), "\"" + text + "\"\r\n");
+    SettingsRecords records;
+    SerialComm port;
+    CommLog log;
+    VirtualClock clock;
+    CommSession session(records, port, log, nullptr, &clock);
+    LoadSettings(records, port, folder.path());
+    clock.schedule(2 * SessionClock::kNsPerSecond, [&] { session.stop(); });
+    clock.schedule(0, [&] { session.start(); });
+    clock.waitUntil(3 * SessionClock::kNsPerSecond);
+
+    int sent = 0, refusals = 0;
+    for (int i = 0; i < log.lineCount(); ++i) {
+        sent += log.line(i).endsWith(text);
+        refusals += log.line(i).contains(ansi(QStringLiteral("送信できません: ")));
+    }
+    QCOMPARE(refusals, 1);
+    QVERIFY(sent > 0);
+    QByteArray received;
+    for (QByteArray more = "x"; !more.isEmpty();) {
+        QCoreApplication::processEvents();
+        received += more = pty.read(100);
+    }
+    QCOMPARE(received.size(), qsizetype(sent) * text.size());
 }
 
 void tst_Continuous::shouldLogEmptyOutputWithoutSendingAnything()

@@ -174,6 +174,11 @@ void CommSession::handleCommEvent()
     // may have run since.
     if (m_run != run)
         return;
+    // A Stop during the wait dropped it too, and nothing is answered once stopped.
+    if (!m_communicating) {
+        m_inHandler = false;
+        return;
+    }
 
     const int waiting = m_port.inBufferCount();
     int longest = 0;
