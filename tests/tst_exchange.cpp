@@ -1,4 +1,6 @@
+#include "loadsettings.h"
 #include "runningwindow.h"
+#include "virtualclock.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -34,6 +36,7 @@ private slots:
     void shouldNeverAnswerForEmptyDeviceCommand();
     void shouldStayDeafAfterStopDuringHandlerWait();
     void shouldNotAnswerBeforeStart();
+    void shouldRunOneReceiveHandlerAtATime();
     void shouldSwitchLookOnStartAndStop();
     void shouldAnswerIndependentPyserialHost();
 };
@@ -156,6 +159,34 @@ void tst_Exchange::shouldNotAnswerBeforeStart()
     // What the host said while stopped is dropped at Start, so its first command counts.
     w.button("cmdSend")->click();
     QCOMPARE(ask(w, kPattern1), QByteArray("4569.12"));
+}
+
+// Whatever delivers a second receive event while a handler waits (a port retry, a queued
+// signal), it must not start a second handler inside the first.
+void tst_Exchange::shouldRunOneReceiveHandlerAtATime()
+{
+    constexpr qint64 ms = 1'000'000;
+    PtyPair pty;
+    SettingsFolder folder;
+    folder.writeDefaults(pty.slavePath(), "1");
+    SettingsRecords records;
+    SerialComm port;
+    CommLog log;
+    VirtualClock clock;
+    CommSession session(records, port, log, nullptr, &clock);
+    LoadSettings(records, port, folder.path());
+    qint64 secondTook = -1;
+    clock.schedule(0, [&] { session.start(); });
+    clock.schedule(100 * ms, [&] { pty.write(kPattern1); });
+    clock.schedule(600 * ms, [&] {
+        const qint64 before = clock.nowNs();
+        session.handleCommEvent();
+        secondTook = clock.nowNs() - before;
+    });
+    clock.waitUntil(3000 * ms);
+    QCOMPARE(secondTook, qint64(0));
+    QCOMPARE(pty.read(200), QByteArray("4569.12"));
+    QCOMPARE(RunningWindow::textOf(log.line(log.lineCount() - 1)), QByteArray(kPattern1) + kArrow + "4569.12");
 }
 
 void tst_Exchange::shouldSwitchLookOnStartAndStop()
