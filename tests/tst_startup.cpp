@@ -4,6 +4,7 @@
 #include "settingsfolder.h"
 #include "startup.h"
 #include "texts.h"
+#include "virtualport.h"
 
 #include <QDirIterator>
 #include <QMenu>
@@ -38,6 +39,9 @@ private slots:
     void shouldRefuseSecondInstanceWithoutTouchingAnyFile();
     void shouldEndOnlyAfterConfirmation_data();
     void shouldEndOnlyAfterConfirmation();
+    void shouldWriteDefaultsOnlyIntoFolderWithoutSettings_data();
+    void shouldWriteDefaultsOnlyIntoFolderWithoutSettings();
+    void shouldUseVirtualPortAndLogItsHostEnd();
 };
 
 void tst_Startup::shouldCreateStartupFileAndShowWindowWithCaptionLine()
@@ -186,6 +190,55 @@ void tst_Startup::shouldEndOnlyAfterConfirmation()
     QCOMPARE(fake.tray.registered, !answer);
     if (!answer)
         QVERIFY(window->isVisible());
+}
+
+void tst_Startup::shouldWriteDefaultsOnlyIntoFolderWithoutSettings_data()
+{
+    QTest::addColumn<QString>("present"); // the one settings file the user already has
+    QTest::newRow("none") << QString();
+    for (const char *name : { "ACSet.txt", "PROTcol.txt", "SOUCHICMD.txt" })
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void tst_Startup::shouldWriteDefaultsOnlyIntoFolderWithoutSettings()
+{
+    QFETCH(QString, present);
+    SettingsFolder folder;
+    folder.linkMissingCom1();
+    const QByteArray own("\"own\"\r\n");
+    if (!present.isEmpty())
+        folder.write(present, own);
+    FakeServices fake;
+    Startup startup(folder.path(), fake.services());
+    QVERIFY(startup.Main());
+
+    for (const QString &name : { QStringLiteral("ACSet.txt"), QStringLiteral("PROTcol.txt"),
+                                QStringLiteral("SOUCHICMD.txt") }) {
+        QFile golden(QStringLiteral(KALO_TESTS_DIR "/golden/") + name);
+        QVERIFY(golden.open(QIODevice::ReadOnly));
+        const QByteArray expected = present.isEmpty() ? golden.readAll() : name == present ? own : QByteArray();
+        QCOMPARE(folder.read(name), expected);
+    }
+    // The defaults are in force at once: 開始 sends "99.99".
+    if (present.isEmpty())
+        QCOMPARE(startup.records().commands.ContinuousOutputBytes, QByteArray("99.99"));
+}
+
+void tst_Startup::shouldUseVirtualPortAndLogItsHostEnd()
+{
+    SettingsFolder folder;
+    folder.writeDefaults();
+    VirtualPort cable;
+    QVERIFY(cable.open(nullptr));
+    FakeServices fake;
+    Startup startup(folder.path(), fake.services());
+    startup.setPortDevice(cable.portPath(), cable.hostPath());
+    QVERIFY(startup.Main());
+
+    const SerialComm &port = startup.mainWindow()->MSComm1();
+    QVERIFY(port.portOpen());
+    QCOMPARE(port.deviceName(), cable.portPath());
+    QVERIFY(startup.mainWindow()->log().displayText(1).endsWith(Texts::virtualHostEnd() + cable.hostPath()));
 }
 
 QTEST_MAIN(tst_Startup)

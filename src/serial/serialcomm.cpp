@@ -25,7 +25,9 @@ SerialComm::~SerialComm()
 
 QString SerialComm::deviceName() const
 {
-    return m_port.isOpen() ? m_openDevice : portDeviceName(m_portNumber, m_appFolder);
+    if (m_port.isOpen())
+        return m_openDevice;
+    return m_devicePath.isEmpty() ? portDeviceName(m_portNumber, m_appFolder) : m_devicePath;
 }
 
 bool SerialComm::refuse(const QString &reason)
@@ -97,7 +99,7 @@ bool SerialComm::setPortOpen(bool open)
     if (m_port.isOpen())
         return refuse(tr("port is already open"));
 
-    const QString device = portDeviceName(m_portNumber, m_appFolder);
+    const QString device = deviceName();
     m_port.clearError();
     m_port.setPortName(device);
     m_port.setBaudRate(m_params.baudRate);

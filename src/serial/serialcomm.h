@@ -30,6 +30,9 @@ public:
 
     // Where links named COMn are looked for (see portDeviceName()).
     void setAppFolder(const QString &folder) { m_appFolder = folder; }
+    // Opens this device instead of the one the port number maps to (a device named on the
+    // command line, a virtual port); empty goes back to the port number.
+    void setDevicePath(const QString &path) { m_devicePath = path; }
 
     bool setCommPort(int portNumber);
     int commPort() const { return m_portNumber; }
@@ -70,6 +73,7 @@ private:
 
     QSerialPort m_port;
     QString m_appFolder;
+    QString m_devicePath;
     QString m_openDevice;
     int m_portNumber = kDefaultPort;
     QString m_settingsText;

@@ -2,6 +2,7 @@
 
 #include "ansicodec.h"
 #include "appfolder.h"
+#include "firststart.h"
 #include "frmabout.h"
 #include "frmoption.h"
 #include "frmsokutei.h"
@@ -9,8 +10,6 @@
 #include "messageboxes.h"
 #include "texts.h"
 #include "trayicon.h"
-
-#include <QLockFile>
 
 Startup::Startup(const QString &appFolder, const WindowServices &services)
     : m_appFolder(appFolder), m_services(services)
@@ -22,21 +21,27 @@ Startup::~Startup()
     delete m_about.data();
 }
 
+void Startup::setPortDevice(const QString &device, const QString &hostEnd)
+{
+    m_portDevice = device;
+    m_hostEnd = hostEnd;
+}
+
 bool Startup::Main()
 {
     // Before anything else: a second instance must not read or write a single file.
-    m_lock = std::make_unique<QLockFile>(AppFolder::filePath(m_appFolder, lockFileName()));
-    m_lock->setStaleLockTime(0); // a lock is stale only when its process is gone
-    if (!m_lock->tryLock(0) && m_lock->error() == QLockFile::LockFailedError) {
+    if (!m_lock.acquire(m_appFolder)) {
         m_services.messages->information(nullptr, Texts::appTitle(), Texts::alreadyRunning());
-        m_lock.reset();
         return false;
     }
     // From here on a failing step is skipped and start-up goes on.
 
+    if (FirstStart::isFirstStart(m_appFolder))
+        FirstStart::writeDefaults(m_appFolder, nullptr);
     LoadShowAtStartup(m_records, m_appFolder);
 
     m_window = std::make_unique<frmSOKUTEI>(m_records, m_appFolder, m_services);
+    m_window->MSComm1().setDevicePath(m_portDevice);
     m_window->Form_Load();
     // The settings dialog is made on first use and then only hidden and shown.
     m_window->setSettingsDialogOpener([this] {
@@ -55,6 +60,8 @@ bool Startup::Main()
     });
     m_window->setWindowTitle(Texts::mainCaption());
     m_window->log().appendLine(Ansi::encodeLossy(Texts::mainCaption()));
+    if (!m_hostEnd.isEmpty())
+        m_window->log().appendStamped(Texts::virtualHostEnd() + m_hostEnd);
 
     // Without a notification area a hidden window could never be brought back.
     const bool trayAvailable = m_services.tray && m_services.tray->isAvailable();
@@ -70,6 +77,5 @@ frmAbout *Startup::versionDialog() const
 
 void Startup::releaseInstanceLock()
 {
-    if (m_lock)
-        m_lock->unlock();
+    m_lock.release();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "instancelock.h"
 #include "settingsrecords.h"
 #include "windowservices.h"
 
@@ -8,7 +9,6 @@
 
 #include <memory>
 
-class QLockFile;
 class frmSOKUTEI;
 class frmOPTION;
 class frmAbout;
@@ -20,6 +20,10 @@ class Startup
 public:
     Startup(const QString &appFolder, const WindowServices &services);
     ~Startup();
+
+    // Before Main(): the port opens device instead of the device of its port number. hostEnd,
+    // when the device is a virtual port, is the end for the host software; the log tells it.
+    void setPortDevice(const QString &device, const QString &hostEnd = QString());
 
     // Runs the start-up steps. False when the program must end at once (another instance
     // runs); the main window then does not exist.
@@ -34,13 +38,15 @@ public:
     // Gives up the instance lock; used just before the process ends.
     void releaseInstanceLock();
 
-    static QString lockFileName() { return QStringLiteral("kalo_rs232c.lock"); }
+    static QString lockFileName() { return InstanceLock::fileName(); }
 
 private:
     QString m_appFolder;
     WindowServices m_services;
     SettingsRecords m_records;
-    std::unique_ptr<QLockFile> m_lock;
+    QString m_portDevice;
+    QString m_hostEnd;
+    InstanceLock m_lock;
     std::unique_ptr<frmSOKUTEI> m_window;
     std::unique_ptr<frmOPTION> m_options;
     QPointer<frmAbout> m_about;

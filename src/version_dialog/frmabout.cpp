@@ -2,11 +2,11 @@
 #include "ui_frmabout.h"
 
 #include "messageboxes.h"
+#include "programversion.h"
 #include "texts.h"
 #include "uifont.h"
 #include "urlopener.h"
 #include "windowlook.h"
-#include "version.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -54,10 +54,7 @@ frmAbout::~frmAbout() = default;
 
 QString frmAbout::versionLine()
 {
-    return QStringLiteral(KALO_PRODUCT_NAME " Version.%1.%2.%3")
-            .arg(KALO_VERSION_MAJOR)
-            .arg(KALO_VERSION_MINOR)
-            .arg(KALO_VERSION_REVISION);
+    return ProgramVersion::line();
 }
 
 bool frmAbout::eventFilter(QObject *watched, QEvent *event)

@@ -2,7 +2,8 @@
 
 #include <QString>
 
-// Fixed texts of the program that more than one window uses.
+// Fixed texts of the program that more than one window, or a window and the headless
+// front end, use.
 namespace Texts {
 inline QString appTitle() { return QStringLiteral("Kalo_RS232Cシミュレータ"); }
 inline QString confirmTitle() { return QStringLiteral("確認"); }
@@ -16,4 +17,6 @@ inline QString mainCaption()
 inline QString makerUrl() { return QStringLiteral("https://kalo-rs232c.example.org/"); }
 inline QString tipStopped() { return QStringLiteral("停止中"); }
 inline QString tipRunning() { return QStringLiteral("起動中"); }
+// The log's first stamped line when the program laid its own virtual port.
+inline QString virtualHostEnd() { return QStringLiteral("仮想ポートのホスト側: "); }
 } // namespace Texts

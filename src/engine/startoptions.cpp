@@ -1,0 +1,112 @@
+#include "startoptions.h"
+
+#include "appfolder.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <cmath>
+
+namespace {
+const QString kHeadless = QStringLiteral("headless");
+const QString kVirtualPort = QStringLiteral("virtual-port");
+const QString kPort = QStringLiteral("port");
+const QString kFolder = QStringLiteral("folder");
+const QString kDuration = QStringLiteral("duration");
+const QString kHelp = QStringLiteral("help");
+const QString kVersion = QStringLiteral("version");
+} // namespace
+
+std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QString *error)
+{
+    QCommandLineParser parser;
+    parser.addOptions({
+            { kHeadless, QString() },
+            { kVirtualPort, QString() },
+            { kPort, QString(), QStringLiteral("DEVICE") },
+            { kFolder, QString(), QStringLiteral("DIR") },
+            { kDuration, QString(), QStringLiteral("SECONDS") },
+            { kHelp, QString() },
+            { kVersion, QString() },
+    });
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return std::nullopt;
+    }
+
+    StartOptions options;
+    options.headless = parser.isSet(kHeadless);
+    options.virtualPort = parser.isSet(kVirtualPort);
+    options.help = parser.isSet(kHelp);
+    options.version = parser.isSet(kVersion);
+    options.portDevice = parser.value(kPort);
+    options.appFolder = parser.value(kFolder);
+    if (parser.isSet(kPort) && options.portDevice.isEmpty()) {
+        *error = QStringLiteral("--port needs a device");
+        return std::nullopt;
+    }
+    if (parser.isSet(kFolder) && options.appFolder.isEmpty()) {
+        *error = QStringLiteral("--folder needs a folder");
+        return std::nullopt;
+    }
+    if (options.virtualPort && parser.isSet(kPort)) {
+        *error = QStringLiteral("--port and --virtual-port both name the port; give one");
+        return std::nullopt;
+    }
+    if (parser.isSet(kDuration)) {
+        bool ok = false;
+        const QString text = parser.value(kDuration);
+        const double seconds = QLocale::c().toDouble(text, &ok);
+        if (!ok || !std::isfinite(seconds) || seconds < 0) {
+            *error = QStringLiteral("--duration: '%1' is not a number of seconds").arg(text);
+            return std::nullopt;
+        }
+        if (!options.headless) {
+            *error = QStringLiteral("--duration is for --headless runs only");
+            return std::nullopt;
+        }
+        options.durationSeconds = seconds;
+    }
+    return options;
+}
+
+QString StartOptions::usage()
+{
+    return QStringLiteral(
+            "usage: kalo_rs232c [--headless [--duration SECONDS]] [--virtual-port | --port DEVICE]\n"
+            "                   [--folder DIR]\n"
+            "       kalo_rs232c --help | --version\n"
+            "\n"
+            "  --headless          run without windows: start communicating at once, write each\n"
+            "                      log line to standard output; SIGINT or SIGTERM stops, saves\n"
+            "                      the log to LogData/ and prints LOG_FILE=<path>\n"
+            "  --duration SECONDS  with --headless: stop after this many seconds\n"
+            "  --virtual-port      make a pseudo-terminal pair and use one end as the port;\n"
+            "                      the host end is printed first as HOST_PORT=<path>\n"
+            "  --port DEVICE       use DEVICE instead of the device of the port number\n"
+            "  --folder DIR        application folder (settings files, LogData, lock)\n"
+            "  --help              print this text\n"
+            "  --version           print the version\n");
+}
+
+QString StartOptions::resolveFolder(const QString &executableFolder, QString *error) const
+{
+    if (appFolder.isEmpty()) {
+        const QString found = AppFolder::resolve(executableFolder);
+        if (found.isEmpty())
+            *error = QStringLiteral("no folder where the settings can be kept");
+        return found;
+    }
+    // A mistyped folder is not made silently: settings and logs would land where nobody looks.
+    if (!QFileInfo(appFolder).isDir()) {
+        *error = QStringLiteral("--folder: %1: no such folder").arg(appFolder);
+        return QString();
+    }
+    return QDir(appFolder).absolutePath();
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What the command line asks for. Both front ends take the same options; only the headless
+// one ends by itself after a time.
+struct StartOptions
+{
+    bool headless = false;
+    bool virtualPort = false;
+    bool help = false;
+    bool version = false;
+    QString portDevice; // instead of the device that the port number maps to
+    QString appFolder; // instead of the folder the program finds for itself
+    std::optional<double> durationSeconds;
+
+    // Reads the whole command line, program name first. Nothing, and the reason naming the
+    // offending option or value, when something is not understood.
+    static std::optional<StartOptions> parse(const QStringList &arguments, QString *error);
+    static QString usage();
+
+    // The application folder as an absolute path: --folder, which must exist, or else the
+    // folder AppFolder finds beside the executable. Empty with the reason when there is none.
+    QString resolveFolder(const QString &executableFolder, QString *error) const;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "commlog.h"
+#include "commsession.h"
+#include "serialcomm.h"
+#include "settingsrecords.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <optional>
+
+class ConsoleLines;
+
+// One run without windows: the settings loaded as the windowed program loads them,
+// communication started at once as 開始 starts it, and on a stop request the stop of 停止
+// followed by the whole log saved as ﾛｸﾞ保存 saves it, under the first free name of the day.
+class HeadlessRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    HeadlessRun(const QString &appFolder, ConsoleLines &console, QObject *parent = nullptr);
+
+    // Before prepare(): the device to open instead of the one of the port number.
+    void setPortDevice(const QString &device) { m_port.setDevicePath(device); }
+    // Before begin(): a stop request of its own after this many seconds of communication.
+    void setDuration(double seconds) { m_durationSeconds = seconds; }
+
+    // Loads the settings and opens the port. A first start writes the defaults only once the
+    // port has opened, so a failed start leaves the folder as it was. False with the reason.
+    bool prepare(QString *error);
+
+    // Starts communicating. In continuous output this returns only when the run has ended,
+    // so it is called from the event loop, whose nested waits keep serving stop requests.
+    void begin();
+    void requestStop();
+
+signals:
+    // The log went to logFile, or could not be saved (problem says why); nothing follows.
+    void finished(bool saved, const QString &logFile, const QString &problem);
+
+private:
+    void finishWhenUnwound();
+    void saveLog();
+
+    QString m_appFolder;
+    ConsoleLines &m_console;
+    SettingsRecords m_records;
+    SerialComm m_port;
+    CommLog m_log;
+    CommSession m_session;
+    QTimer m_durationTimer;
+    std::optional<double> m_durationSeconds;
+    bool m_began = false;
+    bool m_insideStart = false;
+    bool m_stopRequested = false;
+};
