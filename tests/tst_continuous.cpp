@@ -1,6 +1,7 @@
 #include "ansicodec.h"
 #include "runningwindow.h"
 
+#include <QTimer>
 #include <QTest>
 
 // Start and Stop with continuous output, and what a lost port does to a run.

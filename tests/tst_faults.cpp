@@ -11,11 +11,13 @@
 #include "settingsfiles.h"
 #include "startup.h"
 
+#include <QTimer>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
+#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/resource.h>
@@ -51,7 +53,7 @@ private slots:
 
     void shouldStartAndOpenDialogWithHandEditedFiles_data();
     void shouldStartAndOpenDialogWithHandEditedFiles();
-    void shouldReadUtf8FilesAsUtf8();
+    void shouldReadUtf8OnlyAfterByteOrderMark();
     void shouldLogVanishedDeviceWhileHandlerWaits();
     void shouldRefuseDeviceWithoutPermission();
     void shouldKeepWholeFilesWhenKilledWhileSaving();
@@ -108,9 +110,17 @@ void tst_Faults::shouldStartAndOpenDialogWithHandEditedFiles()
     startup.mainWindow()->findChild<QPushButton *>(QStringLiteral("cmdSend"))->click();
     QTest::qWait(400);
     QVERIFY(startup.mainWindow()->findChild<QPushButton *>(QStringLiteral("cmdSend"))->isEnabled());
+    const CommLog &log = startup.mainWindow()->log();
+    int started = 0, stopped = 0;
+    for (int i = 0; i < log.lineCount(); ++i) {
+        started += log.line(i).endsWith(Ansi::encodeLossy(CommSession::startedLine()));
+        stopped += log.line(i).endsWith(Ansi::encodeLossy(CommSession::stoppedLine()));
+    }
+    QCOMPARE(started, 1);
+    QCOMPARE(stopped, 1);
 }
 
-void tst_Faults::shouldReadUtf8FilesAsUtf8()
+void tst_Faults::shouldReadUtf8OnlyAfterByteOrderMark()
 {
     SettingsFolder folder;
     folder.linkMissingCom1();
@@ -127,6 +137,10 @@ void tst_Faults::shouldReadUtf8FilesAsUtf8()
     folder.write(QStringLiteral("PROTcol.txt"), "\"0\",\"1\",\"\x91\xAA\x92\xE8\"\r\n");
     LoadSettings(records, port, folder.path());
     QCOMPARE(records.protocol.ContinuousOutputText, QStringLiteral("測定"));
+    // Half-width katakana can look like UTF-8: ﾃｽ is C3 BD, which UTF-8 reads as ý.
+    folder.write(QStringLiteral("PROTcol.txt"), "\"0\",\"1\",\"\xC3\xBD\"\r\n");
+    LoadSettings(records, port, folder.path());
+    QCOMPARE(records.protocol.ContinuousOutputText, QStringLiteral("ﾃｽ"));
 }
 
 void tst_Faults::shouldLogVanishedDeviceWhileHandlerWaits()
@@ -147,17 +161,22 @@ void tst_Faults::shouldLogVanishedDeviceWhileHandlerWaits()
 
 void tst_Faults::shouldRefuseDeviceWithoutPermission()
 {
-    if (geteuid() == 0)
-        QSKIP("root opens any device regardless of its permissions");
     PtyPair pty;
     QVERIFY(::chmod(QFile::encodeName(pty.slavePath()).constData(), 0) == 0);
     SettingsFolder folder;
     folder.writeDefaults(pty.slavePath());
-    SettingsRecords records;
-    SerialComm port;
-    const LoadSettingsReport report = LoadSettings(records, port, folder.path());
-    QVERIFY(!port.portOpen());
-    QVERIFY2(report.portError.contains(folder.file(QStringLiteral("COM1"))), qPrintable(report.portError));
+    QVERIFY(::chmod(QFile::encodeName(folder.path()).constData(), 0755) == 0);
+    // Root opens any device whatever its permissions, so the program runs as nobody here.
+    const int status = inChildWithFileLimit(RLIM_INFINITY, [&] {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            return false;
+        SettingsRecords records;
+        SerialComm port;
+        const LoadSettingsReport report = LoadSettings(records, port, folder.path());
+        return !port.portOpen() && report.portError.contains(folder.file(QStringLiteral("COM1")))
+                && report.portError.contains(QStringLiteral("ermission"));
+    });
+    QCOMPARE(status, 0);
 }
 
 void tst_Faults::shouldKeepWholeFilesWhenKilledWhileSaving()

@@ -5,10 +5,12 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTest>
 
 // The main window as built: controls, places, states and keys.
@@ -127,12 +129,16 @@ void tst_MainWindow::shouldHaveFixedFrameWithoutMenuBar()
     QVERIFY(flags & Qt::WindowCloseButtonHint);
     QCOMPARE(w.form->minimumSize(), w.form->maximumSize());
     QCOMPARE(w.form->width(), 586);
-    // Outer height 5300 twips: the client area plus the frame the window manager adds.
-    QVERIFY(w.form->height() > 306 && w.form->height() <= frmSOKUTEI::kOuterHeight);
+    // Outer height 5300 twips: the client area plus the frame the window manager adds, which
+    // the style's title bar and borders stand for until the window is managed.
+    const QStyle *style = w.form->style();
+    QCOMPARE(w.form->height() + style->pixelMetric(QStyle::PM_TitleBarHeight)
+                     + 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth),
+             frmSOKUTEI::kOuterHeight);
     auto *bar = w.form->findChild<QStatusBar *>(QStringLiteral("StB"));
     QCOMPARE(bar->geometry().bottom(), w.form->height() - 1);
     QCOMPARE(bar->width(), w.form->width());
-    QVERIFY(!w.form->mnuTray()->isVisible());
+    QVERIFY(!w.form->findChild<QMenuBar *>());
     QCOMPARE(w.form->mnuTray()->actions().size(), 3);
     QVERIFY(w.form->mnuTray()->actions().at(1)->isSeparator());
     QCOMPARE(w.form->mnuTray()->actions().at(0)->text(), QStringLiteral("Kalo_232Cシミュレータの表示"));

@@ -55,7 +55,7 @@ private slots:
     void shouldLeaveListWithoutSelectionForUnknownValue();
     void shouldWriteDefaultsByteExact();
     void shouldStoreOneForEmptyInterval();
-    void shouldEmptyConvertedPatternButKeepStoredText();
+    void shouldStoreEmptiedPatternAsEmpty();
     void shouldChangeNothingWhenConfirmationDeclined();
     void shouldRefuseTextsFilesCannotHold_data();
     void shouldRefuseTextsFilesCannotHold();
@@ -187,7 +187,7 @@ void tst_SettingsDialog::shouldStoreOneForEmptyInterval()
     QCOMPARE(p.child<QLineEdit>("Text1")->text(), QString());
 }
 
-void tst_SettingsDialog::shouldEmptyConvertedPatternButKeepStoredText()
+void tst_SettingsDialog::shouldStoreEmptiedPatternAsEmpty()
 {
     Program p;
     frmOPTION *dialog = p.open();
@@ -196,7 +196,7 @@ void tst_SettingsDialog::shouldEmptyConvertedPatternButKeepStoredText()
     p.ok();
     QVERIFY(p.startup->records().commands.DeviceCommandBytes[1].isEmpty());
     QVERIFY(p.file("SOUCHICMD.txt").contains("\"ABC+\r+\n\",\"\","));
-    QVERIFY(p.file("PROTcol.txt").contains("[ACK]+ODF+[NCK]"));
+    QVERIFY(p.file("PROTcol.txt").endsWith("\"ABC+[CR]+[LF]\",\"\",\"\",\"\",\"\"\r\n"));
 }
 
 void tst_SettingsDialog::shouldChangeNothingWhenConfirmationDeclined()

@@ -2,6 +2,7 @@
 #include "startedprogram.h"
 #include "texts.h"
 
+#include <QAbstractScrollArea>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -95,9 +96,10 @@ void tst_WindowHandling::shouldMoveWindowByItsBareSurfaceOnly()
 
     // On a control nothing moves.
     const QPoint moved = w->pos();
-    QWidget *log = w->findChild<QWidget *>(QStringLiteral("lblJu"));
-    QTest::mousePress(log->window(), Qt::LeftButton, {}, log->geometry().center());
-    QTest::mouseRelease(log->window(), Qt::LeftButton, {}, log->geometry().center());
+    QWidget *log = w->findChild<QAbstractScrollArea *>(QStringLiteral("lblJu"))->viewport();
+    QTest::mousePress(log, Qt::LeftButton, {}, log->rect().center());
+    QTest::mouseMove(w, bare + QPoint(40, 30));
+    QTest::mouseRelease(log, Qt::LeftButton, {}, log->rect().center());
     QTest::mousePress(w->findChild<QPushButton *>(QStringLiteral("cmdVER")), Qt::RightButton);
     QCOMPARE(w->pos(), moved);
 

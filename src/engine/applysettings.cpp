@@ -55,17 +55,15 @@ ApplyResult ApplySettingsForm(const SettingsForm &form, SettingsRecords &records
     comm.DataBits = form.comm[3];
     comm.StopBits = form.comm[4];
 
-    // An emptied box keeps the stored text, while its converted bytes above are empty.
-    ProtocolSettings protocol = records.protocol;
+    // An emptied box stores the empty text: the file, the converted bytes above, the wire
+    // and the log then all say the same. Only an empty interval has a rule of its own.
+    ProtocolSettings protocol;
     protocol.OutputType = form.continuousOutput ? QStringLiteral("0") : QStringLiteral("1");
     protocol.IntervalSeconds = form.interval.isEmpty() ? QStringLiteral("1") : form.interval;
-    if (!form.texts.continuousOutput.isEmpty())
-        protocol.ContinuousOutputText = form.texts.continuousOutput;
+    protocol.ContinuousOutputText = form.texts.continuousOutput;
     for (size_t i = 0; i < size_t(kPatternCount); ++i) {
-        if (!form.texts.deviceCommands[i].isEmpty())
-            protocol.DeviceCommandText[i] = form.texts.deviceCommands[i];
-        if (!form.texts.outputData[i].isEmpty())
-            protocol.OutputDataText[i] = form.texts.outputData[i];
+        protocol.DeviceCommandText[i] = form.texts.deviceCommands[i];
+        protocol.OutputDataText[i] = form.texts.outputData[i];
     }
     const QString showAtStartup = form.showAtStartup ? QStringLiteral("1") : QStringLiteral("0");
 

@@ -3,17 +3,28 @@
 #include "commlog.h"
 #include "loadsettings.h"
 #include "serialcomm.h"
-#include "waitseconds.h"
+#include "sessionclock.h"
 
 #include <QCoreApplication>
 
-CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &log, QObject *parent)
-    : QObject(parent), m_records(records), m_port(port), m_log(log)
+CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &log, QObject *parent,
+                         SessionClock *clock)
+    : QObject(parent),
+      m_records(records),
+      m_port(port),
+      m_log(log),
+      m_clock(clock ? *clock : SessionClock::steady())
 {
-    m_retryTimer.setInterval(kPortRetryMs);
-    connect(&m_retryTimer, &QTimer::timeout, this, &CommSession::retryPort);
+    m_port.setClock(m_clock);
     connect(&m_port, &SerialComm::commEvent, this, &CommSession::handleCommEvent);
     connect(&m_port, &SerialComm::portLost, this, &CommSession::onPortLost);
+    connect(&m_port, &SerialComm::opened, this, &CommSession::onPortOpened);
+}
+
+qint64 CommSession::nextOutputDue(qint64 previousDueNs, qint64 intervalNs, qint64 nowNs)
+{
+    const qint64 due = previousDueNs + qMax<qint64>(intervalNs, 0);
+    return due < nowNs ? nowNs + qMax<qint64>(intervalNs, 0) : due;
 }
 
 bool CommSession::outputTypeIsContinuous() const
@@ -30,70 +41,139 @@ void CommSession::logPortProblem(const QString &line)
     m_log.appendStamped(line);
 }
 
-bool CommSession::openPortIfClosed()
+void CommSession::onPortOpened()
 {
-    if (m_port.portOpen())
-        return true;
-    if (!m_port.setPortOpen(true)) {
-        logPortProblem(QStringLiteral("ポートを開けません: ") + m_port.lastError());
-        return false;
-    }
+    // Whatever waited in the driver belongs to before the port was (re)opened.
     m_port.clearInBuffer();
     if (!m_loggedPortProblem.isEmpty())
         m_log.appendStamped(QStringLiteral("ポートを再接続しました: ") + m_port.deviceName());
     m_loggedPortProblem.clear();
-    return true;
+    m_loggedSendProblem.clear();
+}
+
+bool CommSession::openPortIfClosed()
+{
+    if (m_port.portOpen()) {
+        m_port.clearInBuffer();
+        return true;
+    }
+    if (m_port.setPortOpen(true))
+        return true;
+    logPortProblem(QStringLiteral("ポートを開けません: ") + m_port.lastError());
+    return false;
+}
+
+// Receive events come back only while communicating and never inside a running handler:
+// the handler turns them on itself when it ends.
+void CommSession::answerAgain()
+{
+    if (m_communicating && !m_inHandler)
+        m_port.setRThreshold(1);
 }
 
 void CommSession::start()
 {
+    if (m_communicating)
+        return;
+    // A stopped run still waiting for its last cycle ends here, with its stop line.
+    if (m_loopRun != 0)
+        finishLoopRun();
+    const quint64 run = ++m_run;
     m_communicating = true;
+    // A receive handler waiting beneath this Start is abandoned: the new run's continuous loop
+    // may hold it for good, and the input it waits for is dropped below.
+    m_inHandler = false;
+    // Bytes the host sent while stopped would be counted with its first command.
     const bool portReady = openPortIfClosed();
     m_log.appendStamped(startedLine());
-    m_port.setRThreshold(1);
+    answerAgain();
     if (!portReady)
-        m_retryTimer.start();
+        armRetry();
     m_stopFlag = 0;
-    if (!outputTypeIsContinuous())
-        return;
-    runContinuousOutput();
+    emit communicatingChanged(true);
+    if (outputTypeIsContinuous())
+        runContinuousOutput(run);
 }
 
-void CommSession::runContinuousOutput()
+void CommSession::runContinuousOutput(quint64 run)
 {
+    m_loopRun = run;
+    qint64 due = m_clock.nowNs();
     for (;;) {
         // Read every cycle, so the value in force at that moment counts. A text that is not a
         // number means no wait, like 0.
-        WaitSeconds(settingsNumber(m_records.protocol.IntervalSeconds).value_or(0.0));
-        // A cycle that the port did not take is not logged as sent.
-        if (m_port.output(m_records.commands.ContinuousOutputBytes))
+        const double interval = settingsNumber(m_records.protocol.IntervalSeconds).value_or(0.0);
+        due = nextOutputDue(due, SessionClock::spanNs(interval), m_clock.nowNs());
+        m_clock.waitUntil(due);
+        if (m_loopRun != run)
+            return; // a later Start has ended this run
+        // Settings changed after Stop may have turned continuous output off.
+        if (outputTypeIsContinuous() && send(m_records.commands.ContinuousOutputBytes))
             m_log.appendStamped(m_records.protocol.ContinuousOutputText);
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (m_loopRun != run)
+            return;
         if (m_stopFlag == -1)
             break;
     }
+    finishLoopRun();
+}
+
+void CommSession::finishLoopRun()
+{
+    m_loopRun = 0;
     m_log.appendStamped(stoppedLine());
 }
 
 void CommSession::stop()
 {
+    if (!m_communicating)
+        return;
     m_communicating = false;
     m_stopFlag = -1;
-    m_retryTimer.stop();
     m_port.clearInBuffer();
     m_port.setRThreshold(0);
-    // In continuous output the loop writes the stop line when it leaves, so every run ends
-    // with exactly one.
-    if (!outputTypeIsContinuous())
+    // A continuous loop of this run writes the stop line after its pending cycle.
+    if (m_loopRun != m_run)
         m_log.appendStamped(stoppedLine());
+    emit communicatingChanged(false);
+}
+
+bool CommSession::send(const QByteArray &bytes)
+{
+    const bool drained = m_port.pendingOutput() == 0;
+    if (m_port.output(bytes)) {
+        if (drained)
+            m_loggedSendProblem.clear();
+        return true;
+    }
+    // A closed or lost port has its own line already; a refusal by an open port has none.
+    if (m_port.portOpen()) {
+        const QString line = QStringLiteral("送信できません: ") + m_port.lastError();
+        if (line != m_loggedSendProblem) {
+            m_loggedSendProblem = line;
+            m_log.appendStamped(line);
+        }
+    }
+    return false;
 }
 
 void CommSession::handleCommEvent()
 {
+    // One handler at a time: the bytes that raised a nested event are the running one's.
+    if (m_inHandler)
+        return;
+    m_inHandler = true;
+    const quint64 run = m_run;
     const DeviceCommandTable &table = m_records.commands;
     m_port.setRThreshold(0);
-    // The host's time to finish its command: one fixed second from the first byte.
-    WaitSeconds(kReceiveWaitSeconds);
+    // The host's time to finish its command: one fixed second from its first byte.
+    m_clock.waitUntil(m_port.lastEventArrivalNs()
+                      + qint64(kReceiveWaitSeconds) * SessionClock::kNsPerSecond);
+    // A Start during the wait dropped the input this handler was judging; its own handlers
+    // may have run since.
+    if (m_run != run)
+        return;
 
     const int waiting = m_port.inBufferCount();
     int longest = 0;
@@ -113,7 +193,7 @@ void CommSession::handleCommEvent()
             if (command.isEmpty() || received != command)
                 continue;
             const QByteArray &answer = table.OutputDataBytes[size_t(p)];
-            if (m_port.output(answer)) {
+            if (send(answer)) {
                 QByteArray exchange = command;
                 exchange += "\x81\xA8"; // "→" in code page 932
                 exchange += answer;
@@ -127,29 +207,35 @@ void CommSession::handleCommEvent()
         m_port.clearInBuffer();
     }
 
-    // A Stop during the wait, or an event before Start, must leave answering off.
-    if (m_communicating)
-        m_port.setRThreshold(1);
+    m_inHandler = false;
+    // A Stop during the wait, or an event before Start, leaves answering off.
+    answerAgain();
 }
 
 void CommSession::onPortLost(const QString &message)
 {
     logPortProblem(QStringLiteral("ポートが切断されました: ") + message);
     if (m_communicating)
-        m_retryTimer.start();
+        armRetry();
+}
+
+void CommSession::armRetry()
+{
+    if (m_retryArmed)
+        return;
+    m_retryArmed = true;
+    m_clock.callAfter(kPortRetryMs, this, [this] {
+        m_retryArmed = false;
+        retryPort();
+    });
 }
 
 void CommSession::retryPort()
 {
-    if (!m_communicating) {
-        m_retryTimer.stop();
+    if (!m_communicating || m_port.portOpen())
         return;
-    }
-    if (m_port.portOpen() || m_port.setPortOpen(true)) {
-        m_retryTimer.stop();
-        m_port.clearInBuffer();
-        m_port.setRThreshold(1);
-        m_log.appendStamped(QStringLiteral("ポートを再接続しました: ") + m_port.deviceName());
-        m_loggedPortProblem.clear();
-    }
+    if (m_port.setPortOpen(true))
+        answerAgain();
+    else
+        armRetry();
 }

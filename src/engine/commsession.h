@@ -3,13 +3,24 @@
 #include "settingsrecords.h"
 
 #include <QObject>
-#include <QTimer>
+#include <QString>
 
 class CommLog;
 class SerialComm;
+class SessionClock;
 
 // The simulator's line work: Start and Stop with the continuous-output loop, and the
 // answers to device commands. The window around it only changes how things look.
+//
+// Everything runs on one thread, but the waits serve events, so Start, Stop, settings
+// changes and receive events run nested inside a waiting loop or handler. The rules that
+// keep the wire, the log and the window in agreement across such nesting:
+// - at most one continuous-output loop sends; a stopped run sends at most its one pending
+//   cycle, and nothing once a later Start has begun;
+// - the continuous text goes out only while the output type in force is continuous output;
+// - every Stop is followed by exactly one stop line;
+// - one receive handler at a time;
+// - a line is logged as sent only when the device took its bytes.
 class CommSession : public QObject
 {
     Q_OBJECT
@@ -18,10 +29,13 @@ public:
     static constexpr int kReceiveWaitSeconds = 1;
     static constexpr int kPortRetryMs = 1000;
 
-    CommSession(SettingsRecords &records, SerialComm &port, CommLog &log, QObject *parent = nullptr);
+    // clock: the steady clock when none is given.
+    CommSession(SettingsRecords &records, SerialComm &port, CommLog &log, QObject *parent = nullptr,
+                SessionClock *clock = nullptr);
 
-    // Switches answering on and, for continuous output, runs the output loop; in that case it
-    // returns only when the run has ended (after Stop, at the end of the cycle under way).
+    // Switches answering on with an empty input buffer and, for continuous output, runs the
+    // output loop; in that case it returns only when the run has ended (after Stop, at the
+    // end of the cycle under way).
     void start();
     // Ends communication: the loop leaves after its current cycle, waiting input is dropped
     // and no more commands are answered.
@@ -34,24 +48,47 @@ public:
     // The receive handler, run for each receive event of the port.
     void handleCommEvent();
 
+    // When the k-th continuous output is due, given when the one before was due: one interval
+    // later, so the period does not drift. A deadline already past (the loop was held up
+    // longer than an interval) is taken from now instead, so no burst of catch-up output
+    // follows.
+    static qint64 nextOutputDue(qint64 previousDueNs, qint64 intervalNs, qint64 nowNs);
+
     static QString startedLine() { return QStringLiteral("通信を開始しました。"); }
     static QString stoppedLine() { return QStringLiteral("通信を停止しました。"); }
 
+signals:
+    void communicatingChanged(bool communicating);
+
 private:
-    void runContinuousOutput();
+    void runContinuousOutput(quint64 run);
+    void finishLoopRun();
+    bool send(const QByteArray &bytes);
+    void onPortOpened();
     void onPortLost(const QString &message);
+    void armRetry();
     void retryPort();
     bool openPortIfClosed();
+    void answerAgain();
     void logPortProblem(const QString &line);
     bool outputTypeIsContinuous() const;
 
     SettingsRecords &m_records;
     SerialComm &m_port;
     CommLog &m_log;
-    QTimer m_retryTimer;
+    SessionClock &m_clock;
     bool m_communicating = false;
     qint16 m_stopFlag = 0;
+    // Each Start begins a new run. A loop whose run is no longer the latest stays on the stack
+    // until the nested work above it returns, and then leaves without sending.
+    quint64 m_run = 0;
+    // The run whose continuous loop still owes its stop line; 0 when none does.
+    quint64 m_loopRun = 0;
+    bool m_inHandler = false;
+    bool m_retryArmed = false;
     // The last port problem written to the log: the same one is not written again until the
     // port has worked in between.
     QString m_loggedPortProblem;
+    // Likewise for output the device refused while the port stayed open.
+    QString m_loggedSendProblem;
 };

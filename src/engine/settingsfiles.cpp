@@ -134,40 +134,6 @@ bool encodeFields(const QList<const QString *> &texts, QList<QByteArray> *out, Q
     return true;
 }
 
-namespace {
-// Settings files are code page 932, but a hand edit may have saved them as UTF-8, with or
-// without a byte-order mark. Japanese in code page 932 is practically never valid UTF-8
-// (its lead bytes 81-9F cannot start a UTF-8 sequence), so valid UTF-8 with non-ASCII
-// bytes is read as UTF-8 instead of turning into garbage.
-bool looksLikeUtf8(const QByteArray &data)
-{
-    bool nonAscii = false;
-    for (qsizetype i = 0; i < data.size();) {
-        const uchar b = uchar(data.at(i));
-        int follow = 0;
-        if (b < 0x80)
-            follow = 0;
-        else if (b >= 0xC2 && b <= 0xDF)
-            follow = 1;
-        else if (b >= 0xE0 && b <= 0xEF)
-            follow = 2;
-        else if (b >= 0xF0 && b <= 0xF4)
-            follow = 3;
-        else
-            return false;
-        if (i + follow >= data.size() && follow > 0)
-            return false;
-        for (int k = 1; k <= follow; ++k) {
-            if ((uchar(data.at(i + k)) & 0xC0) != 0x80)
-                return false;
-        }
-        nonAscii = nonAscii || follow > 0;
-        i += 1 + follow;
-    }
-    return nonAscii;
-}
-} // namespace
-
 QByteArray withoutByteOrderMark(const QByteArray &data)
 {
     return data.startsWith("\xEF\xBB\xBF") ? data.mid(3) : data;
@@ -175,8 +141,11 @@ QByteArray withoutByteOrderMark(const QByteArray &data)
 
 int readTextRecords(const QByteArray &raw, const QList<QString *> &fields, bool firstOnly)
 {
+    // Files this program writes are code page 932 and must read back as written: guessing
+    // UTF-8 from the bytes takes half-width katakana such as C3 BD for a UTF-8 letter. Only a
+    // byte-order mark, which a hand edit in a UTF-8 editor leaves, says UTF-8.
+    const bool utf8 = raw.startsWith("\xEF\xBB\xBF");
     const QByteArray data = withoutByteOrderMark(raw);
-    const bool utf8 = looksLikeUtf8(data);
     RecordFormat::Reader reader(data);
     int records = 0;
     while (!reader.atEnd()) {

@@ -51,7 +51,7 @@ QByteArray withoutByteOrderMark(const QByteArray &data);
 
 // Reads text records from data into fields, record after record until the data ends,
 // so the last complete or partial record is in force. Returns the number of records.
-// Data that is valid UTF-8 (a hand edit) is read as UTF-8, else as code page 932.
+// Text is code page 932; data that starts with a UTF-8 byte-order mark is read as UTF-8.
 int readTextRecords(const QByteArray &data, const QList<QString *> &fields, bool firstOnly);
 
 } // namespace SettingsFiles

@@ -22,6 +22,11 @@ void QtTrayIcon::registerIcon(const QIcon &icon, const QString &tip)
         m_icon = new QSystemTrayIcon();
         if (m_menu)
             m_icon->setContextMenu(m_menu);
+        QObject::connect(m_icon, &QSystemTrayIcon::activated, m_icon,
+                         [this](QSystemTrayIcon::ActivationReason reason) {
+                             if (reason == QSystemTrayIcon::Context && m_menuRequested)
+                                 m_menuRequested();
+                         });
     }
     m_icon->setIcon(icon);
     m_icon->setToolTip(tip);
@@ -45,6 +50,11 @@ bool QtTrayIcon::isRegistered() const
 QString QtTrayIcon::tip() const
 {
     return m_icon ? m_icon->toolTip() : QString();
+}
+
+void QtTrayIcon::setMenuRequestHandler(std::function<void()> handler)
+{
+    m_menuRequested = std::move(handler);
 }
 
 void QtTrayIcon::setMenu(QMenu *menu)

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QMenu;
 
 // The program's icon in the notification area.
@@ -20,6 +22,8 @@ public:
     virtual QString tip() const = 0;
     // The menu that a right click on the icon opens.
     virtual void setMenu(QMenu *menu) = 0;
+    // Called when the user presses on the icon to open its menu.
+    virtual void setMenuRequestHandler(std::function<void()> handler) = 0;
 };
 
 class QSystemTrayIcon;
@@ -35,8 +39,11 @@ public:
     bool isRegistered() const override;
     QString tip() const override;
     void setMenu(QMenu *menu) override;
+    void setMenuRequestHandler(std::function<void()> handler) override;
 
 private:
+
     QSystemTrayIcon *m_icon = nullptr;
     QMenu *m_menu = nullptr;
+    std::function<void()> m_menuRequested;
 };

@@ -1,6 +1,7 @@
 #include "serialcomm.h"
 
 #include "portname.h"
+#include "sessionclock.h"
 
 #include <QLoggingCategory>
 
@@ -10,7 +11,8 @@
 
 Q_LOGGING_CATEGORY(lcSerial, "kalo.serial", QtWarningMsg)
 
-SerialComm::SerialComm(QObject *parent) : QObject(parent), m_settingsText(QLatin1String(kDefaultSettings))
+SerialComm::SerialComm(QObject *parent)
+    : QObject(parent), m_settingsText(QLatin1String(kDefaultSettings)), m_clock(&SessionClock::steady())
 {
     m_port.setReadBufferSize(kInBufferSize);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialComm::onReadyRead);
@@ -114,6 +116,7 @@ bool SerialComm::setPortOpen(bool open)
     }
     m_openDevice = device;
     m_eventQueued = false;
+    emit opened();
     return true;
 }
 
@@ -154,6 +157,7 @@ bool SerialComm::output(const QByteArray &bytes)
         return true;
     if (m_port.bytesToWrite() + bytes.size() > kOutBufferLimit)
         return refuse(tr("the line does not take more output (send buffer full)"));
+    m_port.clearError();
     if (m_port.write(bytes) != bytes.size()) {
         const QString reason = m_port.errorString();
         m_port.clearError();
@@ -162,6 +166,17 @@ bool SerialComm::output(const QByteArray &bytes)
     // Hand the bytes to the driver now rather than at the next event-loop pass, so the
     // answer leaves when the program says it does.
     m_port.flush();
+    // The device may go away under the flush: the loss has closed the port by now, and the
+    // bytes never reached the line.
+    if (!m_port.isOpen()) {
+        m_lastError = QStringLiteral("%1 (%2)").arg(m_openDevice, tr("the port went away while sending"));
+        return false;
+    }
+    if (m_port.error() == QSerialPort::WriteError) {
+        const QString reason = m_port.errorString();
+        m_port.clearError();
+        return refuse(reason);
+    }
     return true;
 }
 
@@ -170,6 +185,7 @@ void SerialComm::onReadyRead()
     if (m_threshold <= 0 || m_eventQueued)
         return;
     m_eventQueued = true;
+    m_eventArrivalNs = m_clock->nowNs();
     QMetaObject::invokeMethod(this, &SerialComm::deliverCommEvent, Qt::QueuedConnection);
 }
 
@@ -190,13 +206,17 @@ void SerialComm::onErrorOccurred(QSerialPort::SerialPortError error)
     // QSerialPort also calls a full driver queue (EAGAIN while writing to a host that does
     // not read) a resource error. Only a hung-up or failed device is a lost port.
     pollfd state { int(m_port.handle()), POLLIN | POLLOUT, 0 };
-    if (::poll(&state, 1, 0) >= 0 && !(state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+    const bool polled = ::poll(&state, 1, 0) >= 0;
+    if (polled && !(state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
         m_port.clearError();
         return;
     }
+    // A hang-up comes with whatever errno an earlier call left; name it for what it is.
+    const QString reason = polled && (state.revents & POLLHUP) ? tr("the device hung up") : m_port.errorString();
+#else
+    const QString reason = m_port.errorString();
 #endif
     // Left open, a vanished device keeps raising the same error in a tight loop.
-    const QString reason = m_port.errorString();
     m_port.close();
     m_port.clearError();
     m_lastError = QStringLiteral("%1 (%2)").arg(m_openDevice, reason);

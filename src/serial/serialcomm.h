@@ -7,6 +7,8 @@
 #include <QSerialPort>
 #include <QString>
 
+class SessionClock;
+
 // The program's serial-port component: one port, the operations the simulator uses
 // (port number, settings text, open/close, waiting count, receive threshold, input,
 // output) and one event for received data. A refused operation returns false and leaves
@@ -27,6 +29,10 @@ public:
 
     explicit SerialComm(QObject *parent = nullptr);
     ~SerialComm() override;
+
+    // The clock that stamps the arrival of received data; the steady clock unless a test
+    // hands its own.
+    void setClock(SessionClock &clock) { m_clock = &clock; }
 
     // Where links named COMn are looked for (see portDeviceName()).
     void setAppFolder(const QString &folder) { m_appFolder = folder; }
@@ -52,11 +58,20 @@ public:
     int rThreshold() const { return m_threshold; }
 
     QByteArray input();
+    // Hands the bytes to the device. False when they were not taken: the port is closed or
+    // went away while sending, a write failed, or the host has stopped reading and the
+    // output waiting for it has reached the cap.
     bool output(const QByteArray &bytes);
+    // Output handed over but not yet taken by the driver.
+    qint64 pendingOutput() const { return m_port.isOpen() ? m_port.bytesToWrite() : 0; }
+    // When the first byte that raised the latest receive event arrived, on the clock above.
+    qint64 lastEventArrivalNs() const { return m_eventArrivalNs; }
 
     QString lastError() const { return m_lastError; }
 
 signals:
+    // The port was opened.
+    void opened();
     // Received data reached the threshold. Delivered from the event loop, never from inside
     // another call of this class, so a handler may wait and process events.
     void commEvent();
@@ -80,5 +95,7 @@ private:
     CommParameters m_params;
     int m_threshold = 0;
     bool m_eventQueued = false;
+    qint64 m_eventArrivalNs = 0;
+    SessionClock *m_clock = nullptr;
     QString m_lastError;
 };

@@ -47,6 +47,17 @@ frmOPTION::frmOPTION(frmSOKUTEI &mainWindow, SettingsRecords &records, const QSt
     connect(ui->Command1, &QPushButton::clicked, this, &frmOPTION::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &frmOPTION::Command2_Click);
     connect(ui->Command3, &QPushButton::clicked, this, &frmOPTION::Command3_Click);
+    connect(&m_main.session(), &CommSession::communicatingChanged, this,
+            &frmOPTION::followCommunication);
+}
+
+// The dialog stays open while the main window can be brought back and started, but settings
+// change only while stopped: reloading them under a run would end its answering unseen.
+void frmOPTION::followCommunication(bool communicating)
+{
+    ui->Command1->setEnabled(!communicating);
+    ui->Command1->setToolTip(communicating ? QStringLiteral("通信中は設定を変更できません。停止してから OK を押してください。")
+                                           : QString());
 }
 
 frmOPTION::~frmOPTION() = default;
@@ -72,6 +83,7 @@ void frmOPTION::showDialog()
         Form_Load();
         m_loaded = true;
     }
+    followCommunication(m_main.session().isCommunicating());
     WindowLook::centreOnScreen(this);
     show();
     raise();
@@ -84,7 +96,7 @@ void frmOPTION::Form_Load()
         Combo1(i)->addItems(kLists[i]);
 
     if (const auto data = SettingsFiles::readFile(AppFolder::filePath(m_appFolder, SettingsFileNames::comm())))
-        SettingsFiles::readTextRecords(*data, SettingsFiles::fieldsOf(m_records.comm), true);
+        SettingsFiles::readTextRecords(*data, SettingsFiles::fieldsOf(m_records.comm), false);
     const QString comm[5] = { m_records.comm.PortNumber, m_records.comm.BaudRate, m_records.comm.Parity,
                               m_records.comm.DataBits, m_records.comm.StopBits };
     // A value outside its list leaves the list without a selection.
@@ -92,7 +104,7 @@ void frmOPTION::Form_Load()
         Combo1(i)->setCurrentIndex(Combo1(i)->findText(comm[i], Qt::MatchExactly));
 
     if (const auto data = SettingsFiles::readFile(AppFolder::filePath(m_appFolder, SettingsFileNames::protocol())))
-        SettingsFiles::readTextRecords(*data, SettingsFiles::fieldsOf(m_records.protocol), true);
+        SettingsFiles::readTextRecords(*data, SettingsFiles::fieldsOf(m_records.protocol), false);
     const ProtocolSettings &p = m_records.protocol;
     // Only a number equal to 0 means continuous output; empty, other numbers and text that is
     // no number all select output on each receive, so exactly one button is chosen.
@@ -152,6 +164,8 @@ void frmOPTION::setForm(const SettingsForm &f)
 
 void frmOPTION::Command1_Click()
 {
+    if (m_main.session().isCommunicating())
+        return;
     if (m_services.messages->okCancel(this, Texts::confirmTitle(), confirmQuestion())) {
         const SettingsForm current = form();
         if (const std::optional<QString> problem = findUnstorableText(current)) {

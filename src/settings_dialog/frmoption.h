@@ -52,6 +52,7 @@ protected:
 private:
     void Form_Load();
     void backToMainWindow();
+    void followCommunication(bool communicating);
 
     std::unique_ptr<Ui::frmOPTION> ui;
     frmSOKUTEI &m_main;

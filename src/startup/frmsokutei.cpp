@@ -36,7 +36,7 @@ frmSOKUTEI::frmSOKUTEI(SettingsRecords &records, const QString &appFolder,
       m_records(records),
       m_appFolder(appFolder),
       m_services(services),
-      m_session(records, m_comm, m_log)
+      m_session(records, m_comm, m_log, nullptr, services.clock)
 {
     ui->setupUi(this);
     m_comm.setObjectName(QStringLiteral("MSComm1"));
@@ -106,6 +106,8 @@ void frmSOKUTEI::ProTask()
     WindowLook::centreOnScreen(this);
     if (m_services.tray) {
         m_services.tray->setMenu(m_mnuTray);
+        // A right press on the icon brings the window forward before its menu opens.
+        m_services.tray->setMenuRequestHandler([this] { bringForward(); });
         m_services.tray->registerIcon(windowIcon(), Texts::tipStopped());
     }
 }
@@ -236,6 +238,16 @@ void frmSOKUTEI::mnuAbout_Click()
     if (isMinimized())
         showNormal();
     show();
+    bringForward();
+}
+
+// An open window behind others comes to the front as well, not only a hidden one.
+void frmSOKUTEI::bringForward()
+{
+    if (!isVisible())
+        return;
+    raise();
+    activateWindow();
 }
 
 bool frmSOKUTEI::confirmEnd()

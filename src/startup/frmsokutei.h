@@ -78,6 +78,7 @@ private:
     bool confirmEnd();
     void endProgram();
     void followLogIfAtBottom();
+    void bringForward();
 
     std::unique_ptr<Ui::frmSOKUTEI> ui;
     SettingsRecords &m_records;

@@ -77,6 +77,8 @@ public:
     bool isRegistered() const override { return registered; }
     QString tip() const override { return currentTip; }
     void setMenu(QMenu *m) override { menu = m; }
+    std::function<void()> menuRequested;
+    void setMenuRequestHandler(std::function<void()> handler) override { menuRequested = std::move(handler); }
 };
 
 class RecordingExit : public ProcessExit

@@ -1,0 +1,72 @@
+#include "sessionclock.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+namespace {
+// The event loop's timers have millisecond steps and may wake a little late; the last
+// stretch before a deadline is slept precisely instead, with events held for at most this.
+constexpr qint64 kFinalStretchNs = 2'000'000;
+} // namespace
+
+void SessionClock::waitSeconds(double seconds)
+{
+    waitUntil(nowNs() + spanNs(seconds));
+}
+
+qint64 SessionClock::spanNs(double seconds)
+{
+    if (!(seconds > 0)) // also catches NaN
+        return 0;
+    const double capped = std::min(seconds, 86400.0 * 366);
+    return qint64(std::ceil(capped * double(kNsPerSecond)));
+}
+
+SessionClock &SessionClock::steady()
+{
+    static SteadyClock clock;
+    return clock;
+}
+
+qint64 SteadyClock::nowNs() const
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+}
+
+void SteadyClock::waitUntil(qint64 deadlineNs)
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    for (;;) {
+        const qint64 leftNs = deadlineNs - nowNs();
+        if (leftNs <= 0)
+            return;
+        if (leftNs <= kFinalStretchNs) {
+            std::this_thread::sleep_for(std::chrono::nanoseconds(leftNs));
+            continue;
+        }
+        // Wake at the start of the final stretch; the loop re-checks the clock, so a timer
+        // that fires early or late costs nothing but another pass.
+        const qint64 leftMs = std::min<qint64>((leftNs - kFinalStretchNs) / 1'000'000,
+                                               std::numeric_limits<int>::max());
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(int(std::max<qint64>(leftMs, 1)));
+        loop.exec(QEventLoop::AllEvents);
+    }
+}
+
+void SteadyClock::callAfter(int ms, QObject *context, std::function<void()> fn)
+{
+    QTimer::singleShot(ms, Qt::PreciseTimer, context, std::move(fn));
+}
