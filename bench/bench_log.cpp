@@ -18,7 +18,8 @@ int main(int argc, char *argv[])
         log.appendStamped(QStringLiteral("99.99"));
     const double appended = Measure::monotonicSeconds() - t0;
     Measure::report("append 1,000,000 log lines", appended, "s", "<= 0.5", "1.4-3.7");
-    Measure::report("resident memory added by 1,000,000 lines", Measure::residentMiB() - rss0, "MiB", "", "32.2");
+    Measure::report("resident memory added by 1,000,000 lines", Measure::residentMiB() - rss0,
+                    "MiB", "", "32.2");
     for (int i = 0; i < 500'000; ++i)
         log.appendStamped(QStringLiteral("99.99"));
     Measure::report("lines kept after 1,500,000 appended", log.lineCount(), "lines", ">= 1,000,000", "32,767");
@@ -27,14 +28,16 @@ int main(int argc, char *argv[])
     QString error;
     const double s0 = Measure::monotonicSeconds();
     const bool ok = LogFiles::save(log, dir.filePath(QStringLiteral("log.txt")), &error);
-    Measure::report("save the kept lines", ok ? Measure::monotonicSeconds() - s0 : -1, "s", "<= 0.2", "0.07");
+    Measure::report("save the kept lines", ok ? Measure::monotonicSeconds() - s0 : -1, "s",
+                    "<= 0.2", "0.07");
 
     // Events run every thousand lines, as often as a busy port would let them.
     CommLog followed;
     QListView view;
     view.setUniformItemSizes(true);
     view.setModel(&followed);
-    QObject::connect(&followed, &QAbstractItemModel::rowsInserted, &view, &QListView::scrollToBottom);
+    QObject::connect(&followed, &QAbstractItemModel::rowsInserted, &view,
+                     &QListView::scrollToBottom);
     view.resize(569, 256);
     view.show();
     int batches = 0;

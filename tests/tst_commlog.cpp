@@ -186,15 +186,17 @@ void TestCommLog::shouldKeepViewsInStepThroughBatchesAndDrops()
     CommLog log(keepLines);
     QAbstractItemModelTester tester(&log, QAbstractItemModelTester::FailureReportingMode::QtTest);
     std::deque<QString> view;
-    connect(&log, &QAbstractItemModel::rowsInserted, this, [&](const QModelIndex &, int first, int last) {
-        QCOMPARE(size_t(first), view.size());
-        for (int row = first; row <= last; ++row)
-            view.push_back(log.data(log.index(row)).toString());
-    });
-    connect(&log, &QAbstractItemModel::rowsRemoved, this, [&](const QModelIndex &, int first, int last) {
-        QCOMPARE(first, 0);
-        view.erase(view.begin(), view.begin() + last + 1);
-    });
+    connect(&log, &QAbstractItemModel::rowsInserted, this,
+            [&](const QModelIndex &, int first, int last) {
+                QCOMPARE(size_t(first), view.size());
+                for (int row = first; row <= last; ++row)
+                    view.push_back(log.data(log.index(row)).toString());
+            });
+    connect(&log, &QAbstractItemModel::rowsRemoved, this,
+            [&](const QModelIndex &, int first, int last) {
+                QCOMPARE(first, 0);
+                view.erase(view.begin(), view.begin() + last + 1);
+            });
     // Gaps of up to three blocks between batches, as when the event loop was held up.
     QRandomGenerator random(11);
     int nextBatch = 0;
@@ -224,7 +226,8 @@ void TestCommLog::shouldStampEachSecondWithItsOwnLocalTime()
     // In the order a clock may give them: within a second, across it, set back, before 1970.
     const qint64 t = QDateTime(QDate(2005, 3, 9), QTime(23, 59, 58)).toMSecsSinceEpoch();
     Stamp::SecondCache cache;
-    for (const qint64 ms : { t, t + 999, t + 1000, t + 1999, t + 2000, t - 1, t, qint64(-1), qint64(0) })
+    for (const qint64 ms :
+         { t, t + 999, t + 1000, t + 1999, t + 2000, t - 1, t, qint64(-1), qint64(0) })
         QCOMPARE(cache.at(ms).toByteArray(),
                  Stamp::logStamp(QDateTime::fromMSecsSinceEpoch(ms)).toLatin1());
     QCOMPARE(cache.at(t + 2000).toByteArray(), QByteArray("[2005/03/10 00:00:00]"));

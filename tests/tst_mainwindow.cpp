@@ -202,7 +202,9 @@ void tst_MainWindow::shouldFollowNewLinesOnlyWhenScrolledToBottom()
     Window w;
     auto *view = w.form->findChild<QListView *>(QStringLiteral("lblJu"));
     // The list takes new lines in batches, a frame or so after they were logged.
-    const auto listCaughtUp = [&] { return view->model()->rowCount() == w.form->log().lineCount(); };
+    const auto listCaughtUp = [&] {
+        return view->model()->rowCount() == w.form->log().lineCount();
+    };
     QSignalSpy batches(view->model(), &QAbstractItemModel::rowsInserted);
     for (int i = 0; i < 200; ++i)
         w.form->log().appendStamped(QStringLiteral("line %1").arg(i));
