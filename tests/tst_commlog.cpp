@@ -1,12 +1,16 @@
 #include "commlog.h"
+#include "timestamp.h"
 
+#include <QAbstractItemModelTester>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
 
+#include <deque>
 #include <memory>
 
 namespace {
@@ -44,10 +48,11 @@ private slots:
     // --- showing ---
     void shouldNameControlCharactersAsTheSettingsDo_data();
     void shouldNameControlCharactersAsTheSettingsDo();
-    void shouldAgreeBetweenModelAndLines();
+    void shouldStoreAtOnceAndShowRowsInALaterBatch();
+    void shouldStampEachSecondWithItsOwnLocalTime();
 
     // --- the cap ---
-    void shouldDropOldestLinesInWholeBlocksPastTheCap();
+    void shouldKeepViewsInStepThroughBatchesAndDrops();
     void shouldHoldAMillionLinesUnderTheDefaultCap();
 };
 
@@ -137,51 +142,95 @@ void TestCommLog::shouldNameControlCharactersAsTheSettingsDo()
     QCOMPARE(log.line(0), bytes); // the saved bytes stay real
 }
 
-void TestCommLog::shouldAgreeBetweenModelAndLines()
+void TestCommLog::shouldStoreAtOnceAndShowRowsInALaterBatch()
 {
     CommLog log;
+    QSignalSpy appended(&log, &CommLog::lineAppended);
     QSignalSpy inserted(&log, &QAbstractItemModel::rowsInserted);
     log.appendLine("caption");
     log.appendStampedBytes(QByteArray("\x06", 1));
     log.appendStamped(QStringLiteral("done"));
 
-    QCOMPARE(log.rowCount(), 3);
+    QCOMPARE(log.lineCount(), 3);
+    QVERIFY(log.line(2).endsWith("] done"));
+    QCOMPARE(appended.count(), 3);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(appended.at(i).at(0).toInt(), i);
+    QCOMPARE(log.rowCount(), 0);
+    QVERIFY(inserted.isEmpty());
+
+    QTRY_COMPARE(log.rowCount(), 3);
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(inserted.at(0).at(1).toInt(), 0);
+    QCOMPARE(inserted.at(0).at(2).toInt(), 2);
     QCOMPARE(log.rowCount(log.index(0)), 0);
-    QCOMPARE(inserted.count(), 3);
-    for (int row = 0; row < 3; ++row) {
-        QCOMPARE(inserted.at(row).at(1).toInt(), row);
-        QCOMPARE(inserted.at(row).at(2).toInt(), row);
+    for (int row = 0; row < 3; ++row)
         QCOMPARE(log.data(log.index(row)).toString(), log.displayText(row));
-    }
     QVERIFY(log.data(log.index(1)).toString().endsWith(QStringLiteral("[ACK]")));
     QVERIFY(!log.data(log.index(0), Qt::EditRole).isValid());
     QVERIFY(!log.data(log.index(3)).isValid());
+
+    log.appendLine("next");
+    log.announceAppendedRows();
+    QCOMPARE(inserted.count(), 2);
+    QCOMPARE(inserted.at(1).at(1).toInt(), 3);
+    QCOMPARE(log.rowCount(), 4);
 }
 
-void TestCommLog::shouldDropOldestLinesInWholeBlocksPastTheCap()
+// Appends and batches in random order; a view that rebuilds its rows from the signals alone
+// must always show what the log holds, also when more than a block is dropped unseen.
+void TestCommLog::shouldKeepViewsInStepThroughBatchesAndDrops()
 {
-    constexpr int keepLines = 10000;
-    constexpr int total = 50000;
+    constexpr int keepLines = 5000;
+    constexpr int total = 60000;
     CommLog log(keepLines);
-    QSignalSpy removed(&log, &QAbstractItemModel::rowsRemoved);
+    QAbstractItemModelTester tester(&log, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    std::deque<QString> view;
+    connect(&log, &QAbstractItemModel::rowsInserted, this,
+            [&](const QModelIndex &, int first, int last) {
+                QCOMPARE(size_t(first), view.size());
+                for (int row = first; row <= last; ++row)
+                    view.push_back(log.data(log.index(row)).toString());
+            });
+    connect(&log, &QAbstractItemModel::rowsRemoved, this,
+            [&](const QModelIndex &, int first, int last) {
+                QCOMPARE(first, 0);
+                view.erase(view.begin(), view.begin() + last + 1);
+            });
+    // Gaps of up to three blocks between batches, as when the event loop was held up.
+    QRandomGenerator random(11);
+    int nextBatch = 0;
     for (int i = 0; i < total; ++i) {
         log.appendLine(QByteArray::number(i));
         QVERIFY(log.lineCount() <= keepLines + CommLog::kBlockLines);
         QCOMPARE(log.droppedLines() + log.lineCount(), qint64(i) + 1);
+        if (i == nextBatch) {
+            log.announceAppendedRows();
+            nextBatch += random.bounded(1, 3 * CommLog::kBlockLines);
+        }
+        QCOMPARE(size_t(log.rowCount()), view.size());
+        QVERIFY(log.rowCount() <= log.lineCount());
     }
+    log.announceAppendedRows();
+    QVERIFY(log.droppedLines() > 0);
     QVERIFY(log.lineCount() >= keepLines);
     QCOMPARE(log.rowCount(), log.lineCount());
-    QCOMPARE(log.droppedLines() + log.lineCount(), qint64(total));
-    QCOMPARE(log.line(log.lineCount() - 1), QByteArray::number(total - 1));
-    for (int row = 0; row < log.lineCount(); ++row)
+    for (int row = 0; row < log.lineCount(); ++row) {
         QCOMPARE(log.line(row).toLongLong(), log.droppedLines() + row);
-
-    QVERIFY(!removed.isEmpty());
-    QCOMPARE(qint64(removed.count()) * CommLog::kBlockLines, log.droppedLines());
-    for (const QList<QVariant> &signal : removed) {
-        QCOMPARE(signal.at(1).toInt(), 0);
-        QCOMPARE(signal.at(2).toInt(), CommLog::kBlockLines - 1);
+        QCOMPARE(view[size_t(row)], QString::fromLatin1(log.line(row)));
     }
+}
+
+void TestCommLog::shouldStampEachSecondWithItsOwnLocalTime()
+{
+    // In the order a clock may give them: within a second, across it, set back, before 1970.
+    const qint64 t = QDateTime(QDate(2005, 3, 9), QTime(23, 59, 58)).toMSecsSinceEpoch();
+    Stamp::SecondCache cache;
+    for (const qint64 ms :
+         { t, t + 999, t + 1000, t + 1999, t + 2000, t - 1, t, qint64(-1), qint64(0) })
+        QCOMPARE(cache.at(ms).toByteArray(),
+                 Stamp::logStamp(QDateTime::fromMSecsSinceEpoch(ms)).toLatin1());
+    QCOMPARE(cache.at(t + 2000).toByteArray(), QByteArray("[2005/03/10 00:00:00]"));
 }
 
 void TestCommLog::shouldHoldAMillionLinesUnderTheDefaultCap()

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTest>
@@ -200,9 +201,15 @@ void tst_MainWindow::shouldFollowNewLinesOnlyWhenScrolledToBottom()
 {
     Window w;
     auto *view = w.form->findChild<QListView *>(QStringLiteral("lblJu"));
+    // The list takes new lines in batches, a frame or so after they were logged.
+    const auto listCaughtUp = [&] {
+        return view->model()->rowCount() == w.form->log().lineCount();
+    };
+    QSignalSpy batches(view->model(), &QAbstractItemModel::rowsInserted);
     for (int i = 0; i < 200; ++i)
         w.form->log().appendStamped(QStringLiteral("line %1").arg(i));
-    QCoreApplication::processEvents();
+    QTRY_VERIFY(listCaughtUp());
+    QCOMPARE(batches.count(), 1);
     QScrollBar *bar = view->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
     QCOMPARE(bar->value(), bar->maximum());
@@ -211,15 +218,16 @@ void tst_MainWindow::shouldFollowNewLinesOnlyWhenScrolledToBottom()
     bar->setValue(10);
     for (int i = 0; i < 50; ++i)
         w.form->log().appendStamped(QStringLiteral("more %1").arg(i));
-    QCoreApplication::processEvents();
+    QTRY_VERIFY(listCaughtUp());
     QCOMPARE(bar->value(), 10);
 
     bar->setValue(bar->maximum());
     w.form->log().appendStamped(QStringLiteral("last"));
-    QCoreApplication::processEvents();
+    QTRY_VERIFY(listCaughtUp());
     QCOMPARE(bar->value(), bar->maximum());
     // The list names control characters as the settings do; the stored line keeps the bytes.
     w.form->log().appendStampedBytes("A\r\n\x06");
+    QTRY_VERIFY(listCaughtUp());
     QCOMPARE(view->model()->index(w.form->log().lineCount() - 1, 0).data().toString().mid(22),
              QStringLiteral("A[CR][LF][ACK]"));
 }

@@ -56,15 +56,16 @@ bool save(const CommLog &log, const QString &path, QString *error)
     }
     QSaveFile file(path);
     bool ok = file.open(QIODevice::WriteOnly);
-    // Written in chunks: a million-line log is not copied into one buffer first.
+    // Written in chunks: a million-line log is not copied into one buffer first, and no
+    // line is copied on its own on the way.
+    constexpr qsizetype kChunkBytes = 1 << 16;
     QByteArray chunk;
+    chunk.reserve(2 * kChunkBytes);
     for (int i = 0; ok && i < log.lineCount(); ++i) {
-        chunk += '"';
-        chunk += log.line(i);
-        chunk += "\"\r\n";
-        if (chunk.size() >= (1 << 16)) {
+        chunk.append('"').append(log.lineView(i)).append("\"\r\n");
+        if (chunk.size() >= kChunkBytes) {
             ok = file.write(chunk) == chunk.size();
-            chunk.clear();
+            chunk.truncate(0);
         }
     }
     if (ok && !chunk.isEmpty())

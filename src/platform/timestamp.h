@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
+
+#include <limits>
 
 namespace Stamp {
 
@@ -10,5 +14,20 @@ QString logStamp(const QDateTime &local = QDateTime::currentDateTime());
 
 // "YYYYMMDD", the day part of a proposed log file name.
 QString dayCode(const QDate &day = QDate::currentDate());
+
+// The log stamp as bytes, formatted once per second: turning a clock reading into local
+// calendar time costs far more than the rest of a log line, and a busy line logs many
+// lines within one second.
+class SecondCache
+{
+public:
+    // The stamp of the local time at msecsSinceEpoch; valid until the next call.
+    QByteArrayView at(qint64 msecsSinceEpoch);
+    QByteArrayView now() { return at(QDateTime::currentMSecsSinceEpoch()); }
+
+private:
+    qint64 m_second = std::numeric_limits<qint64>::min();
+    QByteArray m_stamp;
+};
 
 } // namespace Stamp
