@@ -13,6 +13,7 @@ namespace {
 // The event loop's timers have millisecond steps and may wake a little late; the last
 // stretch before a deadline is slept precisely instead, with events held for at most this.
 constexpr qint64 kFinalStretchNs = 2'000'000;
+constexpr qint64 kPollSlackDivisor = 500;
 } // namespace
 
 void SessionClock::waitSeconds(double seconds)
@@ -52,10 +53,11 @@ void SteadyClock::waitUntil(qint64 deadlineNs)
             std::this_thread::sleep_for(std::chrono::nanoseconds(leftNs));
             continue;
         }
-        // Wake at the start of the final stretch; the loop re-checks the clock, so a timer
-        // that fires early or late costs nothing but another pass.
-        const qint64 leftMs = std::min<qint64>(
-            (leftNs - kFinalStretchNs) / 1'000'000, std::numeric_limits<int>::max());
+        // Wake before the final stretch. The kernel lets a poll timeout run late by about a
+        // thousandth of its length, so a long wait aims that much earlier and a short second
+        // pass lands close; the loop re-checks the clock, so an early wake costs one pass.
+        const qint64 aimNs = leftNs - kFinalStretchNs - leftNs / kPollSlackDivisor;
+        const qint64 leftMs = std::min<qint64>(aimNs / 1'000'000, std::numeric_limits<int>::max());
         QEventLoop loop;
         QTimer timer;
         timer.setSingleShot(true);
