@@ -359,7 +359,7 @@ private:
         const QByteArray command = someCommand();
         const int pattern = m_settings.patternOf(command);
         const bool eligible = lone && !command.isEmpty() && pattern >= 0 && m_communicating
-            && m_cleanLine && m_portUp && now() - m_startedAt >= kSecond
+            && m_cleanLine && m_portUp && m_devicePresent && now() - m_startedAt >= kSecond
             && now() - m_lastHostWrite >= 1100 * kMs;
         note(eligible             ? QStringLiteral("lone command")
                 : m_communicating ? QStringLiteral("command")
