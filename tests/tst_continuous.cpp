@@ -1,7 +1,6 @@
 #include "ansicodec.h"
-#include "loadsettings.h"
 #include "runningwindow.h"
-#include "virtualclock.h"
+#include "virtualsession.h"
 
 #include <QTimer>
 #include <QTest>
@@ -70,65 +69,49 @@ void tst_Continuous::shouldKeepOutputsOnTheirDeadlines()
     QFETCH(int, stallAtMs);
     QFETCH(int, stopAtMs);
     QFETCH(QList<int>, outputsMs);
-    PtyPair pty;
-    SettingsFolder folder;
-    folder.writeDefaults(pty.slavePath(), "0", "0.5");
-    SettingsRecords records;
-    SerialComm port;
-    CommLog log;
-    VirtualClock clock;
-    CommSession session(records, port, log, nullptr, &clock);
-    LoadSettings(records, port, folder.path());
+    VirtualSession v("0", "0.5");
+    v.load();
     QList<int> sentMs;
-    constexpr qint64 ms = 1'000'000;
-    connect(&log, &CommLog::lineAppended, this, [&](int index) {
-        if (log.line(index).endsWith(" 99.99")) {
-            sentMs.append(int(clock.nowNs() / ms));
-            clock.advance(30 * ms); // every cycle costs time, which must not add up
+    connect(&v.log, &CommLog::lineAppended, this, [&](int index) {
+        if (v.log.line(index).endsWith(" 99.99")) {
+            sentMs.append(int(v.clock.nowNs() / VirtualSession::kMs));
+            // Every cycle costs time, which must not add up.
+            v.clock.advance(30 * VirtualSession::kMs);
         }
     });
     if (changeAtMs >= 0)
-        clock.schedule(changeAtMs * ms, [&] { records.protocol.IntervalSeconds = QStringLiteral("1"); });
+        v.at(changeAtMs, [&] { v.records.protocol.IntervalSeconds = QStringLiteral("1"); });
     if (stallAtMs >= 0)
-        clock.schedule(stallAtMs * ms, [&] { clock.waitUntil(clock.nowNs() + 2000 * ms); });
-    clock.schedule(stopAtMs * ms, [&] { session.stop(); });
-    clock.schedule(0, [&] { session.start(); });
-    clock.waitUntil(10'000 * ms);
+        v.at(stallAtMs, [&] { v.clock.waitUntil(v.clock.nowNs() + 2000 * VirtualSession::kMs); });
+    v.at(stopAtMs, [&] { v.session.stop(); });
+    v.run(10'000);
     QCOMPARE(sentMs, outputsMs);
-    QCOMPARE(pty.read(200), QByteArray("99.99").repeated(outputsMs.size()));
+    QCOMPARE(v.pty.read(200), QByteArray("99.99").repeated(outputsMs.size()));
 }
 
 // A host that stops reading: the output the port refuses is not logged as sent, and the
 // refusal is logged once with its reason.
 void tst_Continuous::shouldLogRefusedOutputOnceAndNeverAsSent()
 {
-    PtyPair pty;
-    SettingsFolder folder;
-    folder.writeDefaults(pty.slavePath(), "0", "0");
+    VirtualSession v("0", "0");
     const QByteArray text(4000, 'X');
-    folder.write(QStringLiteral("PROTcol.txt"), "\"0\",\"0\",\"" + text + "\"\r\n");
-    folder.write(QStringLiteral("SOUCHICMD.txt"), "\"" + text + "\"\r\n");
-    SettingsRecords records;
-    SerialComm port;
-    CommLog log;
-    VirtualClock clock;
-    CommSession session(records, port, log, nullptr, &clock);
-    LoadSettings(records, port, folder.path());
-    clock.schedule(2 * SessionClock::kNsPerSecond, [&] { session.stop(); });
-    clock.schedule(0, [&] { session.start(); });
-    clock.waitUntil(3 * SessionClock::kNsPerSecond);
+    v.folder.write(QStringLiteral("PROTcol.txt"), "\"0\",\"0\",\"" + text + "\"\r\n");
+    v.folder.write(QStringLiteral("SOUCHICMD.txt"), "\"" + text + "\"\r\n");
+    v.load();
+    v.at(2000, [&] { v.session.stop(); });
+    v.run(3000);
 
     int sent = 0, refusals = 0;
-    for (int i = 0; i < log.lineCount(); ++i) {
-        sent += log.line(i).endsWith(text);
-        refusals += log.line(i).contains(ansi(QStringLiteral("送信できません: ")));
+    for (int i = 0; i < v.log.lineCount(); ++i) {
+        sent += v.log.line(i).endsWith(text);
+        refusals += v.log.line(i).contains(ansi(QStringLiteral("送信できません: ")));
     }
     QCOMPARE(refusals, 1);
     QVERIFY(sent > 0);
     QByteArray received;
     for (QByteArray more = "x"; !more.isEmpty();) {
         QCoreApplication::processEvents();
-        received += more = pty.read(100);
+        received += more = v.pty.read(100);
     }
     QCOMPARE(received.size(), qsizetype(sent) * text.size());
 }

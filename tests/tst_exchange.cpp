@@ -1,6 +1,5 @@
-#include "loadsettings.h"
 #include "runningwindow.h"
-#include "virtualclock.h"
+#include "virtualsession.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -165,28 +164,20 @@ void tst_Exchange::shouldNotAnswerBeforeStart()
 // signal), it must not start a second handler inside the first.
 void tst_Exchange::shouldRunOneReceiveHandlerAtATime()
 {
-    constexpr qint64 ms = 1'000'000;
-    PtyPair pty;
-    SettingsFolder folder;
-    folder.writeDefaults(pty.slavePath(), "1");
-    SettingsRecords records;
-    SerialComm port;
-    CommLog log;
-    VirtualClock clock;
-    CommSession session(records, port, log, nullptr, &clock);
-    LoadSettings(records, port, folder.path());
+    VirtualSession v("1", "1");
+    v.load();
     qint64 secondTook = -1;
-    clock.schedule(0, [&] { session.start(); });
-    clock.schedule(100 * ms, [&] { pty.write(kPattern1); });
-    clock.schedule(600 * ms, [&] {
-        const qint64 before = clock.nowNs();
-        session.handleCommEvent();
-        secondTook = clock.nowNs() - before;
+    v.at(100, [&] { v.pty.write(kPattern1); });
+    v.at(600, [&] {
+        const qint64 before = v.clock.nowNs();
+        v.session.handleCommEvent();
+        secondTook = v.clock.nowNs() - before;
     });
-    clock.waitUntil(3000 * ms);
+    v.run(3000);
     QCOMPARE(secondTook, qint64(0));
-    QCOMPARE(pty.read(200), QByteArray("4569.12"));
-    QCOMPARE(RunningWindow::textOf(log.line(log.lineCount() - 1)), QByteArray(kPattern1) + kArrow + "4569.12");
+    QCOMPARE(v.pty.read(200), QByteArray("4569.12"));
+    QCOMPARE(RunningWindow::textOf(v.log.line(v.log.lineCount() - 1)),
+             QByteArray(kPattern1) + kArrow + "4569.12");
 }
 
 void tst_Exchange::shouldSwitchLookOnStartAndStop()

@@ -20,6 +20,47 @@ SettingsForm SettingsForm::defaults()
     return form;
 }
 
+CommSettings SettingsForm::commSettings() const
+{
+    CommSettings s;
+    s.PortNumber = comm[0];
+    s.BaudRate = comm[1];
+    s.Parity = comm[2];
+    s.DataBits = comm[3];
+    s.StopBits = comm[4];
+    return s;
+}
+
+// The file, the converted bytes, the wire and the log then all say the same.
+ProtocolSettings SettingsForm::protocolSettings() const
+{
+    ProtocolSettings s;
+    s.OutputType = continuousOutput ? QStringLiteral("0") : QStringLiteral("1");
+    s.IntervalSeconds = interval.isEmpty() ? QStringLiteral("1") : interval;
+    s.ContinuousOutputText = texts.continuousOutput;
+    s.DeviceCommandText = texts.deviceCommands;
+    s.OutputDataText = texts.outputData;
+    return s;
+}
+
+bool SettingsForm::recordFiles(const QString &appFolder, QList<SettingsFiles::RecordFile> *files,
+                               QString *unmappable) const
+{
+    QList<QByteArray> commFields, protocolFields;
+    if (!SettingsFiles::encodeFields(SettingsFiles::constFieldsOf(commSettings()), &commFields, unmappable)
+        || !SettingsFiles::encodeFields(SettingsFiles::constFieldsOf(protocolSettings()),
+                                        &protocolFields, unmappable))
+        return false;
+    const auto path = [&](const QString &name) { return AppFolder::filePath(appFolder, name); };
+    *files = {
+        { path(SettingsFileNames::comm()), commFields },
+        { path(SettingsFileNames::commands()),
+          SettingsFiles::fieldValues(mdlSUCMD::ConvertSettingsTexts(texts)) },
+        { path(SettingsFileNames::protocol()), protocolFields },
+    };
+    return true;
+}
+
 std::optional<QString> findUnstorableText(const SettingsForm &form)
 {
     QList<QPair<QString, QString>> fields;
@@ -46,44 +87,16 @@ ApplyResult ApplySettingsForm(const SettingsForm &form, SettingsRecords &records
                               const QString &appFolder)
 {
     ApplyResult result;
-    const DeviceCommandTable commands = mdlSUCMD::ConvertSettingsTexts(form.texts);
-
-    CommSettings comm;
-    comm.PortNumber = form.comm[0];
-    comm.BaudRate = form.comm[1];
-    comm.Parity = form.comm[2];
-    comm.DataBits = form.comm[3];
-    comm.StopBits = form.comm[4];
-
-    // An emptied box stores the empty text: the file, the converted bytes above, the wire
-    // and the log then all say the same. Only an empty interval has a rule of its own.
-    ProtocolSettings protocol;
-    protocol.OutputType = form.continuousOutput ? QStringLiteral("0") : QStringLiteral("1");
-    protocol.IntervalSeconds = form.interval.isEmpty() ? QStringLiteral("1") : form.interval;
-    protocol.ContinuousOutputText = form.texts.continuousOutput;
-    for (size_t i = 0; i < size_t(kPatternCount); ++i) {
-        protocol.DeviceCommandText[i] = form.texts.deviceCommands[i];
-        protocol.OutputDataText[i] = form.texts.outputData[i];
-    }
+    const CommSettings comm = form.commSettings();
     const QString showAtStartup = form.showAtStartup ? QStringLiteral("1") : QStringLiteral("0");
-
-    QList<QByteArray> commFields, protocolFields, startupFields;
+    QList<SettingsFiles::RecordFile> files;
     QString unmappable;
-    if (!SettingsFiles::encodeFields(SettingsFiles::constFieldsOf(comm), &commFields, &unmappable)
-        || !SettingsFiles::encodeFields(SettingsFiles::constFieldsOf(protocol), &protocolFields,
-                                        &unmappable)) {
+    if (!form.recordFiles(appFolder, &files, &unmappable)) {
         result.problem = QStringLiteral("「%1」は保存できません。").arg(unmappable);
         return result;
     }
-    startupFields.append(showAtStartup.toLatin1());
-
-    const auto path = [&](const QString &name) { return AppFolder::filePath(appFolder, name); };
-    const QList<SettingsFiles::RecordFile> files {
-        { path(SettingsFileNames::comm()), commFields },
-        { path(SettingsFileNames::commands()), SettingsFiles::fieldValues(commands) },
-        { path(SettingsFileNames::protocol()), protocolFields },
-        { path(SettingsFileNames::startup()), startupFields },
-    };
+    files.append({ AppFolder::filePath(appFolder, SettingsFileNames::startup()),
+                   { showAtStartup.toLatin1() } });
     if (!SettingsFiles::writeRecordFiles(files, &result.problem))
         return result;
 
@@ -93,8 +106,8 @@ ApplyResult ApplySettingsForm(const SettingsForm &form, SettingsRecords &records
     if (isNumber && port.portOpen() && portNumber != port.commPort())
         port.setPortOpen(false);
     records.comm = comm;
-    records.protocol = protocol;
-    records.commands = commands;
+    records.protocol = form.protocolSettings();
+    records.commands = mdlSUCMD::ConvertSettingsTexts(form.texts);
     records.ShowAtStartup = showAtStartup;
     result.load = LoadSettings(records, port, appFolder);
     result.ok = true;

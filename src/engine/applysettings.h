@@ -1,6 +1,7 @@
 #pragma once
 
 #include "loadsettings.h"
+#include "settingsfiles.h"
 #include "settingsrecords.h"
 #include "tokencodec.h"
 
@@ -22,6 +23,15 @@ struct SettingsForm
     bool showAtStartup = true;
 
     static SettingsForm defaults();
+
+    // The records the form stands for. An emptied box stands for the empty text; only an
+    // empty interval has a rule of its own ("1").
+    CommSettings commSettings() const;
+    ProtocolSettings protocolSettings() const;
+    // ACSet.txt, SOUCHICMD.txt and PROTcol.txt as they are written for this form. False, with
+    // the character named in unmappable, when a text does not fit code page 932.
+    bool recordFiles(const QString &appFolder, QList<SettingsFiles::RecordFile> *files,
+                     QString *unmappable) const;
 };
 
 // A text the files cannot hold: a double quote (the record format has no escape) or a

@@ -23,44 +23,18 @@ bool isFirstStart(const QString &appFolder)
 
 CommSettings defaultComm()
 {
-    const SettingsForm form = SettingsForm::defaults();
-    CommSettings comm;
-    comm.PortNumber = form.comm[0];
-    comm.BaudRate = form.comm[1];
-    comm.Parity = form.comm[2];
-    comm.DataBits = form.comm[3];
-    comm.StopBits = form.comm[4];
-    return comm;
+    return SettingsForm::defaults().commSettings();
 }
 
 bool writeDefaults(const QString &appFolder, QString *error)
 {
-    const SettingsForm form = SettingsForm::defaults();
-    // A first start has no stored texts that an empty box would keep.
-    ProtocolSettings protocol;
-    protocol.OutputType = form.continuousOutput ? QStringLiteral("0") : QStringLiteral("1");
-    protocol.IntervalSeconds = form.interval;
-    protocol.ContinuousOutputText = form.texts.continuousOutput;
-    protocol.DeviceCommandText = form.texts.deviceCommands;
-    protocol.OutputDataText = form.texts.outputData;
-    const CommSettings comm = defaultComm();
-
-    QList<QByteArray> commFields, protocolFields;
-    if (!SettingsFiles::encodeFields(SettingsFiles::constFieldsOf(comm), &commFields)
-        || !SettingsFiles::encodeFields(SettingsFiles::constFieldsOf(protocol), &protocolFields)) {
+    QList<SettingsFiles::RecordFile> files;
+    if (!SettingsForm::defaults().recordFiles(appFolder, &files, nullptr)) {
         if (error)
             *error = QStringLiteral("the default settings do not fit code page 932");
         return false;
     }
-    const auto path = [&](const QString &name) { return AppFolder::filePath(appFolder, name); };
-    return SettingsFiles::writeRecordFiles(
-            {
-                    { path(SettingsFileNames::comm()), commFields },
-                    { path(SettingsFileNames::commands()),
-                      SettingsFiles::fieldValues(mdlSUCMD::ConvertSettingsTexts(form.texts)) },
-                    { path(SettingsFileNames::protocol()), protocolFields },
-            },
-            error);
+    return SettingsFiles::writeRecordFiles(files, error);
 }
 
 } // namespace FirstStart

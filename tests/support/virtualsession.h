@@ -1,0 +1,38 @@
+#pragma once
+
+#include "commlog.h"
+#include "commsession.h"
+#include "loadsettings.h"
+#include "ptypair.h"
+#include "settingsfolder.h"
+#include "virtualclock.h"
+
+#include <functional>
+
+// The line work alone on virtual time: a settings folder whose port 1 is a pty, loaded
+// into a session whose waits run on a VirtualClock. Files may be changed before load().
+struct VirtualSession
+{
+    static constexpr qint64 kMs = 1'000'000;
+
+    PtyPair pty;
+    SettingsFolder folder;
+    SettingsRecords records;
+    SerialComm port;
+    CommLog log;
+    VirtualClock clock;
+    CommSession session { records, port, log, nullptr, &clock };
+
+    VirtualSession(const QByteArray &outputType, const QByteArray &interval)
+    {
+        folder.writeDefaults(pty.slavePath(), outputType, interval);
+    }
+    void load() { LoadSettings(records, port, folder.path()); }
+    void at(qint64 ms, std::function<void()> action) { clock.schedule(ms * kMs, std::move(action)); }
+    // Starts at virtual time 0 and runs every scheduled action up to untilMs.
+    void run(qint64 untilMs)
+    {
+        at(0, [this] { session.start(); });
+        clock.waitUntil(untilMs * kMs);
+    }
+};
