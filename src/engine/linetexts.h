@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+// The program's own log lines about what happened on the line, beyond those of the
+// instrument's original tool. Tests and the README name them; keep the wording stable.
+namespace LineTexts {
+// Output handed to the port that never reached the device: the port closed before its queue
+// drained, or the device went away with it. Followed by the byte count and the device.
+inline QString droppedOutput(qint64 bytes, const QString &device)
+{
+    return QStringLiteral("未送信のまま破棄しました: %1 バイト (%2)").arg(bytes).arg(device);
+}
+inline QString droppedOutputPrefix() { return QStringLiteral("未送信のまま破棄しました: "); }
+// Input that is no device command, nor the beginning of one, once its window has passed.
+// The received bytes follow as they came.
+inline QString unansweredInputPrefix() { return QStringLiteral("応答なしで破棄した受信: "); }
+// A hand-edited interval that is no number runs at one second.
+inline QString intervalNotANumber(const QString &text)
+{
+    return QStringLiteral("間隔 \"%1\" は数値でないため 1 秒で出力します").arg(text);
+}
+inline QString intervalNotANumberPrefix() { return QStringLiteral("間隔 \""); }
+// SOUCHICMD.txt holds other bytes than PROTcol.txt's texts convert to; the named fields
+// follow. The line goes out as SOUCHICMD.txt has it.
+inline QString filesDisagree(const QString &fields)
+{
+    return QStringLiteral("SOUCHICMD.txt が PROTcol.txt と異なります (SOUCHICMD.txt を送信します): %1")
+            .arg(fields);
+}
+inline QString filesDisagreePrefix() { return QStringLiteral("SOUCHICMD.txt が PROTcol.txt と異なります"); }
+} // namespace LineTexts
