@@ -38,3 +38,27 @@ inline QString example(const char *name)
 }
 
 } // namespace ProfileFixture
+
+namespace ProfileFixture {
+
+// The checksums computed the slow, obvious way, to check the library's table-driven ones.
+inline quint16 referenceCrc16(const QByteArray &bytes)
+{
+    quint16 crc = 0xFFFF;
+    for (const char c : bytes) {
+        crc ^= quint8(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    return crc;
+}
+
+inline quint8 referenceSum(const QByteArray &bytes)
+{
+    int sum = 0;
+    for (const char c : bytes)
+        sum = (sum + quint8(c)) % 256;
+    return quint8(sum);
+}
+
+} // namespace ProfileFixture
