@@ -3,6 +3,7 @@
 #include "ansicodec.h"
 #include "commlog.h"
 #include "linetexts.h"
+#include "responder.h"
 #include "loadsettings.h"
 #include "serialcomm.h"
 #include "sessionclock.h"
@@ -18,7 +19,8 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
       m_records(records),
       m_port(port),
       m_log(log),
-      m_clock(clock ? *clock : SessionClock::steady())
+      m_clock(clock ? *clock : SessionClock::steady()),
+      m_answering(log, m_clock, [this](const QByteArray &bytes) { return send(bytes); })
 {
     m_port.setClock(m_clock);
     connect(&m_port, &SerialComm::commEvent, this, &CommSession::handleCommEvent);
@@ -95,6 +97,7 @@ void CommSession::start()
     const bool portReady = openPortIfClosed();
     m_port.setDiscardInput(false);
     m_log.appendStamped(startedLine());
+    beginProfile();
     answerAgain();
     if (!portReady)
         armRetry();
@@ -116,8 +119,8 @@ void CommSession::runContinuousOutput(quint64 run)
         if (m_loopRun != run)
             return; // a later Start has ended this run
         // Settings changed after Stop may have turned continuous output off.
-        if (outputTypeIsContinuous() && send(m_records.commands.ContinuousOutputBytes))
-            logContinuousOutput();
+        if (outputTypeIsContinuous())
+            sendContinuousOutput();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (m_loopRun != run)
             return;
@@ -140,6 +143,31 @@ double CommSession::intervalSeconds(quint64 run)
         m_log.appendStamped(LineTexts::intervalNotANumber(text));
     }
     return 1.0;
+}
+
+void CommSession::beginProfile()
+{
+    std::unique_ptr<Profile::Responder> responder = m_profile.makeResponder(m_records.commands);
+    if (!responder) {
+        m_answering.end();
+        return;
+    }
+    responder->setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
+    m_log.appendStamped(LineTexts::profileInForce(m_profile.file(), responder->seed()));
+    m_answering.begin(std::move(responder));
+}
+
+void CommSession::sendContinuousOutput()
+{
+    Profile::Responder *player = m_answering.responder();
+    if (player && player->hasContinuous()) {
+        const QByteArray text = player->continuousText();
+        if (send(text))
+            m_log.appendStampedBytes(text);
+        return;
+    }
+    if (send(m_records.commands.ContinuousOutputBytes))
+        logContinuousOutput();
 }
 
 // The log shows the text as typed, unless the bytes in force are not that text's: then what
@@ -169,6 +197,7 @@ void CommSession::stop()
     m_port.clearInBuffer();
     m_port.setRThreshold(0);
     m_port.setDiscardInput(true);
+    m_answering.end();
     // A continuous loop of this run writes the stop line after its pending cycle.
     if (m_loopRun != m_run)
         m_log.appendStamped(stoppedLine());
@@ -206,6 +235,11 @@ bool CommSession::send(const QByteArray &bytes)
 
 void CommSession::handleCommEvent()
 {
+    // A profile frames and answers as the bytes come, without waiting here.
+    if (m_answering.isAnswering()) {
+        m_answering.take(m_port.input(), m_port.lastEventArrivalNs());
+        return;
+    }
     // One handler at a time: the bytes that raised a nested event are the running one's.
     if (m_inHandler)
         return;

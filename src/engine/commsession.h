@@ -1,5 +1,7 @@
 #pragma once
 
+#include "instrumentprofile.h"
+#include "profileanswering.h"
 #include "settingsrecords.h"
 
 #include <QObject>
@@ -44,6 +46,14 @@ public:
     // ends now and the pending cycle is not sent. Its stop line follows at once.
     void stopAtOnce();
 
+    // The instrument profile, read again by loadProfile() before each Start. With one in
+    // force, commands are answered by its rules (the dialog's patterns after them) without
+    // the one-second wait of the fixed instrument, and its continuous text is sent.
+    InstrumentProfile &profile() { return m_profile; }
+    bool loadProfile(QString *error) { return m_profile.reload(error); }
+    // The profile's player while a run with a profile answers; null otherwise.
+    Profile::Responder *responder() const { return m_answering.responder(); }
+
     bool isCommunicating() const { return m_communicating; }
     // -1 once Stop was pressed, 0 while a run may go on.
     qint16 stopFlag() const { return m_stopFlag; }
@@ -73,6 +83,8 @@ private:
     void answerWaitingInput();
     double intervalSeconds(quint64 run);
     void logContinuousOutput();
+    void sendContinuousOutput();
+    void beginProfile();
     void armRetry();
     void retryPort();
     bool openPortIfClosed();
@@ -84,6 +96,8 @@ private:
     SerialComm &m_port;
     CommLog &m_log;
     SessionClock &m_clock;
+    InstrumentProfile m_profile;
+    ProfileAnswering m_answering;
     bool m_communicating = false;
     qint16 m_stopFlag = 0;
     // Each Start begins a new run. A loop whose run is no longer the latest stays on the stack

@@ -160,14 +160,17 @@ qint64 SerialComm::undeliveredOutput() const
     return bytes;
 }
 
-int SerialComm::drainBoundMs(qint64 bytes) const
+double SerialComm::bitsPerByte() const
 {
-    double bitsPerByte = 1.0 + double(m_params.dataBits)
-            + (m_params.parity == QSerialPort::NoParity ? 0.0 : 1.0)
+    return 1.0 + double(m_params.dataBits) + (m_params.parity == QSerialPort::NoParity ? 0.0 : 1.0)
             + (m_params.stopBits == QSerialPort::OneStop          ? 1.0
                        : m_params.stopBits == QSerialPort::TwoStop ? 2.0
                                                                    : 1.5);
-    const double lineMs = double(bytes) * bitsPerByte * 1000.0 / std::max(1, m_params.baudRate);
+}
+
+int SerialComm::drainBoundMs(qint64 bytes) const
+{
+    const double lineMs = double(bytes) * bitsPerByte() * 1000.0 / std::max(1, m_params.baudRate);
     return int(std::min<double>(kMaxDrainMs, std::ceil(lineMs) + kDrainSlackMs));
 }
 
