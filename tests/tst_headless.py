@@ -215,3 +215,18 @@ def test_a_harness_that_never_reads_stdout_holds_up_nothing(tmp_path):
             assert saved_form(line) == saved[at] + b"\r\n", line
             at += 1
     assert at == len(saved)
+
+
+def test_a_harness_that_closes_stdout_loses_only_the_output(tmp_path):
+    (tmp_path / "PROTcol.txt").write_bytes((GOLDEN / "PROTcol.txt").read_bytes().replace(b'"0","1"', b'"0","0"', 1))
+    (tmp_path / "SOUCHICMD.txt").write_bytes((GOLDEN / "SOUCHICMD.txt").read_bytes())
+    sim = start(tmp_path, "--virtual-port", "--duration", "1")
+    host = CountingHost(sim.stdout.readline().rstrip("\n").removeprefix("HOST_PORT="))
+    host.start()
+    sim.stdout.close()
+    assert sim.wait(15) == 0, sim.stderr.read()
+    host.stop()
+    saved = next((tmp_path / "LogData").iterdir()).read_bytes().split(b"\r\n")[:-1]
+    assert saved[-1].endswith("通信を停止しました。\"".encode("cp932"))
+    # Enough lines went on after the reader left to have met its absence many times.
+    assert sum(line.endswith(b'] 99.99"') for line in saved) > 1000
