@@ -23,7 +23,7 @@ from pathlib import Path
 
 import serial
 
-from wire_figures import report, wait_for, write_settings
+from wire_figures import cpu_seconds, report, wait_for, write_settings
 
 OUTPUT = len(b"99.99")
 
@@ -49,8 +49,9 @@ def pending(fd):
 
 def run(program, folder, read_stdout, read_at_end, seconds):
     """Outputs per second at the host once standard output is full (or, when it is read,
-    after the same start-up), and the time from SIGTERM to the end of the process, with the
-    harness reading standard output from then on or never."""
+    after the same start-up); the time from SIGTERM to the end of the process, with the
+    harness reading standard output from then on or never; the simulator's CPU time per
+    line of its saved log, which does not depend on how busy the machine is."""
     folder.mkdir()
     write_settings(folder, "0", "0", "38400")
     sim = subprocess.Popen([program, "--headless", "--virtual-port", "--folder", str(folder)],
@@ -70,6 +71,7 @@ def run(program, folder, read_stdout, read_at_end, seconds):
     start, at = host.received, time.monotonic()
     time.sleep(seconds)
     rate = (host.received - start) / OUTPUT / (time.monotonic() - at)
+    cpu = cpu_seconds(sim.pid)
     stop = time.monotonic()
     sim.send_signal(signal.SIGTERM)
     if not read_stdout and read_at_end:
@@ -78,7 +80,8 @@ def run(program, folder, read_stdout, read_at_end, seconds):
     ended = time.monotonic() - stop
     host.running = False
     host.join(5)
-    return rate, ended
+    lines = next((folder / "LogData").iterdir()).read_bytes().count(b"\r\n")
+    return rate, ended, cpu / lines
 
 
 def main():
@@ -91,12 +94,14 @@ def main():
         cases = (("read", True, True), ("not read until SIGTERM", False, True),
                  ("never read", False, False))
         for who, read_stdout, read_at_end in cases:
-            rate, ended = run(args.program, Path(tmp) / who.replace(" ", "-"), read_stdout,
+            rate, ended, cpu = run(args.program, Path(tmp) / who.replace(" ", "-"), read_stdout,
                               read_at_end, seconds)
             blocked = not read_stdout
             report(f"host: outputs per second at interval 0, stdout {who}", rate, "1/s",
                    "> 0" if blocked else "", "0 once the pipe is full" if blocked else "",
                    decimals=0)
+            report(f"host: simulator CPU per log line, stdout {who}", cpu * 1e6, "us", "", "",
+                   decimals=1)
             report(f"host: SIGTERM to process end, stdout {who}", ended * 1000, "ms",
                    "" if read_at_end else "about 3000", "" if read_at_end else "never", decimals=0)
     return 0
