@@ -112,8 +112,8 @@ def log_data_file(folder):
 
 
 @pytest.mark.parametrize("options, prepare, code, told", [
-    (["--bogus"], None, 2, ["bogus", "usage:"]),
-    (["--duration", "abc"], None, 2, ["--duration", "abc", "usage:"]),
+    (["--bogus"], None, 2, ["bogus", "Usage:"]),
+    (["--duration", "abc"], None, 2, ["--duration", "abc", "Usage:"]),
     (["--port", "/nonexistent/ttyK"], None, 1, ["/nonexistent/ttyK", "No such file or directory"]),
     (["--virtual-port"], another_instance, 1, ["既に起動されています"]),
     (["--virtual-port"], read_only, 1, ["kalo_rs232c.lock", "cannot be made"]),

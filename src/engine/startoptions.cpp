@@ -18,8 +18,42 @@ const QString kDuration = QStringLiteral("duration");
 const QString kProfile = QStringLiteral("profile");
 const QString kSeed = QStringLiteral("seed");
 const QString kCheckProfile = QStringLiteral("check-profile");
+const QString kEvents = QStringLiteral("events");
+const QString kControl = QStringLiteral("control");
+const QString kHostLink = QStringLiteral("host-link");
 const QString kHelp = QStringLiteral("help");
 const QString kVersion = QStringLiteral("version");
+
+// The ways a harness follows and steers a headless run.
+bool parseHarnessOptions(const QCommandLineParser &parser, StartOptions &options, QString *error)
+{
+    const struct {
+        const QString &name;
+        QString &value;
+    } paths[] = {
+        { kEvents, options.eventsFile },
+        { kControl, options.controlPath },
+        { kHostLink, options.hostLinkPath },
+    };
+    for (const auto &option : paths) {
+        if (!parser.isSet(option.name))
+            continue;
+        option.value = parser.value(option.name);
+        if (option.value.isEmpty()) {
+            *error = QStringLiteral("--%1 needs a path").arg(option.name);
+            return false;
+        }
+        if (!options.headless) {
+            *error = QStringLiteral("--%1 is for --headless runs only").arg(option.name);
+            return false;
+        }
+    }
+    if (!options.hostLinkPath.isEmpty() && !options.virtualPort) {
+        *error = QStringLiteral("--host-link links to the host end of --virtual-port; give both");
+        return false;
+    }
+    return true;
+}
 } // namespace
 
 std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QString *error)
@@ -34,6 +68,9 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
             { kProfile, QString(), QStringLiteral("FILE") },
             { kSeed, QString(), QStringLiteral("N") },
             { kCheckProfile, QString(), QStringLiteral("FILE") },
+            { kEvents, QString(), QStringLiteral("FILE") },
+            { kControl, QString(), QStringLiteral("PATH") },
+            { kHostLink, QString(), QStringLiteral("PATH") },
             { kHelp, QString() },
             { kVersion, QString() },
     });
@@ -81,6 +118,8 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
             return std::nullopt;
         }
     }
+    if (!parseHarnessOptions(parser, options, error))
+        return std::nullopt;
     if (parser.isSet(kDuration)) {
         bool ok = false;
         const QString text = parser.value(kDuration);
@@ -101,20 +140,35 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
 QString StartOptions::usage()
 {
     return QStringLiteral(
-            "usage: kalo_rs232c [--headless [--duration SECONDS]] [--virtual-port | --port DEVICE]\n"
+            "Usage: kalo_rs232c [--headless [--duration SECONDS] [--events FILE] [--control PATH]]\n"
+            "                   [--virtual-port [--host-link PATH] | --port DEVICE]\n"
             "                   [--folder DIR] [--profile FILE] [--seed N]\n"
             "       kalo_rs232c --check-profile FILE\n"
             "       kalo_rs232c --help | --version\n"
+            "\n"
+            "Simulates an RS-232C measuring instrument for testing host software.\n"
             "\n"
             "  --headless          run without windows: start communicating at once, write each\n"
             "                      log line to standard output (a reader that falls behind gets\n"
             "                      LOG_LINES_SKIPPED=N instead of lines; the saved log has all);\n"
             "                      SIGINT or SIGTERM stops sending at once, without the pending\n"
             "                      cycle, lets queued output drain (3 s at most), saves the log\n"
-            "                      to LogData/ and prints LOG_FILE=<path>\n"
+            "                      to LogData/ and prints LOG_FILE=<path>, then\n"
+            "                      COUNTS=commands_seen=N answered=N dropped=N bytes_in=N\n"
+            "                      bytes_out=N\n"
             "  --duration SECONDS  with --headless: a stop request after this many seconds\n"
+            "  --events FILE       with --headless: one JSON object per line for each event on\n"
+            "                      the line (start, stop, received, sent, answer, unanswered,\n"
+            "                      fault, port, dropped_output, skipped); FILE - is standard\n"
+            "                      output, which then has no log lines, only the KEY=value ones\n"
+            "  --control PATH      with --headless: a Unix socket (mode 0600) taking one JSON\n"
+            "                      request per line (set, fault, load, send, counters, stop) and\n"
+            "                      answering each with one JSON line; a stale socket at PATH is\n"
+            "                      replaced, any other file there refuses the start\n"
             "  --virtual-port      make a pseudo-terminal pair and use one end as the port;\n"
             "                      the host end is printed first as HOST_PORT=<path>\n"
+            "  --host-link PATH    with --virtual-port: PATH becomes a symbolic link to the host\n"
+            "                      end for the run (a dangling link there is replaced)\n"
             "  --port DEVICE       use DEVICE instead of the device of the port number\n"
             "  --folder DIR        application folder (settings files, LogData, lock)\n"
             "  --profile FILE      instrument profile instead of the folder's Instrument.toml\n"
@@ -123,7 +177,10 @@ QString StartOptions::usage()
             "  --check-profile FILE  check a profile and exit: 0 when it can be used, 3 with\n"
             "                      FILE:LINE:COL: reason lines on standard error otherwise\n"
             "  --help              print this text\n"
-            "  --version           print the version\n");
+            "  --version           print the version\n"
+            "\n"
+            "Exit status: 0 after a saved log, 1 when the run failed (port, folder, lock, log,\n"
+            "a path given for the harness), 2 for a bad command line, 3 for a bad profile.\n");
 }
 
 QString StartOptions::resolveFolder(const QString &executableFolder, QString *error) const

@@ -19,6 +19,12 @@ struct StartOptions
     QString profileFile; // instead of the folder's Instrument.toml
     std::optional<quint64> seed; // instead of the profile's seed
     QString checkProfile; // check this profile and exit
+    QString eventsFile; // JSON lines of the line's events; "-" is standard output
+    QString controlPath; // Unix socket taking requests while the run goes on
+    QString hostLinkPath; // a symbolic link to the virtual port's host end
+
+    static QString standardOutputName() { return QStringLiteral("-"); }
+    bool eventsToStandardOutput() const { return eventsFile == standardOutputName(); }
 
     // Exit codes beyond 0 (fine), 1 (the run failed) and 2 (a bad command line).
     static constexpr int kBadProfile = 3;

@@ -27,6 +27,9 @@ public:
     // reader that is not reading, and the descriptor gets its own flags back.
     void finish();
 
+    // For lines of another kind that share standard output (the event stream with --events -).
+    StreamWriter &writer() { return m_out; }
+
 private:
     StreamWriter m_out;
 };

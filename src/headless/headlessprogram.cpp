@@ -2,10 +2,14 @@
 
 #include "appfolder.h"
 #include "consolelines.h"
+#include "controlserver.h"
+#include "eventstream.h"
 #include "headlessrun.h"
+#include "hostlink.h"
 #include "instancelock.h"
 #include "logfiles.h"
 #include "programversion.h"
+#include "sessionclock.h"
 #include "startoptions.h"
 #include "stopsignals.h"
 #include "texts.h"
@@ -19,14 +23,49 @@
 #include <unistd.h>
 
 namespace {
+// Replies already written get this long to reach a client that asked for the stop.
+constexpr int kReplyDrainMs = 1000;
+
 void complain(const QString &text)
 {
     std::fprintf(stderr, "kalo_rs232c: %s\n", text.toUtf8().constData());
+}
+
+QString countsLine(const LineCounters &counters)
+{
+    return QStringLiteral("COUNTS=commands_seen=%1 answered=%2 dropped=%3 bytes_in=%4 bytes_out=%5")
+            .arg(counters.commandsSeen)
+            .arg(counters.answered)
+            .arg(counters.dropped)
+            .arg(counters.bytesIn)
+            .arg(counters.bytesOut);
+}
+
+// Where the run is followed and steered from outside. Every path given is taken or refused
+// here, before the port is made: a harness waiting for HOST_PORT= sees the process end.
+bool openChannels(const StartOptions &options, HeadlessRun &run, ConsoleLines &console,
+                  EventStream &events, ControlServer &control, QString *error)
+{
+    if (!options.hostLinkPath.isEmpty() && !HostLink::check(options.hostLinkPath, error))
+        return false;
+    if (!options.controlPath.isEmpty() && !control.listen(options.controlPath, error))
+        return false;
+    if (options.eventsToStandardOutput()) {
+        events.shareWriter(console.writer());
+    } else {
+        console.follow(run.log());
+        if (!options.eventsFile.isEmpty() && !events.openFile(options.eventsFile, error))
+            return false;
+    }
+    if (!options.eventsFile.isEmpty())
+        events.follow(run.session());
+    return true;
 }
 } // namespace
 
 int runHeadless(int &argc, char **argv, const StartOptions &options)
 {
+    const qint64 runStartNs = SessionClock::steady().nowNs();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalo_rs232c"));
     QCoreApplication::setApplicationVersion(ProgramVersion::fileVersion());
@@ -63,7 +102,21 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     }
 
     ConsoleLines console(STDOUT_FILENO);
+    // The run's port writes toward the cable until the run is gone.
     VirtualPort virtualPort;
+    HostLink hostLink;
+    HeadlessRun run(folder);
+    // A profile that cannot be used refuses the run before anything is made for it.
+    if (!run.loadProfile(options.profileFile, options.seed, &error)) {
+        complain(error);
+        return StartOptions::kBadProfile;
+    }
+    EventStream events(runStartNs);
+    ControlServer control(run.session());
+    if (!openChannels(options, run, console, events, control, &error)) {
+        complain(error);
+        return 1;
+    }
     QString device = options.portDevice;
     if (options.virtualPort) {
         if (!virtualPort.open(&error)) {
@@ -71,16 +124,13 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
             return 1;
         }
         device = virtualPort.portPath();
-    }
-
-    HeadlessRun run(folder, console);
-    // A profile that cannot be used refuses the run before the host is told of a port.
-    if (!run.loadProfile(options.profileFile, options.seed, &error)) {
-        complain(error);
-        return StartOptions::kBadProfile;
-    }
-    if (options.virtualPort)
+        if (!options.hostLinkPath.isEmpty()
+            && !hostLink.make(options.hostLinkPath, virtualPort.hostPath(), &error)) {
+            complain(error);
+            return 1;
+        }
         console.print(QStringLiteral("HOST_PORT=") + virtualPort.hostPath());
+    }
     run.setPortDevice(device);
     if (options.virtualPort)
         run.setOutputCable(&virtualPort);
@@ -91,10 +141,14 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
         return 1;
     }
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &HeadlessRun::requestStop);
+    QObject::connect(&control, &ControlServer::stopRequested, &run, &HeadlessRun::requestStop);
     QObject::connect(&run, &HeadlessRun::finished, &app,
-                     [&console](bool saved, const QString &logFile, const QString &problem) {
+                     [&](bool saved, const QString &logFile, const QString &problem) {
                          if (saved)
                              console.print(QStringLiteral("LOG_FILE=") + logFile);
+                         console.print(countsLine(run.session().counters()));
+                         control.finish(kReplyDrainMs);
+                         events.finish();
                          console.finish();
                          if (!saved)
                              complain(QStringLiteral("the log cannot be saved: %1").arg(problem));

@@ -2,7 +2,6 @@
 
 #include "ansicodec.h"
 #include "appfolder.h"
-#include "consolelines.h"
 #include "firststart.h"
 #include "linetexts.h"
 #include "loadsettings.h"
@@ -22,10 +21,9 @@ namespace {
 constexpr int kUnwindPollMs = 10;
 } // namespace
 
-HeadlessRun::HeadlessRun(const QString &appFolder, ConsoleLines &console, QObject *parent)
-    : QObject(parent), m_appFolder(appFolder), m_console(console), m_session(m_records, m_port, m_log)
+HeadlessRun::HeadlessRun(const QString &appFolder, QObject *parent)
+    : QObject(parent), m_appFolder(appFolder), m_session(m_records, m_port, m_log)
 {
-    m_console.follow(m_log);
     m_durationTimer.setSingleShot(true);
     // A coarse timer may end a run of some seconds early by several per cent.
     m_durationTimer.setTimerType(Qt::PreciseTimer);

@@ -11,8 +11,6 @@
 
 #include <optional>
 
-class ConsoleLines;
-
 // One run without windows: the settings loaded as the windowed program loads them,
 // communication started at once as 開始 starts it, and on a stop request an immediate stop
 // (no pending cycle), queued output drained within its bound, and the whole log saved as
@@ -22,7 +20,7 @@ class HeadlessRun : public QObject
     Q_OBJECT
 
 public:
-    HeadlessRun(const QString &appFolder, ConsoleLines &console, QObject *parent = nullptr);
+    explicit HeadlessRun(const QString &appFolder, QObject *parent = nullptr);
 
     // Before prepare(): reads the instrument profile, the folder's or the file given, with the
     // seed given instead of the profile's. False with the profile's problems.
@@ -43,6 +41,11 @@ public:
     void begin();
     void requestStop();
 
+    // For those who follow or steer the run from outside: standard output, the event stream,
+    // the control channel.
+    const CommLog &log() const { return m_log; }
+    CommSession &session() { return m_session; }
+
 signals:
     // The log went to logFile, or could not be saved (problem says why); nothing follows.
     void finished(bool saved, const QString &logFile, const QString &problem);
@@ -52,7 +55,6 @@ private:
     void saveLog();
 
     QString m_appFolder;
-    ConsoleLines &m_console;
     SettingsRecords m_records;
     SerialComm m_port;
     CommLog m_log;

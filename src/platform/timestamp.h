@@ -30,4 +30,16 @@ private:
     QByteArray m_stamp;
 };
 
+// "YYYY-MM-DDTHH:MM:SS.mmm" in local time, for streams that programs read; the calendar part is
+// formatted once per second, for the same reason as the log stamp's.
+class IsoMillisCache
+{
+public:
+    QString at(qint64 msecsSinceEpoch);
+
+private:
+    qint64 m_second = std::numeric_limits<qint64>::min();
+    QString m_prefix;
+};
+
 } // namespace Stamp

@@ -1,0 +1,188 @@
+#include "controlrequests.h"
+
+#include "ansicodec.h"
+#include "commsession.h"
+#include "faults.h"
+#include "responder.h"
+#include "tokencodec.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+#include <optional>
+
+namespace {
+const QString kOk = QStringLiteral("ok");
+
+QJsonObject ok()
+{
+    return QJsonObject { { kOk, true } };
+}
+
+QJsonObject failed(const QString &error)
+{
+    return QJsonObject { { kOk, false }, { QStringLiteral("error"), error } };
+}
+
+QByteArray compact(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// The string field key, or nothing with the reason in error.
+std::optional<QString> stringField(const QJsonObject &request, const QString &key, QString *error)
+{
+    const QJsonValue value = request.value(key);
+    if (!value.isString()) {
+        *error = value.isUndefined() ? QStringLiteral("\"%1\" is missing").arg(key)
+                                     : QStringLiteral("\"%1\" must be a string").arg(key);
+        return std::nullopt;
+    }
+    return value.toString();
+}
+
+// Strict where QByteArray::fromHex is lenient: a typo must not send other bytes.
+std::optional<QByteArray> hexBytes(const QString &hex)
+{
+    if (hex.size() % 2 != 0)
+        return std::nullopt;
+    for (const QChar c : hex) {
+        if (!c.isDigit() && !(c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+            && !(c >= QLatin1Char('A') && c <= QLatin1Char('F')))
+            return std::nullopt;
+    }
+    return QByteArray::fromHex(hex.toLatin1());
+}
+} // namespace
+
+QByteArray ControlRequests::errorLine(const QString &error)
+{
+    return compact(failed(error));
+}
+
+ControlRequests::Reply ControlRequests::handle(const QByteArray &line)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return { errorLine(QStringLiteral("not JSON: %1 at offset %2")
+                                   .arg(parseError.errorString())
+                                   .arg(parseError.offset)) };
+    if (!document.isObject())
+        return { errorLine(QStringLiteral("a request is a JSON object")) };
+    const QJsonObject request = document.object();
+    const QString command = request.value(QStringLiteral("cmd")).toString();
+    if (command == QLatin1String("set"))
+        return { compact(set(request)) };
+    if (command == QLatin1String("fault"))
+        return { compact(fault(request)) };
+    if (command == QLatin1String("load"))
+        return { compact(load(request)) };
+    if (command == QLatin1String("send"))
+        return { compact(send(request)) };
+    if (command == QLatin1String("counters"))
+        return { compact(counters()) };
+    if (command == QLatin1String("stop"))
+        return { compact(ok()), true };
+    if (command.isEmpty())
+        return { errorLine(QStringLiteral("\"cmd\" is missing; one of set, fault, load, send, counters, stop")) };
+    return { errorLine(QStringLiteral("unknown cmd \"%1\"; one of set, fault, load, send, counters, stop")
+                               .arg(command)) };
+}
+
+QJsonObject ControlRequests::set(const QJsonObject &request)
+{
+    QString error;
+    const std::optional<QString> name = stringField(request, QStringLiteral("name"), &error);
+    const std::optional<QString> value = name ? stringField(request, QStringLiteral("value"), &error)
+                                              : std::nullopt;
+    if (!value)
+        return failed(error);
+    Profile::Responder *player = m_session.responder();
+    if (!player)
+        return failed(QStringLiteral("no profile is playing"));
+    QByteArray bytes;
+    if (!Ansi::encode(*value, &bytes, &error))
+        return failed(QStringLiteral("\"value\" has characters outside code page 932: %1").arg(error));
+    if (!player->setValue(*name, bytes, &error))
+        return failed(error);
+    return ok();
+}
+
+QJsonObject ControlRequests::fault(const QJsonObject &request)
+{
+    QString error;
+    const std::optional<QString> name = stringField(request, QStringLiteral("fault"), &error);
+    if (!name)
+        return failed(error);
+    const std::optional<Profile::FaultKind> kind = Profile::faultKind(*name);
+    if (!kind)
+        return failed(QStringLiteral("no fault \"%1\"; one of drop, truncate, corrupt, duplicate, garbage")
+                              .arg(*name));
+    const QJsonValue enabled = request.value(QStringLiteral("enabled"));
+    if (!enabled.isBool())
+        return failed(QStringLiteral("\"enabled\" must be true or false"));
+    // Without a rule the fault is switched wherever it is configured.
+    const QJsonValue ruleValue = request.value(QStringLiteral("rule"));
+    if (!ruleValue.isUndefined() && !ruleValue.isString())
+        return failed(QStringLiteral("\"rule\" must be a string"));
+    const QString rule = ruleValue.toString();
+    Profile::Responder *player = m_session.responder();
+    if (!player)
+        return failed(QStringLiteral("no profile is playing"));
+    if (!player->setFaultEnabled(rule, *kind, enabled.toBool()))
+        return failed(rule.isEmpty() ? QStringLiteral("no rule has a %1 fault").arg(*name)
+                                     : QStringLiteral("rule \"%1\" has no %2 fault").arg(rule, *name));
+    return ok();
+}
+
+QJsonObject ControlRequests::load(const QJsonObject &request)
+{
+    QString error;
+    const std::optional<QString> file = stringField(request, QStringLiteral("profile"), &error);
+    if (!file)
+        return failed(error);
+    if (!m_session.switchProfile(*file, &error))
+        return failed(error);
+    return ok();
+}
+
+QJsonObject ControlRequests::send(const QJsonObject &request)
+{
+    const QJsonValue hex = request.value(QStringLiteral("hex"));
+    const QJsonValue text = request.value(QStringLiteral("text"));
+    if (hex.isUndefined() == text.isUndefined())
+        return failed(QStringLiteral("give one of \"hex\" and \"text\""));
+    QByteArray bytes;
+    if (hex.isString()) {
+        const std::optional<QByteArray> decoded = hexBytes(hex.toString());
+        if (!decoded)
+            return failed(QStringLiteral("\"hex\" must be pairs of hex digits"));
+        bytes = *decoded;
+    } else if (text.isString()) {
+        QString error;
+        QByteArray unused;
+        if (!Ansi::encode(text.toString(), &unused, &error))
+            return failed(QStringLiteral("\"text\" has characters outside code page 932: %1").arg(error));
+        bytes = mdlSUCMD::ConvertTokenText(text.toString());
+    } else {
+        return failed(QStringLiteral("\"hex\" and \"text\" must be strings"));
+    }
+    if (bytes.isEmpty())
+        return failed(QStringLiteral("nothing to send"));
+    if (!m_session.sendNow(bytes))
+        return failed(QStringLiteral("the port did not take the bytes; the log says why"));
+    return ok();
+}
+
+QJsonObject ControlRequests::counters() const
+{
+    const LineCounters &counters = m_session.counters();
+    QJsonObject reply = ok();
+    reply.insert(QStringLiteral("commands_seen"), counters.commandsSeen);
+    reply.insert(QStringLiteral("answered"), counters.answered);
+    reply.insert(QStringLiteral("dropped"), counters.dropped);
+    reply.insert(QStringLiteral("bytes_in"), counters.bytesIn);
+    reply.insert(QStringLiteral("bytes_out"), counters.bytesOut);
+    return reply;
+}

@@ -1,0 +1,130 @@
+#include "controlserver.h"
+
+#include "socketpath.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QTimer>
+
+ControlServer::ControlServer(CommSession &session, QObject *parent)
+    : QObject(parent), m_requests(session)
+{
+    connect(&m_server, &QLocalServer::newConnection, this, &ControlServer::accept);
+}
+
+ControlServer::~ControlServer()
+{
+    // The sockets are children of the server; closing it removes the socket file.
+    m_server.close();
+}
+
+bool ControlServer::listen(const QString &path, QString *error)
+{
+    // QLocalServer takes a name without a slash as one in the temporary folder.
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (!SocketPath::claim(absolute, error)) {
+        *error = QStringLiteral("--control: ") + *error;
+        return false;
+    }
+    m_server.setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server.listen(absolute)) {
+        *error = QStringLiteral("--control: %1: %2").arg(absolute, m_server.errorString());
+        return false;
+    }
+    if (!SocketPath::restrictToOwner(absolute, error)) {
+        m_server.close();
+        *error = QStringLiteral("--control: ") + *error;
+        return false;
+    }
+    return true;
+}
+
+void ControlServer::finish(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (QLocalSocket *socket : m_clients.keys()) {
+        while (socket->bytesToWrite() > 0 && !deadline.hasExpired()) {
+            if (!socket->waitForBytesWritten(int(deadline.remainingTime())))
+                break;
+        }
+    }
+    m_server.close();
+}
+
+void ControlServer::accept()
+{
+    while (QLocalSocket *socket = m_server.nextPendingConnection()) {
+        m_clients.insert(socket, Client());
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { forget(socket); });
+        readFrom(socket);
+    }
+}
+
+void ControlServer::readFrom(QLocalSocket *socket)
+{
+    while (m_clients.contains(socket) && socket->bytesAvailable() > 0) {
+        const QByteArray chunk = socket->read(kMaxLineBytes);
+        for (qsizetype begin = 0; begin < chunk.size() && m_clients.contains(socket);) {
+            const qsizetype newline = chunk.indexOf('\n', begin);
+            const qsizetype end = newline < 0 ? chunk.size() : newline;
+            takeLinePart(socket, QByteArrayView(chunk).sliced(begin, end - begin), newline >= 0);
+            begin = end + 1;
+        }
+    }
+}
+
+void ControlServer::takeLinePart(QLocalSocket *socket, QByteArrayView part, bool lineEnds)
+{
+    Client &client = m_clients[socket];
+    if (!client.skippingLine)
+        client.partial.append(part);
+    // Said once per line, when it passes the bound; the rest of it is dropped unread.
+    const bool tooLong = !client.skippingLine && client.partial.size() > kMaxLineBytes;
+    if (tooLong) {
+        client.partial.clear();
+        client.skippingLine = true;
+    }
+    QByteArray line;
+    bool complete = false;
+    if (lineEnds) {
+        line = std::exchange(client.partial, QByteArray());
+        complete = !std::exchange(client.skippingLine, false);
+    }
+    // Replying may disconnect the client, and client with it.
+    if (tooLong)
+        reply(socket, ControlRequests::errorLine(
+                              QStringLiteral("line longer than %1 bytes").arg(kMaxLineBytes)));
+    if (complete && m_clients.contains(socket))
+        answer(socket, line);
+}
+
+void ControlServer::answer(QLocalSocket *socket, const QByteArray &line)
+{
+    // A blank line asks nothing, so it gets no reply that could pair with the next request.
+    if (line.trimmed().isEmpty())
+        return;
+    const ControlRequests::Reply answered = m_requests.handle(line);
+    reply(socket, answered.line);
+    if (answered.stop) {
+        // The reply goes out before the stop takes the process down.
+        socket->flush();
+        QTimer::singleShot(0, this, &ControlServer::stopRequested);
+    }
+}
+
+void ControlServer::reply(QLocalSocket *socket, const QByteArray &line)
+{
+    socket->write(line + '\n');
+    if (socket->bytesToWrite() > kMaxReplyBacklog) {
+        forget(socket);
+        socket->abort();
+    }
+}
+
+void ControlServer::forget(QLocalSocket *socket)
+{
+    if (m_clients.remove(socket))
+        socket->deleteLater();
+}

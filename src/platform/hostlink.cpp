@@ -1,0 +1,80 @@
+#include "hostlink.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+QString systemReason()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+enum class Occupant { Nothing, DanglingLink, Other, Unknown };
+
+Occupant occupant(const QByteArray &path)
+{
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0)
+        return errno == ENOENT ? Occupant::Nothing : Occupant::Unknown;
+    if (!S_ISLNK(status.st_mode))
+        return Occupant::Other;
+    return ::stat(path.constData(), &status) != 0 && errno == ENOENT ? Occupant::DanglingLink
+                                                                     : Occupant::Other;
+}
+} // namespace
+
+bool HostLink::check(const QString &path, QString *error)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    switch (occupant(encoded)) {
+    case Occupant::Nothing:
+        if (QFileInfo(QFileInfo(path).absolutePath()).isDir())
+            return true;
+        *error = QStringLiteral("--host-link: %1: no such folder").arg(QFileInfo(path).absolutePath());
+        return false;
+    case Occupant::DanglingLink:
+        return true;
+    case Occupant::Other:
+        *error = QStringLiteral("--host-link: %1 exists and is no dangling link; it is left as it is")
+                         .arg(path);
+        return false;
+    case Occupant::Unknown:
+        break;
+    }
+    *error = QStringLiteral("--host-link: %1: %2").arg(path, systemReason());
+    return false;
+}
+
+bool HostLink::make(const QString &path, const QString &target, QString *error)
+{
+    if (!check(path, error))
+        return false;
+    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encodedTarget = QFile::encodeName(target);
+    // A fresh name beside the old link, renamed over it, so the name never points nowhere.
+    const QByteArray fresh = encoded + ".kalo-" + QByteArray::number(qint64(::getpid()));
+    ::unlink(fresh.constData());
+    if (::symlink(encodedTarget.constData(), fresh.constData()) != 0
+        || ::rename(fresh.constData(), encoded.constData()) != 0) {
+        *error = QStringLiteral("--host-link: %1: %2").arg(path, systemReason());
+        ::unlink(fresh.constData());
+        return false;
+    }
+    m_path = path;
+    m_target = target;
+    return true;
+}
+
+void HostLink::remove()
+{
+    if (m_path.isEmpty())
+        return;
+    if (QFileInfo(m_path).symLinkTarget() == QFileInfo(m_target).absoluteFilePath())
+        QFile::remove(m_path);
+    m_path.clear();
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// The file of a Unix-domain socket that a run listens on. A run that was killed leaves its
+// socket file behind, and the next one must not trip over it; but a socket someone still
+// listens on, and any other file, belong to someone else and are left alone.
+namespace SocketPath {
+
+// sockaddr_un holds 108 bytes, the path's closing NUL among them.
+constexpr int kMaxPathBytes = 107;
+
+// Makes path free for a new socket: nothing there, or a socket nobody listens on any more,
+// which is removed. False with the reason for a path too long for a socket address, a socket
+// that answers, or a file of any other kind.
+bool claim(const QString &path, QString *error);
+
+// Only the owner may connect: mode 0600, read back to make sure. False with the reason.
+bool restrictToOwner(const QString &path, QString *error);
+
+} // namespace SocketPath
