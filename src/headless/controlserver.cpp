@@ -3,9 +3,12 @@
 #include "socketpath.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QTimer>
+
+#include <unistd.h>
 
 ControlServer::ControlServer(CommSession &session, QObject *parent)
     : QObject(parent), m_requests(session)
@@ -15,7 +18,13 @@ ControlServer::ControlServer(CommSession &session, QObject *parent)
 
 ControlServer::~ControlServer()
 {
-    // The sockets are children of the server; closing it removes the socket file.
+    // The sockets are the server's children, which would report their end to a half-destroyed
+    // this when the server member goes.
+    for (QLocalSocket *socket : m_clients.keys()) {
+        socket->disconnect(this);
+        delete socket;
+    }
+    m_clients.clear();
     m_server.close();
 }
 
@@ -27,9 +36,15 @@ bool ControlServer::listen(const QString &path, QString *error)
         *error = QStringLiteral("--control: ") + *error;
         return false;
     }
-    m_server.setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server.listen(absolute)) {
+    const int fd = SocketPath::listenOwnerOnly(absolute, error);
+    if (fd < 0) {
+        *error = QStringLiteral("--control: ") + *error;
+        return false;
+    }
+    if (!m_server.listen(fd)) {
         *error = QStringLiteral("--control: %1: %2").arg(absolute, m_server.errorString());
+        ::close(fd);
+        ::unlink(QFile::encodeName(absolute).constData());
         return false;
     }
     if (!SocketPath::restrictToOwner(absolute, error)) {

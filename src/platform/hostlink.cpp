@@ -14,8 +14,11 @@ QString systemReason()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-enum class Occupant { Nothing, DanglingLink, Other, Unknown };
+enum class Occupant { Nothing, StaleLink, Other, Unknown };
 
+// A killed run's link points to its pty, which is gone; soon the system gives that number to
+// another terminal, and the link points to that one. Both are stale. A link to anything else
+// (a real adapter, a file) was set up by someone on purpose.
 Occupant occupant(const QByteArray &path)
 {
     struct stat status {};
@@ -23,8 +26,10 @@ Occupant occupant(const QByteArray &path)
         return errno == ENOENT ? Occupant::Nothing : Occupant::Unknown;
     if (!S_ISLNK(status.st_mode))
         return Occupant::Other;
-    return ::stat(path.constData(), &status) != 0 && errno == ENOENT ? Occupant::DanglingLink
-                                                                     : Occupant::Other;
+    if (::stat(path.constData(), &status) != 0 && errno == ENOENT)
+        return Occupant::StaleLink;
+    const QString target = QFileInfo(QFile::decodeName(path)).symLinkTarget();
+    return target.startsWith(QLatin1String("/dev/pts/")) ? Occupant::StaleLink : Occupant::Other;
 }
 } // namespace
 
@@ -37,10 +42,11 @@ bool HostLink::check(const QString &path, QString *error)
             return true;
         *error = QStringLiteral("--host-link: %1: no such folder").arg(QFileInfo(path).absolutePath());
         return false;
-    case Occupant::DanglingLink:
+    case Occupant::StaleLink:
         return true;
     case Occupant::Other:
-        *error = QStringLiteral("--host-link: %1 exists and is no dangling link; it is left as it is")
+        *error = QStringLiteral("--host-link: %1 exists and is no link to a pseudo-terminal; it is "
+                                "left as it is")
                          .arg(path);
         return false;
     case Occupant::Unknown:

@@ -3,9 +3,9 @@
 #include <QString>
 
 // A symbolic link, under a name the harness chose, to the virtual port's host end, whose
-// /dev/pts number changes from run to run. A run that was killed leaves its link behind,
-// dangling once its pty is gone; that one is replaced. Anything else at the name belongs to
-// someone else and refuses the run.
+// /dev/pts number changes from run to run. A run that was killed leaves its link behind; a
+// link that dangles or points to a pseudo-terminal is taken for such a one and replaced.
+// Anything else at the name belongs to someone else and refuses the run.
 class HostLink
 {
 public:
@@ -14,10 +14,9 @@ public:
     HostLink &operator=(const HostLink &) = delete;
     ~HostLink() { remove(); }
 
-    // Before the port is made: true when path is free or a dangling link; else the reason.
+    // Before the port is made: true when path is free or a stale link; else the reason.
     static bool check(const QString &path, QString *error);
-    // Points path at target; a dangling link there is replaced in one step. False with the
-    // reason.
+    // Points path at target; a stale link there is replaced in one step. False with the reason.
     bool make(const QString &path, const QString &target, QString *error);
     // Removes the link, if it still points where make() pointed it.
     void remove();

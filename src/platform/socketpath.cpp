@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -17,15 +18,22 @@ QString systemReason()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+sockaddr_un addressOf(const QByteArray &path)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(),
+                size_t(std::min<qsizetype>(path.size(), kMaxPathBytes)));
+    return address;
+}
+
 // 0 when someone accepts connections at path, else the errno of the attempt.
 int connectError(const QByteArray &path)
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return errno;
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.constData(), size_t(path.size()) + 1);
+    const sockaddr_un address = addressOf(path);
     const int result = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
     const int error = result == 0 ? 0 : errno;
     ::close(fd);
@@ -66,6 +74,31 @@ bool claim(const QString &path, QString *error)
         return false;
     }
     return true;
+}
+
+int listenOwnerOnly(const QString &path, QString *error)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = QStringLiteral("%1: %2").arg(path, systemReason());
+        return -1;
+    }
+    const sockaddr_un address = addressOf(encoded);
+    // The mask belongs to the process; no other thread makes files while the run starts.
+    const mode_t savedMask = ::umask(S_IRWXG | S_IRWXO | S_IXUSR);
+    const int bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    const int bindError = errno;
+    ::umask(savedMask);
+    if (bound != 0 || ::listen(fd, SOMAXCONN) != 0) {
+        errno = bound != 0 ? bindError : errno;
+        *error = QStringLiteral("%1: %2").arg(path, systemReason());
+        ::close(fd);
+        if (bound == 0)
+            ::unlink(encoded.constData());
+        return -1;
+    }
+    return fd;
 }
 
 bool restrictToOwner(const QString &path, QString *error)

@@ -15,6 +15,11 @@ constexpr int kMaxPathBytes = 107;
 // that answers, or a file of any other kind.
 bool claim(const QString &path, QString *error);
 
+// A listening socket bound at path, made with mode 0600 from the start, so nobody else can
+// connect even for a moment. QLocalServer's owner-only option binds under a longer temporary
+// name first and fails for paths near the limit. The descriptor, or -1 with the reason.
+int listenOwnerOnly(const QString &path, QString *error);
+
 // Only the owner may connect: mode 0600, read back to make sure. False with the reason.
 bool restrictToOwner(const QString &path, QString *error);
 
