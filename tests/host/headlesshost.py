@@ -2,9 +2,11 @@
 
 Shared by the tests and the figures that watch the line from outside the program.
 """
+import json
 import os
 import re
 import signal
+import socket
 import subprocess
 import threading
 import time
@@ -14,6 +16,7 @@ import serial
 
 NO_DISPLAY = {k: v for k, v in os.environ.items()
               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+STARTED = "通信を開始しました。"
 DROPPED = re.compile(r'"\[[^]]*\] 未送信のまま破棄しました: (\d+) バイト'.encode("cp932"))
 
 
@@ -35,9 +38,10 @@ def write_folder(folder, output_type, interval, text=b"99.99", commands=(), answ
 
 class Simulator:
     """kalo_rs232c --headless --virtual-port on a folder; stdout is read in the background
-    unless read_stdout is false (a harness that never reads it)."""
+    unless read_stdout is false (a harness that never reads it). started: what the line that
+    says the simulator answers ends with (the start event's end with --events -)."""
 
-    def __init__(self, program, folder, *options, read_stdout=True):
+    def __init__(self, program, folder, *options, read_stdout=True, started=STARTED):
         self.process = subprocess.Popen(
             [program, "--headless", "--virtual-port", "--folder", str(folder), *options],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=NO_DISPLAY)
@@ -47,7 +51,7 @@ class Simulator:
         self.lines = []
         if read_stdout:
             threading.Thread(target=self._read, daemon=True).start()
-            self.wait_for_line("通信を開始しました。")
+            self.wait_for_line(started)
 
     def wait_for_line(self, ending, timeout=5):
         deadline = time.monotonic() + timeout
@@ -111,3 +115,27 @@ def delivered_by_log(saved, text):
     lines = saved.count(b"] " + text + b'"\r\n')
     dropped = sum(int(n) for n in DROPPED.findall(saved))
     return lines * len(text) - dropped, lines, dropped
+
+
+class Control:
+    """A client of the --control socket: one JSON request a line, one reply a line."""
+
+    def __init__(self, path, timeout=5):
+        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.socket.settimeout(timeout)
+        self.socket.connect(str(path))
+        self._lines = self.socket.makefile("rb")
+
+    def ask(self, request):
+        """Sends a request (a dict, or the raw bytes of a line) and returns the reply."""
+        line = request if isinstance(request, bytes) else json.dumps(request).encode()
+        self.socket.sendall(line + b"\n")
+        return json.loads(self._lines.readline())
+
+    def close(self):
+        self._lines.close()
+        self.socket.close()
+
+
+def read_events(path):
+    return [json.loads(line) for line in Path(path).read_bytes().splitlines()]

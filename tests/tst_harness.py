@@ -1,0 +1,238 @@
+"""The headless program as a harness drives it: the event stream, the control socket, the host
+link and the COUNTS line, from outside the process."""
+import json
+import os
+import re
+import socket
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+import pytest
+import serial
+
+sys.path.insert(0, str(Path(__file__).parent / "host"))
+from headlesshost import NO_DISPLAY, Control, Simulator, read_events, write_folder  # noqa: E402
+
+PROGRAM = os.environ["KALO_RS232C"]
+COMMON = {"v", "kind", "t_ns", "time"}
+KEYS = {
+    "start": {"seed", "profile"}, "stop": set(), "received": {"hex", "text"},
+    "sent": {"hex", "text"}, "unanswered": {"hex", "text"},
+    "answer": {"command_hex", "command_text", "hex", "text", "rule", "faults"},
+    "fault": {"rule", "faults", "command_hex"}, "port": {"message"},
+    "dropped_output": {"bytes", "device"}, "skipped": {"count"},
+}
+PROFILE = """seed = 11
+[framing]
+terminator = "[CR][LF]"
+[values.target]
+initial = "0"
+[[rule]]
+name = "read"
+match = "T?[CR][LF]"
+answer = "{target}[CR][LF]"
+[[rule]]
+name = "flaky"
+match = "F[CR][LF]"
+answer = "FLAKY[CR][LF]"
+truncate = { every = 1, keep = 2 }
+drop = { every = 1, enabled = false }
+"""
+COUNTS = re.compile(r"COUNTS=commands_seen=(\d+) answered=(\d+) dropped=(\d+) "
+                    r"bytes_in=(\d+) bytes_out=(\d+)")
+
+
+def check_keys(events):
+    for event in events:
+        assert set(event) == COMMON | KEYS[event["kind"]], event
+        assert event["v"] == 1 and event["t_ns"] >= 0, event
+        assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}", event["time"]), event
+
+
+def counts(sim):
+    """The COUNTS line, the last of standard output, once the reader has it."""
+    deadline = time.monotonic() + 5
+    while not sim.lines or not sim.lines[-1].startswith("COUNTS="):
+        assert time.monotonic() < deadline, sim.lines[-3:]
+        time.sleep(0.01)
+    found = [COUNTS.fullmatch(line) for line in sim.lines if line.startswith("COUNTS=")]
+    assert len(found) == 1 and found[0], sim.lines[-3:]
+    keys = ("commands_seen", "answered", "dropped", "bytes_in", "bytes_out")
+    return dict(zip(keys, map(int, found[0].groups())))
+
+
+@pytest.fixture
+def run(tmp_path):
+    """A run of the faulty profile with events to a file and a control socket."""
+    write_folder(tmp_path, b"1", b"1")
+    (tmp_path / "p.toml").write_text(PROFILE)
+    sim = Simulator(PROGRAM, tmp_path, "--profile", str(tmp_path / "p.toml"),
+                    "--events", str(tmp_path / "events"), "--control", str(tmp_path / "ctl"))
+    sim.control = Control(tmp_path / "ctl")
+    sim.host = serial.Serial(sim.host_port, 9600, timeout=1)
+    yield sim
+    sim.host.close()
+    sim.control.close()
+    if sim.process.poll() is None:
+        sim.stop()
+
+
+def exchange(host, command, until=b"\r\n"):
+    host.write(command)
+    return host.read_until(until) if until else host.read(64)
+
+
+def test_events_tell_the_wire_as_the_host_saw_it(run, tmp_path):
+    written = [b"T?\r\n", b"F\r\n", b"X\r\n"]
+    read = [exchange(run.host, written[0]), exchange(run.host, written[1], b"FL")]
+    run.host.write(written[2])
+    assert run.control.ask({"cmd": "send", "hex": "0d0a"})["ok"]
+    read.append(run.host.read(2))
+    time.sleep(0.2)
+    run.stop()
+    events = read_events(tmp_path / "events")
+    check_keys(events)
+    kinds = [e["kind"] for e in events]
+    assert kinds[0] == "start" and kinds[-1] == "stop"
+    assert {"received", "sent", "answer", "fault", "unanswered"} <= set(kinds)
+    assert events[0]["seed"] == 11 and events[0]["profile"] == str(tmp_path / "p.toml")
+    wire = lambda kind: bytes.fromhex("".join(e["hex"] for e in events if e["kind"] == kind))
+    assert wire("sent") == b"".join(read) == b"0\r\nFL\r\n"
+    assert wire("received") == b"".join(written)
+    answers = [e for e in events if e["kind"] == "answer"]
+    assert [(a["rule"], a["command_text"], a["text"], a["faults"]) for a in answers] == [
+        ("read", "T?[CR][LF]", "0[CR][LF]", []), ("flaky", "F[CR][LF]", "FL", ["truncate"])]
+    fault = next(e for e in events if e["kind"] == "fault")
+    assert (fault["rule"], fault["faults"], fault["command_hex"]) == ("flaky", ["truncate"], "460d0a")
+    assert next(e for e in events if e["kind"] == "unanswered")["text"] == "X[CR][LF]"
+    assert counts(run) == {"commands_seen": 3, "answered": 2, "dropped": 1,
+                                 "bytes_in": len(b"".join(written)), "bytes_out": 7}
+
+
+def test_a_flood_the_host_stops_reading_shows_the_rest_of_the_kinds(tmp_path):
+    """Events unread while the host reads: skipped. Then the host stops reading: the port
+    refuses output (port), and what it holds at the stop is dropped (dropped_output)."""
+    write_folder(tmp_path, b"0", b"0", b"0123456789")
+    fifo = tmp_path / "events"
+    os.mkfifo(fifo)
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    sim = Simulator(PROGRAM, tmp_path, "--events", str(fifo))
+    received, stream = bytearray(), bytearray()
+    with serial.Serial(sim.host_port, 9600, timeout=0.1) as host:
+        deadline = time.monotonic() + 30
+        while len(received) < 400_000:
+            assert time.monotonic() < deadline, len(received)
+            received += host.read(65536)
+        os.set_blocking(reader, True)
+        drain = threading.Thread(target=lambda: [stream.extend(chunk) for chunk in
+                                                 iter(lambda: os.read(reader, 1 << 20), b"")])
+        drain.start()
+        host.read(65536)
+        time.sleep(1.5)
+        sim.stop()
+        drain.join(10)
+    os.close(reader)
+    events = [json.loads(line) for line in stream.splitlines()]
+    check_keys(events)
+    by_kind = {e["kind"]: e for e in events}
+    assert {"skipped", "port", "dropped_output", "sent"} <= set(by_kind), set(by_kind)
+    sent = sum(len(e["hex"]) // 2 for e in events if e["kind"] == "sent")
+    skipped = sum(e["count"] for e in events if e["kind"] == "skipped")
+    assert sent + skipped * 10 >= counts(sim)["bytes_out"] > sent
+    assert by_kind["dropped_output"]["bytes"] > 0
+    assert by_kind["port"]["message"].startswith("送信できません")
+
+
+def test_control_steers_the_running_profile(run, tmp_path):
+    ask = run.control.ask
+    assert ask({"cmd": "set", "name": "target", "value": "12.5"}) == {"ok": True}
+    assert exchange(run.host, b"T?\r\n") == b"12.5\r\n"
+    assert ask({"cmd": "fault", "rule": "flaky", "fault": "drop", "enabled": True})["ok"]
+    run.host.timeout = 0.3
+    assert exchange(run.host, b"F\r\n", None) == b""
+    assert ask({"cmd": "fault", "rule": "", "fault": "drop", "enabled": False})["ok"]
+    assert exchange(run.host, b"F\r\n", b"FL") == b"FL"
+    (tmp_path / "bad.toml").write_text('[[rule]]\nmatch = "A"\nanswer = "{nope}"\n')
+    bad = ask({"cmd": "load", "profile": str(tmp_path / "bad.toml")})
+    assert not bad["ok"] and re.search(r"bad\.toml:3:\d+: .*nope", bad["error"]), bad
+    assert exchange(run.host, b"T?\r\n") == b"12.5\r\n"
+    (tmp_path / "good.toml").write_text('[framing]\nterminator = "[CR][LF]"\n'
+                                        '[[rule]]\nmatch = "T?[CR][LF]"\nanswer = "NEW[CR][LF]"\n')
+    assert ask({"cmd": "load", "profile": str(tmp_path / "good.toml")})["ok"]
+    assert exchange(run.host, b"T?\r\n") == b"NEW\r\n"
+    assert ask({"cmd": "send", "text": "ALARM[CR][LF]"})["ok"]
+    assert ask({"cmd": "send", "hex": "00FF"})["ok"]
+    assert run.host.read(9) == b"ALARM\r\n\x00\xff"
+    for request, error in [(b"{nope", "not JSON"), (b"[1]", "object"), (b"x" * 70000, "longer"),
+                           ({"cmd": "dance"}, "unknown cmd"), ({"cmd": "set", "name": "t"}, "value"),
+                           ({"cmd": "set", "name": "nope", "value": "1"}, "nope"),
+                           ({"cmd": "fault", "fault": "melt", "enabled": True}, "melt"),
+                           ({"cmd": "fault", "fault": "garbage", "enabled": True}, "garbage"),
+                           ({"cmd": "send", "hex": "0g"}, "hex"), ({"cmd": "send"}, "one of")]:
+        reply = ask(request)
+        assert reply["ok"] is False and error in reply["error"], (request, reply)
+    counters = ask({"cmd": "counters"})
+    assert counters == {"ok": True, "commands_seen": 5, "answered": 4, "dropped": 1,
+                        "bytes_in": 18, "bytes_out": 28}
+    assert ask({"cmd": "stop"}) == {"ok": True}
+    assert run.process.wait(10) == 0
+    counters.pop("ok")
+    assert counts(run) == counters
+
+
+def test_stale_leftovers_are_replaced_and_everything_made_goes_at_exit(tmp_path):
+    control, link = tmp_path / "ctl", tmp_path / "link"
+    leftover = socket.socket(socket.AF_UNIX)
+    leftover.bind(str(control))
+    leftover.close()
+    link.symlink_to(tmp_path / "gone")
+    write_folder(tmp_path, b"1", b"1")
+    # Every event line ends so, and the first one is the start.
+    sim = Simulator(PROGRAM, tmp_path, "--events", "-", "--control", str(control),
+                    "--host-link", str(link), started='"v":1}')
+    assert control.stat().st_mode & 0o7777 == 0o600
+    assert os.readlink(link) == sim.host_port
+    client = Control(control)
+    assert client.ask({"cmd": "counters"})["ok"]
+    client.close()
+    sim.stop()
+    assert counts(sim)["bytes_out"] == 0
+    assert not control.exists() and not os.path.lexists(link)
+    assert all(re.fullmatch(r"(HOST_PORT|LOG_FILE|COUNTS)=.*|\{.*\}", line) for line in sim.lines)
+
+
+def snapshot(path):
+    if path.is_symlink():
+        return os.readlink(path)
+    return path.read_bytes() if path.is_file() else path.exists()
+
+
+def live_socket(path):
+    server = socket.socket(socket.AF_UNIX)
+    server.bind(str(path))
+    server.listen()
+    return server
+
+
+@pytest.mark.parametrize("option, occupy, told", [
+    ("--control", lambda p: p.write_text("mine"), "no socket"),
+    ("--control", live_socket, "listens"),
+    ("--control", lambda p: None, "at most 107"),
+    ("--host-link", lambda p: p.write_text("mine"), "no link to a pseudo-terminal"),
+    ("--host-link", lambda p: p.symlink_to("/dev/null"), "no link to a pseudo-terminal"),
+])
+def test_a_path_in_use_refuses_the_start_before_the_port(tmp_path, option, occupy, told):
+    path = tmp_path / ("x" * (107 - len(str(tmp_path)) if told == "at most 107" else 4))
+    keep = occupy(path)
+    before = snapshot(path)
+    result = subprocess.run([PROGRAM, "--headless", "--virtual-port", "--folder", str(tmp_path),
+                             option, str(path)], capture_output=True, text=True, env=NO_DISPLAY,
+                            timeout=10)
+    assert result.returncode == 1 and told in result.stderr, result.stderr
+    assert result.stdout == ""
+    assert snapshot(path) == before
+    if isinstance(keep, socket.socket):
+        keep.close()
