@@ -59,7 +59,8 @@ def test_first_start_sends_defaults_until_duration_ends(tmp_path):
     lines += out.splitlines()
     assert received == b"99.99" * cycles
     assert len([line for line in lines if line.endswith("] 99.99")]) == cycles
-    assert lines[-2].endswith("通信を停止しました。") and lines[-1].startswith("LOG_FILE=")
+    assert lines[-3].endswith("通信を停止しました。") and lines[-2].startswith("LOG_FILE=")
+    assert lines[-1] == "COUNTS=commands_seen=0 answered=0 dropped=0 bytes_in=0 bytes_out=15"
     for name in ("ACSet.txt", "PROTcol.txt", "SOUCHICMD.txt", "ACSet2.txt"):
         assert (tmp_path / name).read_bytes() == (GOLDEN / name).read_bytes(), name
 
@@ -79,9 +80,10 @@ def test_sigterm_saves_the_exchange_byte_exact(tmp_path):
     sim.send_signal(signal.SIGTERM)
     lines += sim.communicate(timeout=10)[0].splitlines()
     assert sim.returncode == 0
-    log_file = Path(lines[-1].removeprefix("LOG_FILE="))
+    assert lines[-1] == "COUNTS=commands_seen=1 answered=1 dropped=0 bytes_in=7 bytes_out=7"
+    log_file = Path(lines[-2].removeprefix("LOG_FILE="))
     assert log_file.is_absolute() and re.fullmatch(r"\d{8}-1\.txt", log_file.name)
-    assert log_file.read_bytes() == b"".join(saved_form(line) for line in lines[1:-1])
+    assert log_file.read_bytes() == b"".join(saved_form(line) for line in lines[1:-2])
     assert not (tmp_path / "ACSet.txt").exists()  # a folder with settings keeps them as they are
 
 
@@ -204,11 +206,11 @@ def test_a_harness_that_never_reads_stdout_holds_up_nothing(tmp_path):
     lines = rest[0].splitlines()
     skips = [int(line.split("=")[1]) for line in lines if line.startswith("LOG_LINES_SKIPPED=")]
     assert skips and all(n > 0 for n in skips)
-    assert lines[-1].startswith("LOG_FILE=")
+    assert lines[-2].startswith("LOG_FILE=") and lines[-1].startswith("COUNTS=")
     # The saved log has every line, each shown one in its place between the skipped ones.
-    saved = Path(lines[-1].removeprefix("LOG_FILE=")).read_bytes().split(b"\r\n")[:-1]
+    saved = Path(lines[-2].removeprefix("LOG_FILE=")).read_bytes().split(b"\r\n")[:-1]
     at = 0
-    for line in lines[:-1]:
+    for line in lines[:-2]:
         if line.startswith("LOG_LINES_SKIPPED="):
             at += int(line.split("=")[1])
         else:
