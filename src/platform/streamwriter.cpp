@@ -60,6 +60,9 @@ void StreamWriter::writeEssentialLine(const QByteArray &line)
         return;
     noteSkipsIfAny();
     enqueue(line);
+    // A reader waits for these before it goes on; they do not wait for the event loop.
+    if (!m_notifier || !m_notifier->isEnabled())
+        writeQueued();
 }
 
 bool StreamWriter::flush(int timeoutMs)
@@ -96,8 +99,19 @@ bool StreamWriter::close(int timeoutMs)
 void StreamWriter::enqueue(const QByteArray &line)
 {
     m_queue.append(line).append('\n');
-    // While the notifier waits, the reader is known to be full: no write is tried per line.
-    if (!m_notifier || !m_notifier->isEnabled())
+    // The lines of one pass of the event loop go out in one write when it returns: a system
+    // call per line costs a busy line more than the line itself, and the answer being sent
+    // would wait for it. While the notifier waits, the reader is known to be full anyway.
+    if (m_writePosted || (m_notifier && m_notifier->isEnabled()))
+        return;
+    m_writePosted = true;
+    QMetaObject::invokeMethod(this, &StreamWriter::writePosted, Qt::QueuedConnection);
+}
+
+void StreamWriter::writePosted()
+{
+    m_writePosted = false;
+    if (!m_closed)
         writeQueued();
 }
 

@@ -10,7 +10,8 @@ class QSocketNotifier;
 // Lines for a reader outside the process (standard output, an event stream, a control
 // socket) that may stop reading at any time. The line must never wait for such a reader, so
 // the descriptor is made non-blocking and what it cannot take at once waits in a bounded queue
-// that a write notifier drains. When the queue is full, ordinary lines are skipped and counted;
+// that a write notifier drains. Ordinary lines are written when the event loop next runs, all
+// of them in one write. When the queue is full, ordinary lines are skipped and counted;
 // once the queue has room again, one notice line says how many were left out. Essential lines
 // (the few the reader needs to go on at all) are never skipped: they may go past the bound.
 // A reader that went away (EPIPE, with SIGPIPE ignored by the program) only loses the output.
@@ -43,6 +44,7 @@ public:
 
 private:
     void enqueue(const QByteArray &line);
+    void writePosted();
     void noteSkipsIfAny();
     void writeQueued();
     void waitForWritable();
@@ -58,6 +60,7 @@ private:
     qint64 m_skippedTotal = 0;
     bool m_readerGone = false;
     bool m_closed = false;
+    bool m_writePosted = false;
     QSocketNotifier *m_notifier = nullptr;
     std::function<QByteArray(qint64)> m_notice;
 };
