@@ -25,6 +25,8 @@ KEYS = {
     "fault": {"rule", "faults", "command_hex"}, "port": {"message"},
     "dropped_output": {"bytes", "device"}, "skipped": {"count"},
 }
+# Beyond what a JSON number in Qt holds exactly; --seed must repeat the run.
+SEED = 2**64 - 1
 PROFILE = """seed = 11
 [framing]
 terminator = "[CR][LF]"
@@ -69,9 +71,10 @@ def run(tmp_path):
     """A run of the faulty profile with events to a file and a control socket."""
     write_folder(tmp_path, b"1", b"1")
     (tmp_path / "p.toml").write_text(PROFILE)
-    sim = Simulator(PROGRAM, tmp_path, "--profile", str(tmp_path / "p.toml"),
+    sim = Simulator(PROGRAM, tmp_path, "--profile", str(tmp_path / "p.toml"), "--seed", str(SEED),
                     "--events", str(tmp_path / "events"), "--control", str(tmp_path / "ctl"))
-    sim.control = Control(tmp_path / "ctl")
+    sim.socket_path = tmp_path / "ctl"
+    sim.control = Control(sim.socket_path)
     sim.host = serial.Serial(sim.host_port, 9600, timeout=1)
     yield sim
     sim.host.close()
@@ -98,7 +101,7 @@ def test_events_tell_the_wire_as_the_host_saw_it(run, tmp_path):
     kinds = [e["kind"] for e in events]
     assert kinds[0] == "start" and kinds[-1] == "stop"
     assert {"received", "sent", "answer", "fault", "unanswered"} <= set(kinds)
-    assert events[0]["seed"] == 11 and events[0]["profile"] == str(tmp_path / "p.toml")
+    assert events[0]["seed"] == SEED and events[0]["profile"] == str(tmp_path / "p.toml")
     wire = lambda kind: bytes.fromhex("".join(e["hex"] for e in events if e["kind"] == kind))
     assert wire("sent") == b"".join(read) == b"0\r\nFL\r\n"
     assert wire("received") == b"".join(written)
@@ -181,6 +184,16 @@ def test_control_steers_the_running_profile(run, tmp_path):
     assert run.process.wait(10) == 0
     counters.pop("ok")
     assert counts(run) == counters
+
+
+def test_a_client_that_never_reads_its_replies_is_let_go(run):
+    idle = Control(run.socket_path)
+    with pytest.raises((BrokenPipeError, ConnectionResetError)):
+        for _ in range(1000):
+            run.control.socket.sendall(b'{"cmd": "counters"}\n' * 1000)
+    assert idle.ask({"cmd": "counters"})["ok"]
+    assert exchange(run.host, b"T?\r\n") == b"0\r\n"
+    idle.close()
 
 
 def test_stale_leftovers_are_replaced_and_everything_made_goes_at_exit(tmp_path):

@@ -140,11 +140,10 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
 QString StartOptions::usage()
 {
     return QStringLiteral(
-            "Usage: kalo_rs232c [--headless [--duration SECONDS] [--events FILE] [--control PATH]]\n"
-            "                   [--virtual-port [--host-link PATH] | --port DEVICE]\n"
-            "                   [--folder DIR] [--profile FILE] [--seed N]\n"
-            "       kalo_rs232c --check-profile FILE\n"
-            "       kalo_rs232c --help | --version\n"
+            "Usage: kalo_rs232c [--virtual-port | --port DEVICE] [--folder DIR] [OPTION]...\n"
+            "  or:  kalo_rs232c --headless [--events FILE] [--control PATH] [OPTION]...\n"
+            "  or:  kalo_rs232c --check-profile FILE\n"
+            "  or:  kalo_rs232c --help | --version\n"
             "\n"
             "Simulates an RS-232C measuring instrument for testing host software.\n"
             "\n"
