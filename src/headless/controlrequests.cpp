@@ -13,6 +13,13 @@
 
 namespace {
 const QString kOk = QStringLiteral("ok");
+const QString kRequests = QStringLiteral("one of set, fault, load, send, counters, stop");
+const QString kFaults = QStringLiteral("one of drop, truncate, corrupt, duplicate, garbage");
+
+QString outsideCodePage(const QString &key, const QString &characters)
+{
+    return QStringLiteral("\"%1\" has characters outside code page 932: %2").arg(key, characters);
+}
 
 QJsonObject ok()
 {
@@ -85,17 +92,16 @@ ControlRequests::Reply ControlRequests::handle(const QByteArray &line)
     if (command == QLatin1String("stop"))
         return { compact(ok()), true };
     if (command.isEmpty())
-        return { errorLine(QStringLiteral("\"cmd\" is missing; one of set, fault, load, send, counters, stop")) };
-    return { errorLine(QStringLiteral("unknown cmd \"%1\"; one of set, fault, load, send, counters, stop")
-                               .arg(command)) };
+        return { errorLine(QStringLiteral("\"cmd\" is missing; ") + kRequests) };
+    return { errorLine(QStringLiteral("unknown cmd \"%1\"; %2").arg(command, kRequests)) };
 }
 
 QJsonObject ControlRequests::set(const QJsonObject &request)
 {
     QString error;
     const std::optional<QString> name = stringField(request, QStringLiteral("name"), &error);
-    const std::optional<QString> value = name ? stringField(request, QStringLiteral("value"), &error)
-                                              : std::nullopt;
+    const std::optional<QString> value =
+            name ? stringField(request, QStringLiteral("value"), &error) : std::nullopt;
     if (!value)
         return failed(error);
     Profile::Responder *player = m_session.responder();
@@ -103,7 +109,7 @@ QJsonObject ControlRequests::set(const QJsonObject &request)
         return failed(QStringLiteral("no profile is playing"));
     QByteArray bytes;
     if (!Ansi::encode(*value, &bytes, &error))
-        return failed(QStringLiteral("\"value\" has characters outside code page 932: %1").arg(error));
+        return failed(outsideCodePage(QStringLiteral("value"), error));
     if (!player->setValue(*name, bytes, &error))
         return failed(error);
     return ok();
@@ -117,8 +123,7 @@ QJsonObject ControlRequests::fault(const QJsonObject &request)
         return failed(error);
     const std::optional<Profile::FaultKind> kind = Profile::faultKind(*name);
     if (!kind)
-        return failed(QStringLiteral("no fault \"%1\"; one of drop, truncate, corrupt, duplicate, garbage")
-                              .arg(*name));
+        return failed(QStringLiteral("no fault \"%1\"; %2").arg(*name, kFaults));
     const QJsonValue enabled = request.value(QStringLiteral("enabled"));
     if (!enabled.isBool())
         return failed(QStringLiteral("\"enabled\" must be true or false"));
@@ -131,8 +136,9 @@ QJsonObject ControlRequests::fault(const QJsonObject &request)
     if (!player)
         return failed(QStringLiteral("no profile is playing"));
     if (!player->setFaultEnabled(rule, *kind, enabled.toBool()))
-        return failed(rule.isEmpty() ? QStringLiteral("no rule has a %1 fault").arg(*name)
-                                     : QStringLiteral("rule \"%1\" has no %2 fault").arg(rule, *name));
+        return failed(rule.isEmpty()
+                              ? QStringLiteral("no rule has a %1 fault").arg(*name)
+                              : QStringLiteral("rule \"%1\" has no %2 fault").arg(rule, *name));
     return ok();
 }
 
@@ -163,7 +169,7 @@ QJsonObject ControlRequests::send(const QJsonObject &request)
         QString error;
         QByteArray unused;
         if (!Ansi::encode(text.toString(), &unused, &error))
-            return failed(QStringLiteral("\"text\" has characters outside code page 932: %1").arg(error));
+            return failed(outsideCodePage(QStringLiteral("text"), error));
         bytes = mdlSUCMD::ConvertTokenText(text.toString());
     } else {
         return failed(QStringLiteral("\"hex\" and \"text\" must be strings"));

@@ -42,7 +42,8 @@ bool EventStream::openFile(const QString &path, QString *error)
     m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                   0644);
     if (m_fd < 0) {
-        *error = QStringLiteral("--events: %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        *error = QStringLiteral("--events: %1: %2")
+                         .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     m_ownWriter = std::make_unique<StreamWriter>(m_fd);

@@ -36,11 +36,12 @@ Occupant occupant(const QByteArray &path)
 bool HostLink::check(const QString &path, QString *error)
 {
     const QByteArray encoded = QFile::encodeName(path);
+    const QString folder = QFileInfo(path).absolutePath();
     switch (occupant(encoded)) {
     case Occupant::Nothing:
-        if (QFileInfo(QFileInfo(path).absolutePath()).isDir())
+        if (QFileInfo(folder).isDir())
             return true;
-        *error = QStringLiteral("--host-link: %1: no such folder").arg(QFileInfo(path).absolutePath());
+        *error = QStringLiteral("--host-link: %1: no such folder").arg(folder);
         return false;
     case Occupant::StaleLink:
         return true;

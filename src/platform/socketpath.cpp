@@ -70,7 +70,8 @@ bool claim(const QString &path, QString *error)
         return false;
     }
     if (::unlink(encoded.constData()) != 0 && errno != ENOENT) {
-        *error = QStringLiteral("%1: the stale socket cannot be removed: %2").arg(path, systemReason());
+        *error = QStringLiteral("%1: the stale socket cannot be removed: %2")
+                         .arg(path, systemReason());
         return false;
     }
     return true;

@@ -37,9 +37,13 @@ QString IsoMillisCache::at(qint64 msecsSinceEpoch)
     const qint64 second = secondOf(msecsSinceEpoch);
     if (second != m_second) {
         m_second = second;
-        m_prefix = QDateTime::fromSecsSinceEpoch(second).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss."));
+        m_prefix = QDateTime::fromSecsSinceEpoch(second).toString(
+                QStringLiteral("yyyy-MM-ddTHH:mm:ss."));
     }
-    return m_prefix + QStringLiteral("%1").arg(msecsSinceEpoch - second * 1000, 3, 10, QLatin1Char('0'));
+    const int millis = int(msecsSinceEpoch - second * 1000);
+    const char digits[] = { char('0' + millis / 100), char('0' + millis / 10 % 10),
+                            char('0' + millis % 10) };
+    return m_prefix + QLatin1String(digits, 3);
 }
 
 } // namespace Stamp
