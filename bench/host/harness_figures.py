@@ -7,7 +7,8 @@ Prints "FIGURE|name|value|unit|target|before" lines, as the benchmarks do.
 The simulator runs headless on its virtual port with a one-rule profile (terminator CR LF,
 no delay); pyserial under /usr/bin/python3 plays the host on the host end.
 - Answer round trip: the host writes "P" CR LF and times until it holds "OK" CR LF, one
-  command at a time, without --events and with --events FILE.
+  command at a time, without --events and with --events FILE; with it, the events written
+  per second meanwhile.
 - Flood: the host keeps 64 commands in flight (writes a batch, reads its answers) for some
   seconds. Commands answered per second without and with --events FILE; with it, the events
   written per second (received, sent, answer: three or more per command) and the events the
@@ -78,7 +79,9 @@ def line_figures(program, work, name, label, count, seconds):
     written = lambda: events.read_bytes().count(b"\n") if label else 0
     try:
         with serial.Serial(sim.host_port, 9600, timeout=5) as host:
+            began, at_start = time.perf_counter(), written()
             times = round_trips(host, count)
+            one_by_one = (written() - at_start) / (time.perf_counter() - began)
             before = written()
             answered, took = flood(host, seconds)
             during = written() - before
@@ -90,6 +93,8 @@ def line_figures(program, work, name, label, count, seconds):
     report(f"flood: commands answered per second {label}", answered / took, "1/s", decimals=0)
     if name == "plain":
         return
+    report("events written per second meanwhile, one command at a time", one_by_one, "1/s",
+           decimals=0)
     report("flood: events written per second to the file", during / took, "1/s", decimals=0)
     skipped = sum(e["count"] for e in read_events(events) if e["kind"] == "skipped")
     report("flood: events skipped", skipped, "", "0", decimals=0)
