@@ -46,6 +46,7 @@ private slots:
     void shouldRunOneReceiveHandlerAtATime();
     void shouldSwitchLookOnStartAndStop();
     void shouldAnswerIndependentPyserialHost();
+    void shouldAnswerByProfileOrRefuseStartWithOneItCannotRead();
 };
 
 void tst_Exchange::shouldAnswerPatternOneAboutOneSecondAfterFirstByte()
@@ -272,6 +273,30 @@ void tst_Exchange::shouldAnswerIndependentPyserialHost()
     form.findChild<QPushButton *>(QStringLiteral("cmdSTOP"))->click();
     cable.terminate();
     cable.waitForFinished();
+}
+
+// A profile is read at each Start: one that cannot be read refuses it with a message, and
+// an edited one answers at once, without the fixed instrument's second.
+void tst_Exchange::shouldAnswerByProfileOrRefuseStartWithOneItCannotRead()
+{
+    RunningWindow w;
+    w.folder.write(QStringLiteral("Instrument.toml"), "[[rule]]\nmatch = \"A[STX]\"\n");
+    w.button("cmdSend")->click();
+    QVERIFY(!w.form->session().isCommunicating());
+    QVERIFY(w.button("cmdSend")->isEnabled());
+    QCOMPARE(w.fake.messages.shown.size(), 1);
+    QCOMPARE(w.fake.messages.shown.first().kind, QStringLiteral("warning"));
+    QVERIFY2(w.fake.messages.shown.first().text.contains(QStringLiteral("Instrument.toml:2:")),
+             qPrintable(w.fake.messages.shown.first().text));
+
+    w.folder.write(QStringLiteral("Instrument.toml"),
+                   "seed = 3\n[framing]\nterminator = \"[CR]\"\n"
+                   "[[rule]]\nmatch = \"P[CR]\"\nanswer = \"OK[CR]\"\n");
+    w.button("cmdSend")->click();
+    QVERIFY(w.form->session().isCommunicating());
+    QCOMPARE(ask(w, "P\r", 100), QByteArray("OK\r"));
+    QVERIFY(w.texts().contains(Ansi::encodeLossy(LineTexts::profileInForce(
+            w.folder.file(QStringLiteral("Instrument.toml")), 3))));
 }
 
 QTEST_MAIN(tst_Exchange)

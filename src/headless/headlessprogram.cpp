@@ -71,10 +71,16 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
             return 1;
         }
         device = virtualPort.portPath();
-        console.print(QStringLiteral("HOST_PORT=") + virtualPort.hostPath());
     }
 
     HeadlessRun run(folder, console);
+    // A profile that cannot be used refuses the run before the host is told of a port.
+    if (!run.loadProfile(options.profileFile, options.seed, &error)) {
+        complain(error);
+        return StartOptions::kBadProfile;
+    }
+    if (options.virtualPort)
+        console.print(QStringLiteral("HOST_PORT=") + virtualPort.hostPath());
     run.setPortDevice(device);
     if (options.virtualPort)
         run.setOutputCable(&virtualPort);
