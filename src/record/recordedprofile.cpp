@@ -39,6 +39,20 @@ std::vector<CommandSeen> byCommand(const std::vector<Exchange> &exchanges)
     return seen;
 }
 
+bool anyAnswer(const CommandSeen &seen)
+{
+    return std::any_of(seen.times.begin(), seen.times.end(),
+                       [](const Exchange *e) { return e->answered; });
+}
+
+bool answeredAlike(const CommandSeen &seen)
+{
+    const Exchange *first = seen.times.front();
+    return std::all_of(seen.times.begin(), seen.times.end(), [first](const Exchange *e) {
+        return e->answered == first->answered && e->answer == first->answer;
+    });
+}
+
 // A comment holds one line of text whatever a device name holds.
 QString commentLine(const QString &text)
 {
@@ -69,7 +83,10 @@ QString delayLine(const CommandSeen &seen, qint64 countedFromNs)
     std::sort(ms.begin(), ms.end());
     const size_t n = ms.size();
     const double median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
-    if (ms.back() - ms.front() <= std::max(kSteadySpreadMs, median / 4))
+    // Judged by the middle half, so that a few late reads on a busy machine do not make a
+    // steady instrument look like a varying one.
+    const double middleHalf = ms[(3 * n) / 4 - (n % 4 == 0 ? 1 : 0)] - ms[n / 4];
+    if (middleHalf <= std::max(kSteadySpreadMs, median / 4))
         return QStringLiteral("delay_ms = %1\n").arg(std::llround(median));
     return QStringLiteral("delay_ms = [%1, %2]\n")
             .arg(qint64(std::floor(ms.front())))
@@ -110,8 +127,9 @@ QString header(const Exchanges &recorded, const std::vector<CommandSeen> &seen,
         text += commentLine(QStringLiteral("The commands share no end characters: a silence of "
                                            "%1 ms ends one.")
                                     .arg(recorded.framing.gapNs / qint64(kNsPerMs)));
-    text += commentLine(QStringLiteral("A command answered differently plays its answers in the "
-                                       "order seen, then from the first again."));
+    if (std::any_of(seen.begin(), seen.end(), [](const CommandSeen &c) { return !answeredAlike(c); }))
+        text += commentLine(QStringLiteral("A command answered differently plays its answers in "
+                                           "the order seen, then from the first again."));
     if (recorded.unaskedBytes > 0)
         text += commentLine(QStringLiteral("Not played: %1 bytes the instrument sent unasked.")
                                     .arg(recorded.unaskedBytes));
@@ -147,22 +165,18 @@ QByteArray recordedProfileText(const Exchanges &recorded, const RecordingInfo &i
     const qint64 countedFromNs =
             recorded.framing.mode == Profile::Framing::Mode::Gap ? recorded.framing.gapNs : 0;
     for (size_t r = 0; r < seen.size(); ++r) {
-        const std::vector<const Exchange *> &times = seen[r].times;
-        const bool anyAnswer = std::any_of(times.begin(), times.end(),
-                                           [](const Exchange *e) { return e->answered; });
-        const bool alike = std::all_of(times.begin(), times.end(), [&](const Exchange *e) {
-            return e->answered == times.front()->answered && e->answer == times.front()->answer;
-        });
         QString rule = QStringLiteral("[[rule]]\nname = \"%1\"\nmatch = \"%1\"\n")
                                .arg(tomlString(seen[r].command));
-        if (anyAnswer && alike) {
-            rule += QStringLiteral("answer = \"%1\"\n").arg(templateString(times.front()->answer));
-        } else if (anyAnswer) {
+        // A command never answered gets no answer: the rule takes it and sends nothing.
+        if (anyAnswer(seen[r]) && answeredAlike(seen[r])) {
+            rule += QStringLiteral("answer = \"%1\"\n").arg(templateString(seen[r].times.front()->answer));
+        } else if (anyAnswer(seen[r])) {
             const QString value = QStringLiteral("answers_%1").arg(r + 1);
             QStringList items;
-            for (const Exchange *exchange : times)
+            for (const Exchange *exchange : seen[r].times)
                 items.append(QLatin1Char('"') + tomlString(exchange->answer) + QLatin1Char('"'));
-            text += QStringLiteral("[values.%1]\nsequence = [%2]\n\n").arg(value, items.join(QStringLiteral(", ")));
+            text += QStringLiteral("[values.%1]\nsequence = [%2]\n\n")
+                            .arg(value, items.join(QStringLiteral(", ")));
             rule += QStringLiteral("answer = \"{%1}\"\n").arg(value);
         }
         text += rule + delayLine(seen[r], countedFromNs) + QLatin1Char('\n');
