@@ -10,6 +10,8 @@ namespace {
 constexpr qint64 kNsPerMs = 1'000'000;
 // Without any answer to bound it, a gap well above the silences inside the host's writes.
 constexpr qint64 kUnboundedGapFloorNs = 10 * kNsPerMs;
+// The longest gap a profile takes.
+constexpr qint64 kLongestGapMs = 3'600'000;
 constexpr qint64 kNever = std::numeric_limits<qint64>::max();
 
 // What one side said before the other spoke: the reads that make it up.
@@ -112,7 +114,7 @@ qint64 inferGapNs(const std::vector<Turn> &turns)
                                           : (longestInside + std::max<qint64>(quickest, 0)) / 2;
     // A profile gives the gap in whole milliseconds; rounded down, it stays below the quickest
     // answer, which under gap framing is only sent once the gap has passed.
-    return std::max<qint64>(1, gap / kNsPerMs) * kNsPerMs;
+    return std::clamp<qint64>(gap / kNsPerMs, 1, kLongestGapMs) * kNsPerMs;
 }
 
 CommandsByTurn cutAtSilences(const std::vector<Turn> &turns, qint64 gapNs)

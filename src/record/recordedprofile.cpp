@@ -17,6 +17,10 @@ constexpr double kNsPerMs = 1'000'000.0;
 // processes and a driver, not an instrument that varies.
 constexpr double kSteadySpreadMs = 2.0;
 constexpr int kDefaultMaxBytes = 4096;
+// What the loader takes: an answer after more than an hour was no answer to that command, and
+// a command beyond a mebibyte was a flood.
+constexpr double kLongestMs = 3'600'000;
+constexpr qsizetype kLongestCommand = 1 << 20;
 
 // Every time the host sent one command, in the order first sent.
 struct CommandSeen
@@ -76,7 +80,8 @@ QString delayLine(const CommandSeen &seen, qint64 countedFromNs)
     std::vector<double> ms;
     for (const Exchange *exchange : seen.times) {
         if (exchange->answered)
-            ms.push_back(double(std::max<qint64>(0, exchange->delayNs - countedFromNs)) / kNsPerMs);
+            ms.push_back(std::min(kLongestMs, double(std::max<qint64>(0, exchange->delayNs - countedFromNs))
+                                                      / kNsPerMs));
     }
     if (ms.empty())
         return QString();
@@ -101,7 +106,7 @@ QString framingTable(const Exchanges &recorded, qsizetype longestCommand)
     else
         table += QStringLiteral("gap_ms = %1\n").arg(recorded.framing.gapNs / qint64(kNsPerMs));
     if (longestCommand > kDefaultMaxBytes)
-        table += QStringLiteral("max_bytes = %1\n").arg(longestCommand);
+        table += QStringLiteral("max_bytes = %1\n").arg(std::min(longestCommand, kLongestCommand));
     return table + QLatin1Char('\n');
 }
 
