@@ -81,6 +81,7 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames)
             // As without a profile: the user must see why nothing was answered.
             m_log.appendStampedBytes(Ansi::encodeLossy(LineTexts::unansweredInputPrefix())
                                      + frame.bytes);
+            emit unanswered(frame.bytes);
             continue;
         }
         Pending answer;
@@ -145,4 +146,5 @@ void ProfileAnswering::finish(const Pending &answer)
     m_log.appendStampedBytes(answer.command + kArrow + answer.bytes.left(answer.sent));
     if (!answer.faults.isEmpty())
         m_log.appendStamped(LineTexts::faultsApplied(answer.rule, answer.faults));
+    emit answered(answer.command, answer.bytes.left(answer.sent), answer.rule, answer.faults);
 }

@@ -44,6 +44,14 @@ public:
     // Bytes as they arrived; the framer counts its deadlines from arrivalNs.
     void take(const QByteArray &bytes, qint64 arrivalNs);
 
+signals:
+    // A command's answer has gone out (bytes: what the port took; empty when a fault dropped
+    // it), after its log line.
+    void answered(const QByteArray &command, const QByteArray &bytes, const QString &rule,
+                  const QStringList &faults);
+    // A command no rule takes, dropped after its log line.
+    void unanswered(const QByteArray &bytes);
+
 private:
     struct Pending
     {

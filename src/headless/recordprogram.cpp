@@ -31,6 +31,7 @@ int runRecording(ConsoleLines &console, StopSignals &stopSignals, const QString 
                              console.print(QStringLiteral("RECORDED=") + recorded);
                          if (!logFile.isEmpty())
                              console.print(QStringLiteral("LOG_FILE=") + logFile);
+                         console.finish();
                          if (!saved)
                              std::fprintf(stderr, "kalo_rs232c: %s\n", problem.toUtf8().constData());
                          QCoreApplication::exit(saved ? 0 : 1);

@@ -110,6 +110,7 @@ private:
     bool refuse(const QString &reason);
     bool applyChangedParameters(const CommParameters &wanted);
     void drainOutput();
+    static QString permissionRemedy(const QString &device);
     qint64 driverQueue() const;
     void discardWaiting();
 
