@@ -57,8 +57,9 @@ def test_a_recorded_multimeter_plays_back_the_same_answers(tmp_path, cable):
     assert check_profile(profile).returncode == 0, check_profile(profile).stderr
 
     # Both directions in the log, shown with the usual names and saved as the bytes were.
-    assert "ホスト→装置: *IDN?[LF]" in [line[22:] for line in recorder.lines]
-    assert "装置→ホスト: -113,\"Undefined header\"[LF]" in [line[22:] for line in recorder.lines]
+    shown = [line[22:] for line in recorder.lines]
+    assert "ホスト→装置: *IDN?[LF]" in shown
+    assert '装置→ホスト: -113,"Undefined header"[LF]' in shown
     saved = Path(recorder.value("LOG_FILE")).read_bytes()
     for command in SCRIPT:
         assert "ホスト→装置: ".encode("cp932") + command + b'"\r\n' in saved

@@ -135,7 +135,8 @@ void tst_Recording::terminatorIsWhatEveryAnsweredCommandEndsWith_data()
     QTest::addColumn<QList<QByteArray>>("commands");
     QTest::addColumn<QByteArray>("terminator");
     // An empty entry stands for the instrument's answer.
-    QTest::newRow("line feed") << QList<QByteArray> { "*IDN?\n", "", "READ?\n", "" } << QByteArray("\n");
+    QTest::newRow("line feed") << QList<QByteArray> { "*IDN?\n", "", "READ?\n", "" }
+                               << QByteArray("\n");
     QTest::newRow("CR LF, a command repeated")
             << QList<QByteArray> { "Q\r\n", "", "Q\r\n", "" } << QByteArray("\r\n");
     QTest::newRow("ETX after STX") << QList<QByteArray> { "\x02R1\x03", "", "\x02W22\x03", "" }
@@ -158,7 +159,8 @@ void tst_Recording::terminatorIsWhatEveryAnsweredCommandEndsWith()
     qint64 t = 0;
     for (const QByteArray &command : commands) {
         t += 10 * kMs;
-        chunks.push_back(command.isEmpty() ? Chunk { Side::Device, "OK", t } : Chunk { Side::Host, command, t });
+        chunks.push_back(command.isEmpty() ? Chunk { Side::Device, "OK", t }
+                                           : Chunk { Side::Host, command, t });
     }
     QCOMPARE(commonTerminator(chunks), terminator);
 }
@@ -169,13 +171,16 @@ void tst_Recording::aRecordedInstrumentPlaysBack()
         Profile::Rng rng(seed);
         const Session session = makeSession(rng);
         const Exchanges recorded = inferExchanges(session.chunks);
-        const QByteArray text = recordedProfileText(recorded, RecordingInfo { "/dev/\nx", "9600,N,8,1", {}, {} });
+        // A device name with a line break must not break the comment it is named in.
+        const RecordingInfo info { "/dev/\nx", "9600,N,8,1", {}, {} };
+        const QByteArray text = recordedProfileText(recorded, info);
         const QByteArray context = "seed " + QByteArray::number(seed) + ":\n" + text;
         const std::optional<Profile::Instrument> instrument = ProfileFixture::load(text);
         QVERIFY2(instrument, context.constData());
         QCOMPARE(recorded.unaskedBytes, session.unasked);
         if (session.steps.empty())
-            QVERIFY2(instrument->rules.empty() && text.contains("Nothing was exchanged"), context.constData());
+            QVERIFY2(instrument->rules.empty() && text.contains("Nothing was exchanged"),
+                     context.constData());
 
         // Every answer the profile sends, with the time it is due.
         const auto responder = ProfileFixture::play(*instrument);

@@ -33,7 +33,8 @@ int runRecording(ConsoleLines &console, StopSignals &stopSignals, const QString 
                              console.print(QStringLiteral("LOG_FILE=") + logFile);
                          console.finish();
                          if (!saved)
-                             std::fprintf(stderr, "kalo_rs232c: %s\n", problem.toUtf8().constData());
+                             std::fprintf(stderr, "kalo_rs232c: %s\n",
+                                          problem.toUtf8().constData());
                          QCoreApplication::exit(saved ? 0 : 1);
                      });
     QTimer::singleShot(0, &run, &RecordRun::begin);

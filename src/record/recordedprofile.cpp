@@ -79,9 +79,10 @@ QString delayLine(const CommandSeen &seen, qint64 countedFromNs)
 {
     std::vector<double> ms;
     for (const Exchange *exchange : seen.times) {
-        if (exchange->answered)
-            ms.push_back(std::min(kLongestMs, double(std::max<qint64>(0, exchange->delayNs - countedFromNs))
-                                                      / kNsPerMs));
+        if (!exchange->answered)
+            continue;
+        const qint64 ns = std::max<qint64>(0, exchange->delayNs - countedFromNs);
+        ms.push_back(std::min(kLongestMs, double(ns) / kNsPerMs));
     }
     if (ms.empty())
         return QString();
@@ -102,7 +103,8 @@ QString framingTable(const Exchanges &recorded, qsizetype longestCommand)
 {
     QString table = QStringLiteral("[framing]\n");
     if (recorded.framing.mode == Profile::Framing::Mode::Terminator)
-        table += QStringLiteral("terminator = \"%1\"\n").arg(tomlString(recorded.framing.terminator));
+        table += QStringLiteral("terminator = \"%1\"\n")
+                         .arg(tomlString(recorded.framing.terminator));
     else
         table += QStringLiteral("gap_ms = %1\n").arg(recorded.framing.gapNs / qint64(kNsPerMs));
     if (longestCommand > kDefaultMaxBytes)
@@ -114,11 +116,13 @@ QString header(const Exchanges &recorded, const std::vector<CommandSeen> &seen,
                const RecordingInfo &info)
 {
     const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-    QString text = commentLine(QStringLiteral("Recorded by kalo_rs232c --record from %1 (%2), %3 to %4.")
-                                       .arg(info.device, info.lineSettings,
-                                            info.began.toString(format), info.ended.toString(format)));
+    QString text = commentLine(
+            QStringLiteral("Recorded by kalo_rs232c --record from %1 (%2), %3 to %4.")
+                    .arg(info.device, info.lineSettings, info.began.toString(format),
+                         info.ended.toString(format)));
     if (recorded.exchanges.empty())
-        return text + commentLine(QStringLiteral("Nothing was exchanged: no rules, nothing is answered."));
+        return text + commentLine(QStringLiteral("Nothing was exchanged: no rules, nothing is "
+                                                 "answered."));
     const auto answers = std::count_if(recorded.exchanges.begin(), recorded.exchanges.end(),
                                        [](const Exchange &e) { return e.answered; });
     text += commentLine(QStringLiteral("%1 commands (%2 different), %3 answered.")
@@ -132,14 +136,15 @@ QString header(const Exchanges &recorded, const std::vector<CommandSeen> &seen,
         text += commentLine(QStringLiteral("The commands share no end characters: a silence of "
                                            "%1 ms ends one.")
                                     .arg(recorded.framing.gapNs / qint64(kNsPerMs)));
-    if (std::any_of(seen.begin(), seen.end(), [](const CommandSeen &c) { return !answeredAlike(c); }))
+    if (!std::all_of(seen.begin(), seen.end(), answeredAlike))
         text += commentLine(QStringLiteral("A command answered differently plays its answers in "
                                            "the order seen, then from the first again."));
     if (recorded.unaskedBytes > 0)
         text += commentLine(QStringLiteral("Not played: %1 bytes the instrument sent unasked.")
                                     .arg(recorded.unaskedBytes));
     if (!recorded.unfinished.isEmpty())
-        text += commentLine(QStringLiteral("Not played: the host's unfinished command at the end, %1")
+        text += commentLine(QStringLiteral("Not played: the host's unfinished command at the "
+                                           "end, %1")
                                     .arg(Profile::toNotation(recorded.unfinished)));
     return text;
 }
@@ -174,7 +179,8 @@ QByteArray recordedProfileText(const Exchanges &recorded, const RecordingInfo &i
                                .arg(tomlString(seen[r].command));
         // A command never answered gets no answer: the rule takes it and sends nothing.
         if (anyAnswer(seen[r]) && answeredAlike(seen[r])) {
-            rule += QStringLiteral("answer = \"%1\"\n").arg(templateString(seen[r].times.front()->answer));
+            rule += QStringLiteral("answer = \"%1\"\n")
+                            .arg(templateString(seen[r].times.front()->answer));
         } else if (anyAnswer(seen[r])) {
             const QString value = QStringLiteral("answers_%1").arg(r + 1);
             QStringList items;

@@ -11,9 +11,16 @@ inline QString deviceToHost() { return QStringLiteral("装置→ホスト: "); }
 inline QString notForwarded() { return QStringLiteral("中継できなかった受信: "); }
 inline QString recordingStarted(const QString &host, const QString &device)
 {
-    return QStringLiteral("記録を開始しました: ホスト %1 ⇔ 装置 %2").arg(host, device);
+    return QStringLiteral("記録を開始しました: ホスト %1 ⇔ 装置 %2")
+            .arg(host, device);
 }
 // The recording keeps a bounded amount; past it the relay goes on unrecorded.
-inline QString recordingFull() { return QStringLiteral("記録の上限に達しました: 以後は中継のみ行います"); }
-inline QString recordedTo(const QString &file) { return QStringLiteral("記録をプロファイルに保存しました: ") + file; }
+inline QString recordingFull()
+{
+    return QStringLiteral("記録の上限に達しました: 以後は中継のみ行います");
+}
+inline QString recordedTo(const QString &file)
+{
+    return QStringLiteral("記録をプロファイルに保存しました: ") + file;
+}
 } // namespace RecordTexts

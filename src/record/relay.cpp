@@ -60,7 +60,8 @@ void Relay::forward(SerialComm &from, SerialComm &to, Side side)
         return;
     }
     m_loggedProblem.clear();
-    const QString prefix = side == Side::Host ? RecordTexts::hostToDevice() : RecordTexts::deviceToHost();
+    const QString prefix =
+            side == Side::Host ? RecordTexts::hostToDevice() : RecordTexts::deviceToHost();
     m_log.appendStampedBytes(Ansi::encodeLossy(prefix) + bytes);
     record(side, bytes, atNs);
 }
@@ -69,7 +70,8 @@ void Relay::record(Side side, const QByteArray &bytes, qint64 atNs)
 {
     if (m_full)
         return;
-    if (m_recordedBytes + bytes.size() > kMaxRecordedBytes || m_chunks.size() >= kMaxRecordedChunks) {
+    if (m_recordedBytes + bytes.size() > kMaxRecordedBytes
+        || m_chunks.size() >= kMaxRecordedChunks) {
         m_full = true;
         m_log.appendStamped(RecordTexts::recordingFull());
         return;
