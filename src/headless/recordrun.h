@@ -15,8 +15,8 @@ class ConsoleLines;
 
 // One recording without windows (--record): the host's port and the instrument's, both set as
 // the folder's ACSet.txt says, relayed until a stop request; then the log saved as a headless
-// run saves it and the recording written as Recorded.toml beside the settings. Nothing is
-// written into the folder but those two: a recording needs no simulator settings.
+// run saves it and the recording written as Recorded.toml beside the settings. No settings
+// file is written: a folder that has none stays without, as a recording needs none.
 class RecordRun : public QObject
 {
     Q_OBJECT

@@ -76,14 +76,18 @@ CommandsByTurn cutAtTerminator(const std::vector<Turn> &turns, const QByteArray 
         if (turns[t].from != Side::Host)
             continue;
         for (const Chunk *chunk : turns[t].chunks) {
+            // Searched from where a terminator may have begun, as the framer searches, so
+            // that a long stretch without one is read once.
+            qsizetype from = std::max<qsizetype>(0, pending.size() - terminator.size() + 1);
             pending += chunk->bytes;
             qsizetype end;
-            while ((end = pending.indexOf(terminator)) >= 0) {
+            while ((end = pending.indexOf(terminator, from)) >= 0) {
                 Exchange exchange;
                 exchange.command = pending.left(end + terminator.size());
                 exchange.completeNs = chunk->atNs;
                 commands[t].push_back(std::move(exchange));
                 pending.remove(0, end + terminator.size());
+                from = 0;
             }
         }
     }

@@ -22,9 +22,10 @@ class Relay : public QObject
 
 public:
     static constexpr int kPortRetryMs = 1000;
-    // A run of days must not grow without bound; the line is still relayed past these.
-    static constexpr qint64 kMaxRecordedBytes = 64 * 1024 * 1024;
-    static constexpr size_t kMaxRecordedChunks = 1'000'000;
+    // A run of days must not grow without bound; the line is still relayed past these. A read
+    // costs some 80 bytes of memory, and on a real line most reads are a byte or two.
+    static constexpr qint64 kMaxRecordedBytes = 16 * 1024 * 1024;
+    static constexpr size_t kMaxRecordedChunks = 500'000;
 
     Relay(SerialComm &host, SerialComm &device, CommLog &log, QObject *parent = nullptr);
 
