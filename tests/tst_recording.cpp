@@ -158,7 +158,8 @@ void tst_Recording::aRecordedInstrumentPlaysBack()
     for (quint64 seed = 1; seed <= 400; ++seed) {
         Profile::Rng rng(seed);
         const Session session = makeSession(rng);
-        const Exchanges recorded = inferExchanges(session.chunks);
+        // 9600 bit/s, 10 bits a byte.
+        const Exchanges recorded = inferExchanges(session.chunks, kMs * 25 / 24);
         // A device name with a line break must not break the comment it is named in.
         const RecordingInfo info { "/dev/\nx", "9600,N,8,1", {}, {} };
         const QByteArray text = recordedProfileText(recorded, info);

@@ -102,8 +102,9 @@ bool RecordRun::writeProfile(QString *path, QString *problem)
     info.lineSettings = m_device.settings();
     info.began = m_began.isValid() ? m_began : QDateTime::currentDateTime();
     info.ended = QDateTime::currentDateTime();
-    const QByteArray text =
-            Recording::recordedProfileText(Recording::inferExchanges(m_relay.chunks()), info);
+    const auto byteNs = qint64(m_device.bitsPerByte() * 1e9 / std::max(1, m_device.baudRate()));
+    const QByteArray text = Recording::recordedProfileText(
+            Recording::inferExchanges(m_relay.chunks(), byteNs), info);
 
     *path = QFileInfo(AppFolder::filePath(m_appFolder, fileName())).absoluteFilePath();
     QSaveFile file(*path);

@@ -49,7 +49,8 @@ bool answeredTurn(const std::vector<Turn> &turns, size_t i)
     return turns[i].from == Side::Host && i + 1 < turns.size();
 }
 
-// The characters instruments end their commands with. Others at the end of every command
+// The characters instruments end their commands with: CR, LF, and ETX, EOT, ETB of ASCII
+// (which the settings notation calls [EOT], [EXT], [ETB]). Others at the end of every command
 // are a coincidence of binary frames (a checksum's byte), not a terminator.
 bool endsCommands(char c)
 {
@@ -96,8 +97,10 @@ CommandsByTurn cutAtTerminator(const std::vector<Turn> &turns, const QByteArray 
 }
 
 // The silence that ends a command lies between the longest pause inside the host's writes and
-// the quickest answer: the instrument had taken its command as whole by then.
-qint64 inferGapNs(const std::vector<Turn> &turns)
+// the quickest answer: the instrument had taken its command as whole by then. It is never
+// shorter than three and a half bytes on the line, the silence binary protocols such as Modbus
+// RTU end a frame with: a shorter one would cut a command whose bytes a real line spaces out.
+qint64 inferGapNs(const std::vector<Turn> &turns, qint64 byteNs)
 {
     qint64 quickest = kNever;
     for (size_t t = 0; t < turns.size(); ++t) {
@@ -118,7 +121,8 @@ qint64 inferGapNs(const std::vector<Turn> &turns)
                                           : (longestInside + std::max<qint64>(quickest, 0)) / 2;
     // A profile gives the gap in whole milliseconds; rounded down, it stays below the quickest
     // answer, which under gap framing is only sent once the gap has passed.
-    return std::clamp<qint64>(gap / kNsPerMs, 1, kLongestGapMs) * kNsPerMs;
+    const qint64 floorMs = (7 * byteNs / 2 + kNsPerMs - 1) / kNsPerMs;
+    return std::clamp<qint64>(std::max(gap / kNsPerMs, floorMs), 1, kLongestGapMs) * kNsPerMs;
 }
 
 CommandsByTurn cutAtSilences(const std::vector<Turn> &turns, qint64 gapNs)
@@ -166,7 +170,7 @@ QByteArray commonTerminator(const std::vector<Chunk> &chunks)
     return common.right(run);
 }
 
-Exchanges inferExchanges(const std::vector<Chunk> &chunks)
+Exchanges inferExchanges(const std::vector<Chunk> &chunks, qint64 byteNs)
 {
     Exchanges result;
     const std::vector<Turn> turns = turnsOf(chunks);
@@ -178,7 +182,7 @@ Exchanges inferExchanges(const std::vector<Chunk> &chunks)
         commands = cutAtTerminator(turns, terminator, &result.unfinished);
     } else {
         result.framing.mode = Profile::Framing::Mode::Gap;
-        result.framing.gapNs = inferGapNs(turns);
+        result.framing.gapNs = inferGapNs(turns, byteNs);
         commands = cutAtSilences(turns, result.framing.gapNs);
     }
     for (size_t t = 0; t < turns.size(); ++t) {

@@ -46,14 +46,16 @@ struct Exchanges
     QByteArray unfinished;
 };
 
-// The end characters (CR, LF, ETX, EOT, ETB) every answered command ends with (every command
-// when none was answered): "\r\n", "\n", "\x03"; empty when they share none.
+// The end characters (CR, LF and the bytes 0x03, 0x04, 0x17: ETX, EOT, ETB in ASCII) every
+// answered command ends with (every command when none was answered): "\r\n", "\n", "\x03";
+// empty when they share none.
 QByteArray commonTerminator(const std::vector<Chunk> &chunks);
 
 // Cuts the host's bytes into commands and gives each the instrument's bytes that followed it
 // before the host spoke again. The latest command before an answer gets it; commands the host
 // sent back to back without an answer between get none. Without a common terminator a
-// command ends at a silence of the inferred gap or where the instrument began to answer.
-Exchanges inferExchanges(const std::vector<Chunk> &chunks);
+// command ends at a silence of the inferred gap or where the instrument began to answer;
+// byteNs, the time of one byte on the line, sets the shortest gap.
+Exchanges inferExchanges(const std::vector<Chunk> &chunks, qint64 byteNs);
 
 } // namespace Recording
