@@ -18,6 +18,7 @@ const QString kDuration = QStringLiteral("duration");
 const QString kProfile = QStringLiteral("profile");
 const QString kSeed = QStringLiteral("seed");
 const QString kCheckProfile = QStringLiteral("check-profile");
+const QString kRecord = QStringLiteral("record");
 const QString kHelp = QStringLiteral("help");
 const QString kVersion = QStringLiteral("version");
 } // namespace
@@ -34,6 +35,7 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
             { kProfile, QString(), QStringLiteral("FILE") },
             { kSeed, QString(), QStringLiteral("N") },
             { kCheckProfile, QString(), QStringLiteral("FILE") },
+            { kRecord, QString(), QStringLiteral("DEVICE") },
             { kHelp, QString() },
             { kVersion, QString() },
     });
@@ -72,6 +74,24 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
         *error = QStringLiteral("--profile and --check-profile need a file");
         return std::nullopt;
     }
+    if (parser.isSet(kRecord)) {
+        options.recordDevice = parser.value(kRecord);
+        QString problem;
+        // A recording sits between two lines: without the host's it would relay to nobody.
+        if (options.recordDevice.isEmpty())
+            problem = QStringLiteral("--record needs a device");
+        else if (!options.headless)
+            problem = QStringLiteral("--record is for --headless runs only");
+        else if (!options.virtualPort && !parser.isSet(kPort))
+            problem = QStringLiteral("--record needs the host's side: --virtual-port or --port");
+        else if (parser.isSet(kProfile) || parser.isSet(kSeed))
+            problem = QStringLiteral("--record relays a real instrument; --profile and --seed "
+                                     "play one");
+        if (!problem.isEmpty()) {
+            *error = problem;
+            return std::nullopt;
+        }
+    }
     if (parser.isSet(kSeed)) {
         bool ok = false;
         options.seed = parser.value(kSeed).toULongLong(&ok);
@@ -103,6 +123,8 @@ QString StartOptions::usage()
     return QStringLiteral(
             "usage: kalo_rs232c [--headless [--duration SECONDS]] [--virtual-port | --port DEVICE]\n"
             "                   [--folder DIR] [--profile FILE] [--seed N]\n"
+            "       kalo_rs232c --headless (--virtual-port | --port DEVICE) --record DEVICE\n"
+            "                   [--folder DIR] [--duration SECONDS]\n"
             "       kalo_rs232c --check-profile FILE\n"
             "       kalo_rs232c --help | --version\n"
             "\n"
@@ -122,6 +144,10 @@ QString StartOptions::usage()
             "                      the profile's own\n"
             "  --check-profile FILE  check a profile and exit: 0 when it can be used, 3 with\n"
             "                      FILE:LINE:COL: reason lines on standard error otherwise\n"
+            "  --record DEVICE     with --headless: relay between the host's port and the\n"
+            "                      instrument on DEVICE, log both ways, and at the end write\n"
+            "                      the instrument as DIR/Recorded.toml, printing\n"
+            "                      RECORDED=<path>\n"
             "  --help              print this text\n"
             "  --version           print the version\n");
 }

@@ -19,6 +19,7 @@ struct StartOptions
     QString profileFile; // instead of the folder's Instrument.toml
     std::optional<quint64> seed; // instead of the profile's seed
     QString checkProfile; // check this profile and exit
+    QString recordDevice; // relay to the instrument on this device and record it
 
     // Exit codes beyond 0 (fine), 1 (the run failed) and 2 (a bad command line).
     static constexpr int kBadProfile = 3;

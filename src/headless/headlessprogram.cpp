@@ -6,6 +6,7 @@
 #include "instancelock.h"
 #include "logfiles.h"
 #include "programversion.h"
+#include "recordprogram.h"
 #include "startoptions.h"
 #include "stopsignals.h"
 #include "texts.h"
@@ -73,6 +74,12 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
         device = virtualPort.portPath();
     }
 
+    if (!options.recordDevice.isEmpty()) {
+        if (options.virtualPort)
+            console.print(QStringLiteral("HOST_PORT=") + virtualPort.hostPath());
+        return runRecording(console, stopSignals, folder, device,
+                            options.virtualPort ? &virtualPort : nullptr, options);
+    }
     HeadlessRun run(folder, console);
     // A profile that cannot be used refuses the run before the host is told of a port.
     if (!run.loadProfile(options.profileFile, options.seed, &error)) {
