@@ -54,6 +54,12 @@ struct RuleModel
     QByteArray exact;
     QString regex; // with one capture of four digits, or none for the fallback '.*'
     QByteArray prefix;
+    // What may stand between the prefix and the digits; "Q" may stand for the prefix.
+    QByteArrayList middles { "" };
+    bool orQ = false;
+    // A whole other command the regex takes too.
+    QByteArray other;
+    QRegularExpression compiled;
     std::vector<Segment> answer;
     qint64 minDelayMs = 0;
     qint64 maxDelayMs = 0;
@@ -171,15 +177,34 @@ ProfileModel makeProfile(Rng &rng)
             rule.exact = "C" + letters(rng, int(rng.between(0, 2))) + "\r";
             toml += "match = \"" + rule.exact.chopped(1) + "[CR]\"\n";
         } else if (kind == 1 || rng.chance(0.5)) {
+            // The forms that end or hide the start a regex fixes.
+            static const struct
+            {
+                const char *pattern;
+                QByteArrayList middles;
+            } forms[] = {
+                { "%1([0-9]{4})\\r", { "" } },          { "%1X?([0-9]{4})\\r", { "", "X" } },
+                { "%1X*([0-9]{4})\\r", { "", "XX" } },   { "%1X+Y([0-9]{4})\\r", { "XY", "XXY" } },
+                { "%1\\.([0-9]{4})\\r", { "." } },      { "\\x50%2([0-9]{4})\\r", { "" } },
+                { "(?:%1|Q)([0-9]{4})\\r", { "" } },    { "%1([0-9]{4})\\r|Q\\r", { "" } },
+            };
+            const auto &form = forms[rng.between(0, std::size(forms) - 1)];
             rule.prefix = "P" + letters(rng, int(rng.between(0, 2)));
-            rule.regex = QString::fromLatin1(rule.prefix) + QStringLiteral("([0-9]{4})\\r");
+            rule.regex = QString::fromLatin1(form.pattern)
+                                 .arg(QString::fromLatin1(rule.prefix),
+                                      QString::fromLatin1(rule.prefix.mid(1)));
+            rule.middles = form.middles;
+            rule.orQ = rule.regex.startsWith(QLatin1String("(?:"));
+            rule.other = rule.regex.endsWith(QLatin1String("|Q\\r")) ? "Q\r" : "";
         } else {
             rule.regex = QStringLiteral("[A-Z]{2}([0-9]{4})\\r");
         }
         const bool captures = !rule.regex.isEmpty() && !fallback;
         if (!rule.regex.isEmpty())
             toml += "regex = '" + rule.regex.toLatin1() + "'\n";
-        if (captures && rng.chance(0.3))
+        rule.compiled = QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(rule.regex),
+                                           QRegularExpression::DotMatchesEverythingOption);
+        if (captures && rule.other.isEmpty() && rng.chance(0.3))
             toml += "set = { kept = \"{1}\" }\n";
         QByteArray answer;
         rule.answer = makeTemplate(rng, int(model.values.size()), captures, &answer);
@@ -212,7 +237,12 @@ QByteArray makeCommand(Rng &rng, const ProfileModel &model)
         return letters(rng, int(rng.between(0, 6))) + (rng.chance(0.5) ? "\r" : "");
     if (!rule.exact.isEmpty())
         return rule.exact;
-    return (rule.prefix.isEmpty() ? letters(rng, 2) : rule.prefix) + digits + "\r";
+    if (!rule.other.isEmpty() && rng.chance(0.3))
+        return rule.other;
+    const QByteArray start = rule.prefix.isEmpty() ? letters(rng, 2)
+            : rule.orQ && rng.chance(0.5)        ? QByteArray("Q")
+                                                 : rule.prefix;
+    return start + rule.middles[rng.between(0, rule.middles.size() - 1)] + digits + "\r";
 }
 
 // The first rule in order that matches, by trying every rule.
@@ -225,10 +255,7 @@ int firstMatch(const ProfileModel &model, const QByteArray &command, QByteArray 
                 return int(r);
             continue;
         }
-        const QRegularExpressionMatch m = QRegularExpression(
-                QStringLiteral("\\A(?:%1)\\z").arg(rule.regex),
-                QRegularExpression::DotMatchesEverythingOption)
-                                                  .match(QString::fromLatin1(command));
+        const QRegularExpressionMatch m = rule.compiled.match(QString::fromLatin1(command));
         if (m.hasMatch()) {
             *capture = m.captured(1).toLatin1();
             return int(r);

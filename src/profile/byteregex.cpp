@@ -94,7 +94,7 @@ int literalAt(const QString &pattern, qsizetype *pos)
 
 // The bytes every match starts with. An alternation anywhere could start differently, so a
 // pattern with "|" fixes nothing; an atom made optional by ?, * or {} ends the prefix
-// without itself.
+// without itself, and one repeated by + ends it with itself (the "+" is no literal).
 QByteArray fixedStart(const QString &pattern)
 {
     for (qsizetype i = 0; i < pattern.size(); ++i) {
@@ -113,8 +113,6 @@ QByteArray fixedStart(const QString &pattern)
         if (next == QLatin1Char('?') || next == QLatin1Char('*') || next == QLatin1Char('{'))
             break;
         prefix.append(char(byte));
-        if (next == QLatin1Char('+'))
-            break;
     }
     return prefix;
 }

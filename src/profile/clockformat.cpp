@@ -51,10 +51,10 @@ ClockFormat ClockFormat::date()
     return clock;
 }
 
-void ClockFormat::append(const QDateTime &local, QByteArray *out) const
+void ClockFormat::append(const LocalTime &local, QByteArray *out) const
 {
-    const QDate day = local.date();
-    const QTime time = local.time();
+    const QDate &day = local.date;
+    const QTime &time = local.time;
     for (qsizetype i = 0; i < m_format.size(); ++i) {
         const char c = m_format[i];
         if (c != '%' || i + 1 >= m_format.size()) {

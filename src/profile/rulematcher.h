@@ -6,14 +6,15 @@
 #include <QHash>
 #include <QList>
 
-#include <array>
 #include <vector>
 
 namespace Profile {
 
 // Finds the first rule, in order, that matches a frame, without trying every rule: exact
 // commands sit in a hash, and regexes are tried in order only up to the first exact hit and
-// only when the frame starts with the bytes the regex fixes at its start.
+// only when the frame starts with the bytes the regex fixes at its start (found through a
+// hash too). A regex that fixes no start is tried on every frame, at the price of a regex
+// match each.
 class RuleMatcher
 {
 public:
@@ -36,8 +37,14 @@ private:
     const std::vector<Rule> *m_rules = nullptr;
     // Command -> the first rule with it.
     QHash<QByteArray, int> m_exact;
-    // Regex rules in order, by the first byte they fix; those that fix none apart.
-    std::array<std::vector<int>, 256> m_regexByFirstByte;
+    // Regex rules in order under the first bytes they fix, one table for each length of
+    // those; rules that fix no start apart.
+    struct PrefixTable
+    {
+        int length;
+        QHash<QByteArray, std::vector<int>> rules;
+    };
+    std::vector<PrefixTable> m_regexByPrefix;
     std::vector<int> m_regexAnyStart;
 };
 

@@ -26,12 +26,25 @@ int ValueBank::indexOf(QStringView name) const
     return -1;
 }
 
-const QDateTime &ValueBank::now()
+const LocalTime &ValueBank::now()
 {
-    if (m_clockReadIn != m_answer) {
-        m_clockReadIn = m_answer;
-        m_now = m_wallClock ? m_wallClock() : QDateTime::currentDateTime();
+    if (m_clockReadIn == m_answer)
+        return m_now;
+    m_clockReadIn = m_answer;
+    if (m_wallClock) {
+        const QDateTime now = m_wallClock();
+        m_now = LocalTime { now.date(), now.time() };
+        return m_now;
     }
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms / 1000;
+    if (second != m_localSecond) {
+        m_localSecond = second;
+        const QDateTime start = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        m_localSecondStart = LocalTime { start.date(), start.time() };
+    }
+    m_now = LocalTime { m_localSecondStart.date,
+                        m_localSecondStart.time.addMSecs(int(ms - second * 1000)) };
     return m_now;
 }
 
