@@ -17,9 +17,11 @@ QByteArray thousandRules(bool fixedStarts)
     for (int i = 0; i < 999; ++i) {
         const QByteArray n = QByteArray::number(i).rightJustified(4, '0');
         if (!fixedStarts)
-            toml += "[[rule]]\nregex = '(?:R|S)" + n + " ([0-9]+)\\r\\n'\nanswer = \"{1}[CR][LF]\"\n";
+            toml += "[[rule]]\nregex = '(?:R|S)" + n
+                + " ([0-9]+)\\r\\n'\nanswer = \"{1}[CR][LF]\"\n";
         else if (i % 3 == 0)
-            toml += "[[rule]]\nregex = 'R" + n + " ([0-9]+)\\r\\n'\nanswer = \"R{1},{weight}[CR][LF]\"\n";
+            toml += "[[rule]]\nregex = 'R" + n
+                + " ([0-9]+)\\r\\n'\nanswer = \"R{1},{weight}[CR][LF]\"\n";
         else
             toml += "[[rule]]\nmatch = \"C" + n + "[CR][LF]\"\nanswer = \"{weight} g[CR][LF]\"\n";
     }
@@ -36,8 +38,7 @@ std::optional<Profile::Instrument> load(const QByteArray &toml)
 }
 
 // Mean microseconds per call over n calls.
-template<typename Call>
-double microseconds(int n, Call call)
+template <typename Call> double microseconds(int n, Call call)
 {
     const double t0 = Measure::monotonicSeconds();
     for (int i = 0; i < n; ++i)
@@ -79,10 +80,12 @@ int main(int argc, char *argv[])
     for (const auto &c : cases) {
         const double match = microseconds(n, [&] { sink += matcher.find(c.frame).rule; });
         Measure::report(qPrintable(QStringLiteral("match, %1").arg(QLatin1String(c.what))), match,
-                        "us", "< 50");
-        const double reply = microseconds(n, [&] { sink += responder.reply(c.frame).bytes.size(); });
-        Measure::report(qPrintable(QStringLiteral("reply with answer, %1").arg(QLatin1String(c.what))),
-                        reply, "us", "< 50");
+            "us", "< 50");
+        const double reply
+            = microseconds(n, [&] { sink += responder.reply(c.frame).bytes.size(); });
+        Measure::report(
+            qPrintable(QStringLiteral("reply with answer, %1").arg(QLatin1String(c.what))), reply,
+            "us", "< 50");
     }
 
     // Regexes that fix no start are all tried in order: the price of a profile written so.
@@ -91,10 +94,8 @@ int main(int argc, char *argv[])
         return 1;
     Profile::Responder slowResponder(*slow, 7);
     Measure::report("reply, regex rule 996 of 1,000 regexes without a fixed start",
-                    microseconds(n / 20, [&] {
-                        sink += slowResponder.reply("S0996 12\r\n").bytes.size();
-                    }),
-                    "us", "");
+        microseconds(n / 20, [&] { sink += slowResponder.reply("S0996 12\r\n").bytes.size(); }),
+        "us", "");
 
     const std::optional<Profile::Instrument> texts = load(R"(
 [values.weight]
@@ -114,10 +115,9 @@ text = "[SXT]{check_start}{stability},{weight},{count},{now}[EXT]{xor}{crc16_mod
         return 1;
     Profile::Responder plain(*instrument, 7);
     Measure::report("expand \"{weight} g[CR][LF]\"",
-                    microseconds(n, [&] { sink += responder.reply("C0001\r\n").bytes.size(); }),
-                    "us", "< 10");
+        microseconds(n, [&] { sink += responder.reply("C0001\r\n").bytes.size(); }), "us", "< 10");
     Profile::Responder framed(*texts, 7);
     Measure::report("expand a text of 4 values, local time and 2 checksums",
-                    microseconds(n, [&] { sink += framed.continuousText().size(); }), "us", "< 10");
+        microseconds(n, [&] { sink += framed.continuousText().size(); }), "us", "< 10");
     return sink == 42 ? 2 : 0;
 }

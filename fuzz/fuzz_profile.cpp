@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QString error;
     const std::optional<Profile::Instrument> instrument
-            = Profile::loadProfileText(text, QStringLiteral("fuzz.toml"), &error);
+        = Profile::loadProfileText(text, QStringLiteral("fuzz.toml"), &error);
     if (!instrument) {
         static const QRegularExpression place(QStringLiteral("^fuzz\\.toml:\\d+:\\d+: \\S"));
         for (const QString &problem : error.split(QLatin1Char('\n'))) {

@@ -38,8 +38,7 @@ public:
     // all, as for the continuous text. False, with the reason, for bad notation and unknown
     // placeholders.
     static std::optional<AnswerTemplate> parse(const QString &text,
-                                               const std::function<int(QStringView)> &valueIndex,
-                                               int captureCount, QString *error);
+        const std::function<int(QStringView)> &valueIndex, int captureCount, QString *error);
     // Bytes sent as they are, as the dialog's output data are.
     static AnswerTemplate literal(const QByteArray &bytes);
 

@@ -31,7 +31,8 @@ bool toBytePattern(const QString &pattern, QString *bytePattern, QString *error)
             if (c == QLatin1Char('\\') && i + 1 < pattern.size()) {
                 bytePattern->append(pattern[++i]);
                 if (pattern[i].unicode() >= 0x80) {
-                    *error = QStringLiteral("regex: write '\\%1' as its bytes, \\xHH").arg(pattern[i]);
+                    *error
+                        = QStringLiteral("regex: write '\\%1' as its bytes, \\xHH").arg(pattern[i]);
                     return false;
                 }
             } else if (c == QLatin1Char('[')) {
@@ -126,7 +127,7 @@ std::optional<ByteRegex> ByteRegex::compile(const QString &pattern, QString *err
     ByteRegex regex;
     regex.m_pattern = pattern;
     regex.m_regex = QRegularExpression(QRegularExpression::anchoredPattern(bytePattern),
-                                       QRegularExpression::DotMatchesEverythingOption);
+        QRegularExpression::DotMatchesEverythingOption);
     if (!regex.m_regex.isValid()) {
         *error = QStringLiteral("bad regex: %1").arg(regex.m_regex.errorString());
         return std::nullopt;

@@ -71,7 +71,7 @@ struct FaultCounters
 // fire: drop, or truncate, corrupt, duplicate (the damaged answer twice) and garbage in front.
 // Each fault is judged on every answer, fired or not, so the rate of one does not depend on
 // another. A fault that leaves the answer as it was (a cut beyond its end) is not named.
-FaultOutcome applyFaults(const Behaviour &behaviour, FaultCounters &counters, Rng &rng,
-                         QByteArray *answer);
+FaultOutcome applyFaults(
+    const Behaviour &behaviour, FaultCounters &counters, Rng &rng, QByteArray *answer);
 
 } // namespace Profile

@@ -32,9 +32,10 @@ void RuleMatcher::build(const std::vector<Rule> &rules)
             continue;
         }
         auto table = std::find_if(m_regexByPrefix.begin(), m_regexByPrefix.end(),
-                                  [&](const PrefixTable &t) { return t.length == key.size(); });
+            [&](const PrefixTable &t) { return t.length == key.size(); });
         if (table == m_regexByPrefix.end())
-            table = m_regexByPrefix.insert(m_regexByPrefix.end(), PrefixTable { int(key.size()), {} });
+            table = m_regexByPrefix.insert(
+                m_regexByPrefix.end(), PrefixTable { int(key.size()), {} });
         table->rules[key].push_back(i);
     }
 }
@@ -54,7 +55,8 @@ RuleMatcher::Match RuleMatcher::find(const QByteArray &frame) const
     for (const PrefixTable &table : m_regexByPrefix) {
         if (frame.size() < table.length)
             continue;
-        const auto it = table.rules.constFind(QByteArray::fromRawData(frame.constData(), table.length));
+        const auto it
+            = table.rules.constFind(QByteArray::fromRawData(frame.constData(), table.length));
         if (it != table.rules.cend())
             collect(*it);
     }

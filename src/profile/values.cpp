@@ -7,7 +7,8 @@ namespace {
 constexpr quint64 kValueStreams = quint64(1) << 32;
 } // namespace
 
-ValueBank::ValueBank(std::vector<ValueDef> defs, quint64 seed) : m_defs(std::move(defs))
+ValueBank::ValueBank(std::vector<ValueDef> defs, quint64 seed)
+    : m_defs(std::move(defs))
 {
     m_states.resize(m_defs.size());
     for (size_t i = 0; i < m_defs.size(); ++i) {
@@ -44,7 +45,7 @@ const LocalTime &ValueBank::now()
         m_localSecondStart = LocalTime { start.date(), start.time() };
     }
     m_now = LocalTime { m_localSecondStart.date,
-                        m_localSecondStart.time.addMSecs(int(ms - second * 1000)) };
+        m_localSecondStart.time.addMSecs(int(ms - second * 1000)) };
     return m_now;
 }
 
@@ -71,17 +72,16 @@ void ValueBank::read(const ValueDef &def, State &state, QByteArray *out)
     switch (def.kind) {
     case ValueKind::Random:
         if (def.whole)
-            def.format.appendNumber(double(state.rng.between(qint64(def.low), qint64(def.high))),
-                                    out);
+            def.format.appendNumber(
+                double(state.rng.between(qint64(def.low), qint64(def.high))), out);
         else
             def.format.appendNumber(state.rng.uniform(def.low, def.high), out);
         return;
     case ValueKind::Walk:
         // The first reading is the start; every later one moves.
         if (state.started)
-            state.position = qBound(def.low,
-                                    state.position + state.rng.uniform(-def.step, def.step),
-                                    def.high);
+            state.position = qBound(
+                def.low, state.position + state.rng.uniform(-def.step, def.step), def.high);
         state.started = true;
         def.format.appendNumber(state.position, out);
         return;
@@ -89,7 +89,7 @@ void ValueBank::read(const ValueDef &def, State &state, QByteArray *out)
         if (state.started) {
             state.position += def.step;
             const bool past = def.limit
-                    && (def.step >= 0 ? state.position > *def.limit : state.position < *def.limit);
+                && (def.step >= 0 ? state.position > *def.limit : state.position < *def.limit);
             if (past)
                 state.position = def.start;
         }
