@@ -15,7 +15,6 @@ class tst_ProfileNotation : public QObject
 private slots:
     void shouldReadNotation_data();
     void shouldReadNotation();
-    void shouldWriteNotationBack();
     void shouldExpandChecksums_data();
     void shouldExpandChecksums();
     void shouldFormatNumbers_data();
@@ -46,18 +45,6 @@ void tst_ProfileNotation::shouldReadNotation()
     QString error;
     const bool ok = appendNotation(text, &out, &error);
     QCOMPARE(ok ? out.toHex(' ') : "!" + error.toUtf8(), bytes);
-}
-
-void tst_ProfileNotation::shouldWriteNotationBack()
-{
-    QByteArray every;
-    for (int b = 0; b < 256; ++b)
-        every.append(char(b));
-    QByteArray back;
-    QString error;
-    QVERIFY(appendNotation(toNotation(every), &back, &error));
-    QCOMPARE(back, every);
-    QCOMPARE(toNotation("[A]\r"), QStringLiteral("[x5B]A][CR]"));
 }
 
 void tst_ProfileNotation::shouldExpandChecksums_data()

@@ -46,8 +46,6 @@ public:
     // Values are read from values within the answer it has begun.
     void expand(ValueBank &values, const QList<QByteArray> &captures, QByteArray *out) const;
 
-    const std::vector<Segment> &segments() const { return m_segments; }
-
 private:
     void addLiteral(const QByteArray &bytes);
 

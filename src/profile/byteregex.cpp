@@ -125,7 +125,6 @@ std::optional<ByteRegex> ByteRegex::compile(const QString &pattern, QString *err
     if (!toBytePattern(pattern, &bytePattern, error))
         return std::nullopt;
     ByteRegex regex;
-    regex.m_pattern = pattern;
     regex.m_regex = QRegularExpression(QRegularExpression::anchoredPattern(bytePattern),
         QRegularExpression::DotMatchesEverythingOption);
     if (!regex.m_regex.isValid()) {

@@ -31,10 +31,8 @@ public:
     // Bytes every frame the pattern matches starts with (empty when it fixes no start): a
     // frame without them skips the regex, which keeps a thousand rules cheap.
     const QByteArray &literalPrefix() const { return m_prefix; }
-    const QString &pattern() const { return m_pattern; }
 
 private:
-    QString m_pattern;
     QRegularExpression m_regex;
     int m_captureCount = 0;
     QByteArray m_prefix;

@@ -71,8 +71,6 @@ public:
     void set(int index, const QByteArray &text);
 
     int indexOf(QStringView name) const;
-    int count() const { return int(m_defs.size()); }
-    const ValueDef &def(int index) const { return m_defs[size_t(index)]; }
 
 private:
     struct State
