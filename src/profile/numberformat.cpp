@@ -138,7 +138,8 @@ std::optional<NumberFormat> NumberFormat::parse(const QString &text, QString *er
 
 void NumberFormat::appendConverted(double value, QByteArray *out) const
 {
-    char buffer[160];
+    // Room for the widest double "%f" writes (309 digits) with the largest precision.
+    char buffer[400];
     int length = 0;
     if (m_type == 's') {
         QByteArray plain;
