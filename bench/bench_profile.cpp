@@ -7,18 +7,34 @@
 #include <cstring>
 
 // What a profile costs per command: finding the rule among a thousand and expanding the
-// answer, as the engine's receive path would ask for it, and the continuous text alone.
+// answer, as the engine's receive path would ask for it, and the expansion of texts alone.
 namespace {
 
-QByteArray thousandRules(bool fixedStarts)
+enum class Rules {
+    Mixed, // exact commands, and regexes with a literal start
+    Caseless, // "(?i)" regexes, as for SCPI: no literal start, various first bytes
+    SharedStart, // regexes that can all start with the same bytes: each one is tried
+};
+
+// A word of three letters for rule i, its first letter changing fastest.
+QByteArray word(int i)
+{
+    QByteArray letters;
+    for (const int digit : { i % 26, i / 26 % 26, i / 676 % 26 })
+        letters += char('A' + digit);
+    return letters;
+}
+
+QByteArray thousandRules(Rules kind)
 {
     QByteArray toml = "[values.weight]\nwalk = { start = 100.0, step = 0.5, min = 0.0, "
                       "max = 500.0 }\nformat = \"%+08.2f\"\n";
     for (int i = 0; i < 999; ++i) {
         const QByteArray n = QByteArray::number(i).rightJustified(4, '0');
-        if (!fixedStarts)
-            toml += "[[rule]]\nregex = '(?:R|S)" + n
-                + " ([0-9]+)\\r\\n'\nanswer = \"{1}[CR][LF]\"\n";
+        if (kind == Rules::Caseless)
+            toml += "[[rule]]\nregex = '(?i)" + word(i) + " ([0-9]+)\\r\\n'\nanswer = \"{1}\"\n";
+        else if (kind == Rules::SharedStart)
+            toml += "[[rule]]\nregex = '(?:R|S)" + n + " ([0-9]+)\\r\\n'\nanswer = \"{1}\"\n";
         else if (i % 3 == 0)
             toml += "[[rule]]\nregex = 'R" + n
                 + " ([0-9]+)\\r\\n'\nanswer = \"R{1},{weight}[CR][LF]\"\n";
@@ -55,19 +71,20 @@ int main(int argc, char *argv[])
     const int n = quick ? 2'000 : 200'000;
     qint64 sink = 0;
 
-    const QByteArray mixed = thousandRules(true);
-    std::optional<Profile::Instrument> instrument;
-    const double loadMs = microseconds(1, [&] { instrument = load(mixed); }) / 1000;
-    if (!instrument)
+    std::optional<Profile::Instrument> mixed;
+    const double loadMs = microseconds(1, [&] { mixed = load(thousandRules(Rules::Mixed)); });
+    std::optional<Profile::Instrument> caseless;
+    const double caselessLoadMs
+        = microseconds(1, [&] { caseless = load(thousandRules(Rules::Caseless)); });
+    const std::optional<Profile::Instrument> shared = load(thousandRules(Rules::SharedStart));
+    if (!mixed || !caseless || !shared)
         return 1;
-    Measure::report("load a profile of 1,000 rules", loadMs, "ms", "");
-    Profile::Responder responder(*instrument, 7);
-    const Profile::RuleMatcher &matcher = [&]() -> const Profile::RuleMatcher & {
-        static Profile::RuleMatcher m;
-        m.build(responder.instrument().rules);
-        return m;
-    }();
+    Measure::report("load a profile of 1,000 rules", loadMs / 1000, "ms", "");
+    Measure::report("load a profile of 1,000 (?i) regex rules", caselessLoadMs / 1000, "ms", "");
 
+    Profile::Responder responder(*mixed, 7);
+    Profile::RuleMatcher matcher;
+    matcher.build(responder.instrument().rules);
     const struct
     {
         const char *what;
@@ -78,46 +95,40 @@ int main(int argc, char *argv[])
         { "fallback after 999 rules", "XYZ\r\n" },
     };
     for (const auto &c : cases) {
-        const double match = microseconds(n, [&] { sink += matcher.find(c.frame).rule; });
-        Measure::report(qPrintable(QStringLiteral("match, %1").arg(QLatin1String(c.what))), match,
-            "us", "< 50");
-        const double reply
-            = microseconds(n, [&] { sink += responder.reply(c.frame).bytes.size(); });
+        Measure::report(qPrintable(QStringLiteral("match, %1").arg(QLatin1String(c.what))),
+            microseconds(n, [&] { sink += matcher.find(c.frame).rule; }), "us", "< 50");
         Measure::report(
-            qPrintable(QStringLiteral("reply with answer, %1").arg(QLatin1String(c.what))), reply,
-            "us", "< 50");
+            qPrintable(QStringLiteral("reply with answer, %1").arg(QLatin1String(c.what))),
+            microseconds(n, [&] { sink += responder.reply(c.frame).bytes.size(); }), "us", "< 50");
     }
 
-    // Regexes that fix no start are all tried in order: the price of a profile written so.
-    std::optional<Profile::Instrument> slow = load(thousandRules(false));
-    if (!slow)
-        return 1;
-    Profile::Responder slowResponder(*slow, 7);
-    Measure::report("reply, regex rule 996 of 1,000 regexes without a fixed start",
-        microseconds(n / 20, [&] { sink += slowResponder.reply("S0996 12\r\n").bytes.size(); }),
+    Profile::Responder caselessResponder(*caseless, 7);
+    const QByteArray caselessFrame = word(996).toLower() + " 12\r\n";
+    Measure::report("reply, (?i) regex rule 996 of 1,000",
+        microseconds(n / 10, [&] { sink += caselessResponder.reply(caselessFrame).bytes.size(); }),
+        "us", "< 50");
+    Profile::Responder sharedResponder(*shared, 7);
+    Measure::report("reply, regex rule 996 of 1,000 that all can start alike",
+        microseconds(n / 100, [&] { sink += sharedResponder.reply("S0996 12\r\n").bytes.size(); }),
         "us", "");
 
-    const std::optional<Profile::Instrument> texts = load(R"(
-[values.weight]
-walk = { start = 100.0, step = 0.5, min = 0.0, max = 500.0 }
-format = "%+08.2f"
-[values.stability]
-sequence = ["ST", "US"]
-[values.count]
-counter = { start = 0, step = 1 }
-format = "%06d"
-[values.now]
-clock = "%H:%M:%S.%L"
-[continuous]
-text = "[SXT]{check_start}{stability},{weight},{count},{now}[EXT]{xor}{crc16_modbus:hex}[CR][LF]"
-)");
-    if (!texts)
-        return 1;
-    Profile::Responder plain(*instrument, 7);
-    Measure::report("expand \"{weight} g[CR][LF]\"",
-        microseconds(n, [&] { sink += responder.reply("C0001\r\n").bytes.size(); }), "us", "< 10");
-    Profile::Responder framed(*texts, 7);
-    Measure::report("expand a text of 4 values, local time and 2 checksums",
-        microseconds(n, [&] { sink += framed.continuousText().size(); }), "us", "< 10");
+    const auto expansion = [&](const char *what, const QByteArray &values, const char *text) {
+        const std::optional<Profile::Instrument> instrument
+            = load(values + "[continuous]\ntext = \"" + text + "\"\n");
+        if (!instrument)
+            return;
+        Profile::Responder texts(*instrument, 7);
+        Measure::report(
+            what, microseconds(n, [&] { sink += texts.continuousText().size(); }), "us", "< 10");
+    };
+    const QByteArray weight = "[values.weight]\nwalk = { start = 100.0, step = 0.5, min = 0.0, "
+                              "max = 500.0 }\nformat = \"%+08.2f\"\n";
+    expansion("expand \"{weight} g[CR][LF]\"", weight, "{weight} g[CR][LF]");
+    expansion("expand a text of 4 values, local time and 2 checksums",
+        weight
+            + "[values.stability]\nsequence = [\"ST\", \"US\"]\n"
+              "[values.count]\ncounter = { start = 0, step = 1 }\nformat = \"%06d\"\n"
+              "[values.now]\nclock = \"%H:%M:%S.%L\"\n",
+        "[SXT]{check_start}{stability},{weight},{count},{now}[EXT]{xor}{crc16_modbus:hex}[CR][LF]");
     return sink == 42 ? 2 : 0;
 }

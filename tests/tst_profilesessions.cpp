@@ -57,6 +57,7 @@ struct RuleModel
     // What may stand between the prefix and the digits; "Q" may stand for the prefix.
     QByteArrayList middles { "" };
     bool orQ = false;
+    bool caseless = false;
     // A whole other command the regex takes too.
     QByteArray other;
     QRegularExpression compiled;
@@ -195,6 +196,9 @@ ProfileModel makeProfile(Rng &rng)
                 { "\\x50%2([0-9]{4})\\r", { "" } },
                 { "(?:%1|Q)([0-9]{4})\\r", { "" } },
                 { "%1([0-9]{4})\\r|Q\\r", { "" } },
+                { "(?i)%1([0-9]{4})\\r", { "" } },
+                { "[P]%2([0-9]{4})\\r", { "" } },
+                { "(?=P)%1([0-9]{4})\\r", { "" } },
             };
             const auto &form = forms[rng.between(0, std::size(forms) - 1)];
             rule.prefix = "P" + letters(rng, int(rng.between(0, 2)));
@@ -203,6 +207,7 @@ ProfileModel makeProfile(Rng &rng)
                                  QString::fromLatin1(rule.prefix.mid(1)));
             rule.middles = form.middles;
             rule.orQ = rule.regex.startsWith(QLatin1String("(?:"));
+            rule.caseless = rule.regex.startsWith(QLatin1String("(?i)"));
             rule.other = rule.regex.endsWith(QLatin1String("|Q\\r")) ? "Q\r" : "";
         } else {
             rule.regex = QStringLiteral("[A-Z]{2}([0-9]{4})\\r");
@@ -249,6 +254,7 @@ QByteArray makeCommand(Rng &rng, const ProfileModel &model)
         return rule.other;
     const QByteArray start = rule.prefix.isEmpty() ? letters(rng, 2)
         : rule.orQ && rng.chance(0.5)              ? QByteArray("Q")
+        : rule.caseless && rng.chance(0.5)         ? rule.prefix.toLower()
                                                    : rule.prefix;
     return start + rule.middles[rng.between(0, rule.middles.size() - 1)] + digits + "\r";
 }

@@ -134,6 +134,14 @@ std::optional<ByteRegex> ByteRegex::compile(const QString &pattern, QString *err
     regex.m_regex.optimize();
     regex.m_captureCount = regex.m_regex.captureCount();
     regex.m_prefix = fixedStart(pattern);
+    if (regex.m_prefix.isEmpty()) {
+        for (int byte = 0; byte < 256; ++byte) {
+            const QRegularExpressionMatch start = regex.m_regex.match(
+                QString(QChar(byte)), 0, QRegularExpression::PartialPreferCompleteMatch);
+            regex.m_firstBytes[size_t(byte)] = start.hasMatch() || start.hasPartialMatch();
+        }
+        regex.m_matchesEmpty = regex.m_regex.match(QString()).hasMatch();
+    }
     return regex;
 }
 

@@ -18,7 +18,9 @@ void RuleMatcher::build(const std::vector<Rule> &rules)
     m_rules = &rules;
     m_exact.clear();
     m_regexByPrefix.clear();
-    m_regexAnyStart.clear();
+    for (std::vector<int> &rules : m_regexByFirstByte)
+        rules.clear();
+    m_regexMatchingEmpty.clear();
     for (int i = 0; i < int(rules.size()); ++i) {
         const Rule &rule = rules[size_t(i)];
         if (!rule.regex) {
@@ -28,7 +30,12 @@ void RuleMatcher::build(const std::vector<Rule> &rules)
         }
         const QByteArray key = rule.regex->literalPrefix().left(kLongestKey);
         if (key.isEmpty()) {
-            m_regexAnyStart.push_back(i);
+            for (int byte = 0; byte < 256; ++byte) {
+                if (rule.regex->canStartWith(quint8(byte)))
+                    m_regexByFirstByte[size_t(byte)].push_back(i);
+            }
+            if (rule.regex->matchesEmpty())
+                m_regexMatchingEmpty.push_back(i);
             continue;
         }
         auto table = std::find_if(m_regexByPrefix.begin(), m_regexByPrefix.end(),
@@ -60,7 +67,7 @@ RuleMatcher::Match RuleMatcher::find(const QByteArray &frame) const
         if (it != table.rules.cend())
             collect(*it);
     }
-    collect(m_regexAnyStart);
+    collect(frame.isEmpty() ? m_regexMatchingEmpty : m_regexByFirstByte[quint8(frame[0])]);
     std::sort(candidates.begin(), candidates.end());
     QString subject;
     for (const int rule : candidates) {
@@ -82,7 +89,9 @@ RuleMatcher::Match RuleMatcher::find(const QByteArray &frame) const
 WindowLengths RuleMatcher::windowLengths() const
 {
     WindowLengths lengths;
-    lengths.any = !m_regexAnyStart.empty() || !m_regexByPrefix.empty();
+    lengths.any = !m_regexByPrefix.empty() || !m_regexMatchingEmpty.empty()
+        || std::any_of(m_regexByFirstByte.begin(), m_regexByFirstByte.end(),
+            [](const std::vector<int> &rules) { return !rules.empty(); });
     std::set<int> distinct;
     for (auto it = m_exact.cbegin(); it != m_exact.cend(); ++it) {
         if (!it.key().isEmpty())
