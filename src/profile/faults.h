@@ -24,6 +24,7 @@ struct FaultSetting
 {
     bool configured = false;
     // Switched at run time; a fault loads switched on unless its table says enabled = false.
+    // Switched off it neither fires nor counts answers for every.
     bool enabled = true;
     // Every every-th answer of the rule, or each answer with the probability.
     int every = 0;

@@ -71,9 +71,8 @@ private:
             return;
         }
         if (kinds == 0 && !table.contains("gap_ms")) {
-            m_fields.fail(table,
-                QStringLiteral("[framing] needs terminator, gap_ms, length or "
-                               "window_ms"));
+            m_fields.fail(
+                table, QStringLiteral("[framing] needs terminator, gap_ms, length or window_ms"));
             return;
         }
         if (window && table.contains("gap_ms"))
