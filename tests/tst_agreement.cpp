@@ -4,6 +4,8 @@
 #include "fakeservices.h"
 #include "frmoption.h"
 #include "frmsokutei.h"
+#include "linetexts.h"
+#include "loadsettings.h"
 #include "ptypair.h"
 #include "recordformat.h"
 #include "settingsfiles.h"
@@ -276,8 +278,18 @@ private:
                 form.texts.outputData[size_t(p)] = wanted.texts.outputData[size_t(p)];
         }
         dialog->setForm(form);
-        const bool confirm = m_rng.bounded(6) != 0;
+        bool confirm = m_rng.bounded(6) != 0;
         m_editsLeftInDialog = !confirm;
+        const std::optional<double> interval = settingsNumber(form.interval);
+        if (confirm && !form.interval.isEmpty() && !(interval && *interval >= 0)) {
+            // An interval that is no number of seconds is refused at OK with a message.
+            note(QStringLiteral("OK refused"));
+            ++m_refusals;
+            m_fake.messages.answers = { true };
+            dialog->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+            m_editsLeftInDialog = true;
+            return;
+        }
         if (confirm) {
             note(QStringLiteral("OK"));
             m_portUp = m_portUp || m_devicePresent;
@@ -440,7 +452,8 @@ private:
     static bool isPortLine(const QByteArray &text)
     {
         for (const char *prefix : { "ポートを開けません: ", "ポートが切断されました: ",
-                 "ポートを再接続しました: ", "送信できません: " }) {
+                 "ポートを再接続しました: ", "送信できません: ", "応答なしで破棄した受信: ",
+                 "間隔 \"" }) {
             if (text.startsWith(Ansi::encodeLossy(QString::fromUtf8(prefix))))
                 return true;
         }
@@ -465,6 +478,10 @@ private:
             } else if (line.text == stopped) {
                 ++stops;
                 running = false;
+            } else if (line.text.startsWith(Ansi::encodeLossy(LineTexts::droppedOutputPrefix()))) {
+                // The host never got the last bytes logged before this line.
+                const qsizetype count = line.text.mid(line.text.indexOf(':') + 2).split(' ').at(0).toLongLong();
+                expected.chop(count);
             } else if (!isPortLine(line.text)) {
                 // Every run's output and answers lie between its start and its stop line.
                 if (!running)
@@ -537,10 +554,14 @@ private:
                 return QStringLiteral("the lone command at %1 s was not answered one second later")
                     .arg(double(lone.at) / kSecond);
         }
+        int warnings = 0;
         for (const ScriptedMessages::Shown &shown : m_fake.messages.shown) {
-            if (shown.kind != QLatin1String("okCancel"))
+            warnings += shown.kind == QLatin1String("warning");
+            if (shown.kind != QLatin1String("okCancel") && shown.kind != QLatin1String("warning"))
                 return QStringLiteral("unexpected message: %1").arg(shown.text);
         }
+        if (warnings != m_refusals)
+            return QStringLiteral("%1 refusals expected, %2 warnings shown").arg(m_refusals).arg(warnings);
         return QString();
     }
 
@@ -579,6 +600,7 @@ private:
     qint64 m_lastHostWrite = -10 * kSecond;
     int m_starts = 0;
     int m_stops = 0;
+    int m_refusals = 0;
     std::vector<Logged> m_logged;
     QList<Lone> m_lone;
     QByteArray m_wire;

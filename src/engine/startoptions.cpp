@@ -15,6 +15,9 @@ const QString kVirtualPort = QStringLiteral("virtual-port");
 const QString kPort = QStringLiteral("port");
 const QString kFolder = QStringLiteral("folder");
 const QString kDuration = QStringLiteral("duration");
+const QString kProfile = QStringLiteral("profile");
+const QString kSeed = QStringLiteral("seed");
+const QString kCheckProfile = QStringLiteral("check-profile");
 const QString kHelp = QStringLiteral("help");
 const QString kVersion = QStringLiteral("version");
 } // namespace
@@ -28,6 +31,9 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
             { kPort, QString(), QStringLiteral("DEVICE") },
             { kFolder, QString(), QStringLiteral("DIR") },
             { kDuration, QString(), QStringLiteral("SECONDS") },
+            { kProfile, QString(), QStringLiteral("FILE") },
+            { kSeed, QString(), QStringLiteral("N") },
+            { kCheckProfile, QString(), QStringLiteral("FILE") },
             { kHelp, QString() },
             { kVersion, QString() },
     });
@@ -59,6 +65,22 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
         *error = QStringLiteral("--port and --virtual-port both name the port; give one");
         return std::nullopt;
     }
+    options.profileFile = parser.value(kProfile);
+    options.checkProfile = parser.value(kCheckProfile);
+    if ((parser.isSet(kProfile) && options.profileFile.isEmpty())
+        || (parser.isSet(kCheckProfile) && options.checkProfile.isEmpty())) {
+        *error = QStringLiteral("--profile and --check-profile need a file");
+        return std::nullopt;
+    }
+    if (parser.isSet(kSeed)) {
+        bool ok = false;
+        options.seed = parser.value(kSeed).toULongLong(&ok);
+        if (!ok) {
+            *error = QStringLiteral("--seed: '%1' is not a whole number from 0 to 2^64-1")
+                             .arg(parser.value(kSeed));
+            return std::nullopt;
+        }
+    }
     if (parser.isSet(kDuration)) {
         bool ok = false;
         const QString text = parser.value(kDuration);
@@ -80,17 +102,26 @@ QString StartOptions::usage()
 {
     return QStringLiteral(
             "usage: kalo_rs232c [--headless [--duration SECONDS]] [--virtual-port | --port DEVICE]\n"
-            "                   [--folder DIR]\n"
+            "                   [--folder DIR] [--profile FILE] [--seed N]\n"
+            "       kalo_rs232c --check-profile FILE\n"
             "       kalo_rs232c --help | --version\n"
             "\n"
             "  --headless          run without windows: start communicating at once, write each\n"
-            "                      log line to standard output; SIGINT or SIGTERM stops, saves\n"
-            "                      the log to LogData/ and prints LOG_FILE=<path>\n"
-            "  --duration SECONDS  with --headless: stop after this many seconds\n"
+            "                      log line to standard output (a reader that falls behind gets\n"
+            "                      LOG_LINES_SKIPPED=N instead of lines; the saved log has all);\n"
+            "                      SIGINT or SIGTERM stops sending at once, without the pending\n"
+            "                      cycle, lets queued output drain (3 s at most), saves the log\n"
+            "                      to LogData/ and prints LOG_FILE=<path>\n"
+            "  --duration SECONDS  with --headless: a stop request after this many seconds\n"
             "  --virtual-port      make a pseudo-terminal pair and use one end as the port;\n"
             "                      the host end is printed first as HOST_PORT=<path>\n"
             "  --port DEVICE       use DEVICE instead of the device of the port number\n"
             "  --folder DIR        application folder (settings files, LogData, lock)\n"
+            "  --profile FILE      instrument profile instead of the folder's Instrument.toml\n"
+            "  --seed N            seed of the profile's random values and faults, instead of\n"
+            "                      the profile's own\n"
+            "  --check-profile FILE  check a profile and exit: 0 when it can be used, 3 with\n"
+            "                      FILE:LINE:COL: reason lines on standard error otherwise\n"
             "  --help              print this text\n"
             "  --version           print the version\n");
 }

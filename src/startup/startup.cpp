@@ -6,6 +6,7 @@
 #include "frmabout.h"
 #include "frmoption.h"
 #include "frmsokutei.h"
+#include "linetexts.h"
 #include "loadsettings.h"
 #include "messageboxes.h"
 #include "texts.h"
@@ -30,8 +31,15 @@ void Startup::setPortDevice(const QString &device, const QString &hostEnd)
 bool Startup::Main()
 {
     // Before anything else: a second instance must not read or write a single file.
-    if (!m_lock.acquire(m_appFolder)) {
+    switch (m_lock.acquire(m_appFolder, &m_refusal)) {
+    case InstanceLock::Result::Acquired:
+        break;
+    case InstanceLock::Result::HeldElsewhere:
         m_services.messages->information(nullptr, Texts::appTitle(), Texts::alreadyRunning());
+        return false;
+    case InstanceLock::Result::Unavailable:
+        // Nothing could be kept there, and a second program could share the folder unseen.
+        m_services.messages->warning(nullptr, Texts::appTitle(), Texts::noSettingsFolder());
         return false;
     }
     // From here on a failing step is skipped and start-up goes on.
@@ -42,6 +50,7 @@ bool Startup::Main()
 
     m_window = std::make_unique<frmSOKUTEI>(m_records, m_appFolder, m_services);
     m_window->MSComm1().setDevicePath(m_portDevice);
+    m_window->MSComm1().setOutputCable(m_cable);
     m_window->Form_Load();
     // The settings dialog is made on first use and then only hidden and shown.
     m_window->setSettingsDialogOpener([this] {
@@ -62,6 +71,9 @@ bool Startup::Main()
     m_window->log().appendLine(Ansi::encodeLossy(Texts::mainCaption()));
     if (!m_hostEnd.isEmpty())
         m_window->log().appendStamped(Texts::virtualHostEnd() + m_hostEnd);
+    const QStringList &differing = m_window->lastLoadReport().commandFieldsDiffering;
+    if (!differing.isEmpty())
+        m_window->log().appendStamped(LineTexts::filesDisagree(differing.join(QStringLiteral(", "))));
 
     // Without a notification area a hidden window could never be brought back.
     const bool trayAvailable = m_services.tray && m_services.tray->isAvailable();

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "instancelock.h"
+#include "serialcomm.h"
 #include "settingsrecords.h"
 #include "windowservices.h"
 
 #include <QPointer>
 #include <QString>
+
+#include <functional>
 
 #include <memory>
 
@@ -24,10 +27,15 @@ public:
     // Before Main(): the port opens device instead of the device of its port number. hostEnd,
     // when the device is a virtual port, is the end for the host software; the log tells it.
     void setPortDevice(const QString &device, const QString &hostEnd = QString());
+    // Before Main(): what the cable of the program's own still carries toward the host.
+    void setOutputCable(OutputCable *cable) { m_cable = cable; }
 
     // Runs the start-up steps. False when the program must end at once (another instance
-    // runs); the main window then does not exist.
+    // runs, or the folder cannot hold its lock); the main window then does not exist.
     bool Main();
+    // After Main() returned false for a folder that cannot hold the lock: why, for the
+    // terminal. Empty when another instance runs, which is no fault.
+    const QString &refusal() const { return m_refusal; }
 
     frmSOKUTEI *mainWindow() const { return m_window.get(); }
     // The settings dialog, once it has been opened.
@@ -46,6 +54,8 @@ private:
     SettingsRecords m_records;
     QString m_portDevice;
     QString m_hostEnd;
+    QString m_refusal;
+    OutputCable *m_cable = nullptr;
     InstanceLock m_lock;
     std::unique_ptr<frmSOKUTEI> m_window;
     std::unique_ptr<frmOPTION> m_options;
