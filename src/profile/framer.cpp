@@ -55,9 +55,10 @@ class TerminatorFramer : public Framer
 {
 public:
     explicit TerminatorFramer(const Framing &framing)
-        : Framer(framing.maxBytes), m_terminator(framing.terminator), m_staleNs(framing.gapNs)
-    {
-    }
+        : Framer(framing.maxBytes)
+        , m_terminator(framing.terminator)
+        , m_staleNs(framing.gapNs)
+    { }
 
 protected:
     void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) override
@@ -87,9 +88,10 @@ private:
 class GapFramer : public Framer
 {
 public:
-    explicit GapFramer(const Framing &framing) : Framer(framing.maxBytes), m_gapNs(framing.gapNs)
-    {
-    }
+    explicit GapFramer(const Framing &framing)
+        : Framer(framing.maxBytes)
+        , m_gapNs(framing.gapNs)
+    { }
 
 protected:
     void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) override
@@ -116,9 +118,10 @@ class LengthFramer : public Framer
 {
 public:
     explicit LengthFramer(const Framing &framing)
-        : Framer(framing.maxBytes), m_length(framing.length), m_staleNs(framing.gapNs)
-    {
-    }
+        : Framer(framing.maxBytes)
+        , m_length(framing.length)
+        , m_staleNs(framing.gapNs)
+    { }
 
 protected:
     void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) override
@@ -144,7 +147,9 @@ class WindowFramer : public Framer
 {
 public:
     WindowFramer(const Framing &framing, const WindowLengths &lengths)
-        : Framer(framing.maxBytes), m_windowNs(framing.windowNs), m_lengths(lengths)
+        : Framer(framing.maxBytes)
+        , m_windowNs(framing.windowNs)
+        , m_lengths(lengths)
     {
         std::sort(m_lengths.lengths.begin(), m_lengths.lengths.end());
     }

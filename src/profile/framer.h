@@ -77,7 +77,9 @@ public:
     qint64 discardedBytes() const { return m_discarded; }
 
 protected:
-    explicit Framer(int maxBytes) : m_maxBytes(maxBytes) { }
+    explicit Framer(int maxBytes)
+        : m_maxBytes(maxBytes)
+    { }
 
     virtual void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) = 0;
     // Called once the deadline has passed; it is cleared before.

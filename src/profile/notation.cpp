@@ -29,8 +29,8 @@ bool appendText(QStringView text, QByteArray *out, QString *error)
     out->append(bytes);
     return true;
 }
-} // namespace
 
+// The byte one bracket name stands for ("CR", "x0D"); -1 when it names none.
 int notationByte(QStringView name)
 {
     if (name.size() == 3 && name[0] == QLatin1Char('x')) {
@@ -45,6 +45,7 @@ int notationByte(QStringView name)
     }
     return -1;
 }
+} // namespace
 
 bool appendNotation(QStringView text, QByteArray *out, QString *error)
 {
@@ -70,25 +71,6 @@ bool appendNotation(QStringView text, QByteArray *out, QString *error)
         pos = close + 1;
     }
     return true;
-}
-
-QString toNotation(const QByteArray &bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    QString text;
-    for (const char c : bytes) {
-        const auto byte = quint8(c);
-        if (byte < 0x20) {
-            text += QLatin1Char('[') + QLatin1String(mdlSUCMD::ControlTokenTable[byte].name)
-                    + QLatin1Char(']');
-        } else if (byte < 0x7F && byte != '[') {
-            text += QLatin1Char(c);
-        } else {
-            text += QLatin1String("[x") + QLatin1Char(digits[byte >> 4])
-                    + QLatin1Char(digits[byte & 15]) + QLatin1Char(']');
-        }
-    }
-    return text;
 }
 
 } // namespace Profile
