@@ -118,6 +118,9 @@ void tst_Framer::shouldKeepTheOneSecondRule_data()
     QTest::newRow("too few bytes wait for the next window")
         << QByteArrayList { "ABC", "D" } << std::vector<qint64> { 0, 3000 } << false
         << QByteArrayList { "ABCD" } << std::vector<qint64> { 4000 } << qint64(0);
+    QTest::newRow("what begins no command is dropped")
+        << QByteArrayList { "XYZ", "AB" } << std::vector<qint64> { 0, 1500 } << false
+        << QByteArrayList { "AB" } << std::vector<qint64> { 2500 } << qint64(3);
     QTest::newRow("more than the longest are dropped")
         << QByteArrayList { "ABCDE", "AB" } << std::vector<qint64> { 0, 1500 } << false
         << QByteArrayList { "AB" } << std::vector<qint64> { 2500 } << qint64(5);
@@ -137,7 +140,7 @@ void tst_Framer::shouldKeepTheOneSecondRule()
     std::vector<Arrival> arrivals;
     for (qsizetype i = 0; i < reads.size(); ++i)
         arrivals.push_back({ reads[i], readMs[size_t(i)] * kMs });
-    const std::unique_ptr<Framer> framer = Framer::create(Framing {}, { { 4, 2 }, anyLength });
+    const std::unique_ptr<Framer> framer = Framer::create(Framing {}, { { 4, 2 }, anyLength, { "ABCD", "AB" } });
     for (int late = 0; late < 2; ++late) {
         framer->clear();
         Rng rng(quint64(late) + 1);

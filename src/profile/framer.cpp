@@ -22,7 +22,15 @@ void Framer::handOut(qsizetype length, qint64 completeNs, std::vector<Frame> *ou
 void Framer::discard()
 {
     m_discarded += m_buffer.size();
+    m_dropped += m_buffer;
     m_buffer.clear();
+}
+
+QByteArray Framer::takeDropped()
+{
+    QByteArray dropped;
+    dropped.swap(m_dropped);
+    return dropped;
 }
 
 void Framer::clear()
@@ -141,8 +149,8 @@ private:
 
 // The rule the engine has without a profile: a window opens with a byte that arrives while
 // none is open, and when it ends, what waits is a command if some rule can match that many
-// bytes. More bytes than the longest command are dropped; fewer stay for the next window,
-// which the next byte opens.
+// bytes. The beginning of a command stays for the next window, which the next byte opens;
+// anything else is dropped, so a stray byte cannot swallow the next command.
 class WindowFramer : public Framer
 {
 public:
@@ -172,9 +180,13 @@ protected:
     {
         const int waiting = int(m_buffer.size());
         const std::vector<int> &lengths = m_lengths.lengths;
-        if (m_lengths.any || std::binary_search(lengths.begin(), lengths.end(), waiting))
+        if (m_lengths.any || std::binary_search(lengths.begin(), lengths.end(), waiting)) {
             handOut(waiting, m_windowEndNs, out);
-        else if (lengths.empty() || waiting > lengths.back())
+            return;
+        }
+        const bool begins = std::any_of(m_lengths.commands.begin(), m_lengths.commands.end(),
+                                        [this](const QByteArray &c) { return c.startsWith(m_buffer); });
+        if (!begins)
             discard();
     }
 

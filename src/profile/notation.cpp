@@ -73,4 +73,23 @@ bool appendNotation(QStringView text, QByteArray *out, QString *error)
     return true;
 }
 
+QString toNotation(const QByteArray &bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    QString text;
+    for (const char c : bytes) {
+        const auto byte = quint8(c);
+        if (byte < 0x20) {
+            text += QLatin1Char('[') + QLatin1String(mdlSUCMD::ControlTokenTable[byte].name)
+                    + QLatin1Char(']');
+        } else if (byte < 0x7F && byte != '[') {
+            text += QLatin1Char(c);
+        } else {
+            text += QLatin1String("[x") + QLatin1Char(digits[byte >> 4])
+                    + QLatin1Char(digits[byte & 15]) + QLatin1Char(']');
+        }
+    }
+    return text;
+}
+
 } // namespace Profile

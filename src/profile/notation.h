@@ -15,4 +15,8 @@ namespace Profile {
 // "]" or a character code page 932 cannot hold.
 bool appendNotation(QStringView text, QByteArray *out, QString *error);
 
+// The notation of bytes, for messages and tools: printable ASCII as itself, the rest as
+// names ([CR]) or [xHH], "[" as [x5B]. appendNotation() reads it back to the same bytes.
+QString toNotation(const QByteArray &bytes);
+
 } // namespace Profile

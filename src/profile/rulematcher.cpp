@@ -94,8 +94,10 @@ WindowLengths RuleMatcher::windowLengths() const
             [](const std::vector<int> &rules) { return !rules.empty(); });
     std::set<int> distinct;
     for (auto it = m_exact.cbegin(); it != m_exact.cend(); ++it) {
-        if (!it.key().isEmpty())
+        if (!it.key().isEmpty()) {
             distinct.insert(int(it.key().size()));
+            lengths.commands.push_back(it.key());
+        }
     }
     lengths.lengths.assign(distinct.begin(), distinct.end());
     return lengths;
