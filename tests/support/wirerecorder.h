@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -12,7 +13,8 @@
 #include <unistd.h>
 
 // Records everything that arrives on the host end of a pty, on a thread of its own: what
-// went over the wire, whatever the program believes it sent.
+// went over the wire, whatever the program believes it sent. It may play a slow host, whose
+// reads lag behind so that the program's output queue fills.
 class WireRecorder
 {
 public:
@@ -26,6 +28,18 @@ public:
     ~WireRecorder() { finish(); }
     WireRecorder(const WireRecorder &) = delete;
     WireRecorder &operator=(const WireRecorder &) = delete;
+
+    // At most chunkBytes a read and a pause of pauseMs after each; 0 reads at full speed.
+    void setPace(int chunkBytes, int pauseMs)
+    {
+        m_pauseMs = pauseMs;
+        m_chunk = chunkBytes;
+    }
+    qsizetype received()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_bytes.size();
+    }
 
     // Stops reading after taking what is still in the pty; returns everything recorded, once.
     QByteArray finish()
@@ -52,9 +66,13 @@ private:
             pollfd fds[2] = { { m_fd, POLLIN, 0 }, { m_wake[0], POLLIN, 0 } };
             if (::poll(fds, 2, -1) < 0 && errno != EINTR)
                 return;
-            if (fds[0].revents & POLLIN)
-                readSome();
-            else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+            if (fds[0].revents & POLLIN) {
+                readSome(m_chunk > 0 ? m_chunk.load() : kBufferBytes);
+                if (m_chunk > 0) {
+                    pollfd wake { m_wake[0], POLLIN, 0 };
+                    ::poll(&wake, 1, m_pauseMs);
+                }
+            } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
                 return;
         }
     }
@@ -62,12 +80,12 @@ private:
     void drain(int quietMs)
     {
         pollfd p { m_fd, POLLIN, 0 };
-        while (::poll(&p, 1, quietMs) > 0 && (p.revents & POLLIN) && readSome()) { }
+        while (::poll(&p, 1, quietMs) > 0 && (p.revents & POLLIN) && readSome(kBufferBytes)) { }
     }
-    bool readSome()
+    bool readSome(int most)
     {
-        char buf[4096];
-        const ssize_t n = ::read(m_fd, buf, sizeof buf);
+        char buf[kBufferBytes];
+        const ssize_t n = ::read(m_fd, buf, size_t(std::min(most, kBufferBytes)));
         if (n <= 0)
             return false;
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -75,7 +93,10 @@ private:
         return true;
     }
 
+    static constexpr int kBufferBytes = 4096;
     int m_fd;
+    std::atomic<int> m_chunk { 0 };
+    std::atomic<int> m_pauseMs { 0 };
     int m_wake[2] = { -1, -1 };
     std::atomic<bool> m_stop { false };
     std::mutex m_mutex;
