@@ -46,8 +46,8 @@ def test_first_start_sends_defaults_until_duration_ends(tmp_path):
     sim = start(tmp_path, "--virtual-port", "--duration", "3.5")
     lines = read_until_started(sim)
     assert lines[0].startswith("HOST_PORT=")
-    # One a second, the cycle under way at 3.5 s included.
-    cycles = 4
+    # One a second; the stop at 3.5 s sends nothing more.
+    cycles = 3
     with serial.Serial(lines[0][len("HOST_PORT="):], 9600, timeout=8) as host:
         received = host.read(len(b"99.99") * cycles)
     out, err = sim.communicate(timeout=15)

@@ -71,6 +71,13 @@ std::optional<QString> findUnstorableText(const SettingsForm &form)
         fields.append({ pattern + QStringLiteral("受信したい文字列"), form.texts.deviceCommands[size_t(i)] });
         fields.append({ pattern + QStringLiteral("出力させたい文字列"), form.texts.outputData[size_t(i)] });
     }
+    // An interval that is no number of seconds would run the output loop without any wait.
+    // Empty stays allowed: it is stored as "1".
+    if (!form.interval.isEmpty()) {
+        const std::optional<double> seconds = settingsNumber(form.interval);
+        if (!seconds || !(*seconds >= 0))
+            return QStringLiteral("「ｲﾝﾀｰﾊﾞﾙ」には 0 以上の秒数を入力してください (例: 1、0.5)。");
+    }
     for (const auto &[name, text] : fields) {
         if (text.contains(QLatin1Char('"')))
             return QStringLiteral("「%1」には \" を使えません。").arg(name);

@@ -1,11 +1,16 @@
 #include "commsession.h"
 
+#include "ansicodec.h"
 #include "commlog.h"
+#include "linetexts.h"
 #include "loadsettings.h"
 #include "serialcomm.h"
 #include "sessionclock.h"
+#include "tokencodec.h"
 
 #include <QCoreApplication>
+
+#include <cmath>
 
 CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &log, QObject *parent,
                          SessionClock *clock)
@@ -19,6 +24,9 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
     connect(&m_port, &SerialComm::commEvent, this, &CommSession::handleCommEvent);
     connect(&m_port, &SerialComm::portLost, this, &CommSession::onPortLost);
     connect(&m_port, &SerialComm::opened, this, &CommSession::onPortOpened);
+    connect(&m_port, &SerialComm::outputDropped, this, &CommSession::onOutputDropped);
+    // Stopped until the first Start.
+    m_port.setDiscardInput(true);
 }
 
 qint64 CommSession::nextOutputDue(qint64 previousDueNs, qint64 intervalNs, qint64 nowNs)
@@ -85,6 +93,7 @@ void CommSession::start()
     m_inHandler = false;
     // Bytes the host sent while stopped would be counted with its first command.
     const bool portReady = openPortIfClosed();
+    m_port.setDiscardInput(false);
     m_log.appendStamped(startedLine());
     answerAgain();
     if (!portReady)
@@ -100,16 +109,15 @@ void CommSession::runContinuousOutput(quint64 run)
     m_loopRun = run;
     qint64 due = m_clock.nowNs();
     for (;;) {
-        // Read every cycle, so the value in force at that moment counts. A text that is not a
-        // number means no wait, like 0.
-        const double interval = settingsNumber(m_records.protocol.IntervalSeconds).value_or(0.0);
+        // Read every cycle, so the value in force at that moment counts.
+        const double interval = intervalSeconds(run);
         due = nextOutputDue(due, SessionClock::spanNs(interval), m_clock.nowNs());
         m_clock.waitUntil(due);
         if (m_loopRun != run)
             return; // a later Start has ended this run
         // Settings changed after Stop may have turned continuous output off.
         if (outputTypeIsContinuous() && send(m_records.commands.ContinuousOutputBytes))
-            m_log.appendStamped(m_records.protocol.ContinuousOutputText);
+            logContinuousOutput();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (m_loopRun != run)
             return;
@@ -117,6 +125,33 @@ void CommSession::runContinuousOutput(quint64 run)
             break;
     }
     finishLoopRun();
+}
+
+// A text that is no number would run the loop without any wait and flood the line; it runs
+// at one second instead, and the run says so once. A negative number still means no wait.
+double CommSession::intervalSeconds(quint64 run)
+{
+    const QString &text = m_records.protocol.IntervalSeconds;
+    const std::optional<double> seconds = settingsNumber(text);
+    if (seconds && !std::isnan(*seconds))
+        return *seconds;
+    if (m_intervalWarnedRun != run) {
+        m_intervalWarnedRun = run;
+        m_log.appendStamped(LineTexts::intervalNotANumber(text));
+    }
+    return 1.0;
+}
+
+// The log shows the text as typed, unless the bytes in force are not that text's: then what
+// was sent.
+void CommSession::logContinuousOutput()
+{
+    const QString &text = m_records.protocol.ContinuousOutputText;
+    const QByteArray &bytes = m_records.commands.ContinuousOutputBytes;
+    if (mdlSUCMD::ConvertTokenText(text) == bytes)
+        m_log.appendStamped(text);
+    else
+        m_log.appendStampedBytes(bytes);
 }
 
 void CommSession::finishLoopRun()
@@ -133,10 +168,21 @@ void CommSession::stop()
     m_stopFlag = -1;
     m_port.clearInBuffer();
     m_port.setRThreshold(0);
+    m_port.setDiscardInput(true);
     // A continuous loop of this run writes the stop line after its pending cycle.
     if (m_loopRun != m_run)
         m_log.appendStamped(stoppedLine());
     emit communicatingChanged(false);
+}
+
+void CommSession::stopAtOnce()
+{
+    stop();
+    // The loop of a run, this one or an earlier stopped one, still owes its pending cycle and
+    // stop line: it leaves without sending, and the line is written here.
+    if (m_loopRun != 0)
+        finishLoopRun();
+    m_clock.cutWaitsShort();
 }
 
 bool CommSession::send(const QByteArray &bytes)
@@ -165,7 +211,6 @@ void CommSession::handleCommEvent()
         return;
     m_inHandler = true;
     const quint64 run = m_run;
-    const DeviceCommandTable &table = m_records.commands;
     m_port.setRThreshold(0);
     // The host's time to finish its command: one fixed second from its first byte.
     m_clock.waitUntil(m_port.lastEventArrivalNs()
@@ -180,23 +225,30 @@ void CommSession::handleCommEvent()
         return;
     }
 
-    const int waiting = m_port.inBufferCount();
-    int longest = 0;
-    bool lengthMatches = false;
-    for (const QByteArray &command : table.DeviceCommandBytes) {
+    answerWaitingInput();
+
+    m_inHandler = false;
+    // A Stop during the wait, or an event before Start, leaves answering off.
+    answerAgain();
+}
+
+// What waits once the window has passed is a device command, the beginning of one still on
+// its way, or input that no command can begin with: that is dropped, and the log says so,
+// or the user would never learn why nothing was answered.
+void CommSession::answerWaitingInput()
+{
+    const DeviceCommandTable &table = m_records.commands;
+    const QByteArray waiting = m_port.peekInput();
+    if (waiting.isEmpty())
+        return;
+    bool beginsCommand = false;
+    for (int p = 0; p < kPatternCount; ++p) {
+        const QByteArray &command = table.DeviceCommandBytes[size_t(p)];
         // A pattern without a device command is unused; it must not answer every stray event.
         if (command.isEmpty())
             continue;
-        longest = qMax(longest, int(command.size()));
-        lengthMatches = lengthMatches || waiting == command.size();
-    }
-
-    if (lengthMatches) {
-        const QByteArray received = m_port.input();
-        for (int p = 0; p < kPatternCount; ++p) {
-            const QByteArray &command = table.DeviceCommandBytes[size_t(p)];
-            if (command.isEmpty() || received != command)
-                continue;
+        if (waiting == command) {
+            m_port.input();
             const QByteArray &answer = table.OutputDataBytes[size_t(p)];
             if (send(answer)) {
                 QByteArray exchange = command;
@@ -204,17 +256,19 @@ void CommSession::handleCommEvent()
                 exchange += answer;
                 m_log.appendStampedBytes(exchange);
             }
-            break;
+            return;
         }
-    } else if (waiting > longest) {
-        // More bytes than any command can ever match: they would only pile up and keep
-        // every later command from being answered.
-        m_port.clearInBuffer();
+        beginsCommand = beginsCommand || command.startsWith(waiting);
     }
+    if (beginsCommand)
+        return;
+    const QByteArray dropped = m_port.input();
+    m_log.appendStampedBytes(Ansi::encodeLossy(LineTexts::unansweredInputPrefix()) + dropped);
+}
 
-    m_inHandler = false;
-    // A Stop during the wait, or an event before Start, leaves answering off.
-    answerAgain();
+void CommSession::onOutputDropped(qint64 bytes, const QString &device)
+{
+    m_log.appendStamped(LineTexts::droppedOutput(bytes, device));
 }
 
 void CommSession::onPortLost(const QString &message)

@@ -40,6 +40,9 @@ public:
     // Ends communication: the loop leaves after its current cycle, waiting input is dropped
     // and no more commands are answered.
     void stop();
+    // Ends communication for a stop asked from outside: like stop(), but every wait under way
+    // ends now and the pending cycle is not sent. Its stop line follows at once.
+    void stopAtOnce();
 
     bool isCommunicating() const { return m_communicating; }
     // -1 once Stop was pressed, 0 while a run may go on.
@@ -66,6 +69,10 @@ private:
     bool send(const QByteArray &bytes);
     void onPortOpened();
     void onPortLost(const QString &message);
+    void onOutputDropped(qint64 bytes, const QString &device);
+    void answerWaitingInput();
+    double intervalSeconds(quint64 run);
+    void logContinuousOutput();
     void armRetry();
     void retryPort();
     bool openPortIfClosed();
@@ -85,6 +92,8 @@ private:
     // The run whose continuous loop still owes its stop line; 0 when none does.
     quint64 m_loopRun = 0;
     bool m_inHandler = false;
+    // The run that has already said its interval text is no number.
+    quint64 m_intervalWarnedRun = 0;
     bool m_retryArmed = false;
     // The last port problem written to the log: the same one is not written again until the
     // port has worked in between.

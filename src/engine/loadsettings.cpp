@@ -5,6 +5,7 @@
 #include "recordformat.h"
 #include "serialcomm.h"
 #include "settingsfiles.h"
+#include "tokencodec.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -46,12 +47,48 @@ LoadSettingsReport LoadSettings(SettingsRecords &records, SerialComm &port, cons
         SettingsFiles::readTextRecords(*data, SettingsFiles::fieldsOf(records.protocol), false);
     }
 
+    const DeviceCommandTable converted = mdlSUCMD::ConvertSettingsTexts(settingsTextsOf(records.protocol));
+    const QList<QByteArray> convertedFields = SettingsFiles::fieldValues(converted);
+    const QList<QByteArray *> fields = SettingsFiles::fieldsOf(records.commands);
+    QList<QByteArray> fromFile;
     if (const auto data = SettingsFiles::readFile(AppFolder::filePath(appFolder, SettingsFileNames::commands()))) {
         report.commandFileRead = true;
+        const bool utf8 = data->startsWith("\xEF\xBB\xBF");
         RecordFormat::Reader reader(SettingsFiles::withoutByteOrderMark(*data));
-        reader.readFields(SettingsFiles::fieldsOf(records.commands));
+        QByteArray value;
+        while (fromFile.size() < fields.size() && reader.readField(&value))
+            fromFile.append(utf8 ? Ansi::encodeLossy(QString::fromUtf8(value)) : value);
+    }
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i >= fromFile.size()) {
+            *fields[i] = convertedFields.at(i);
+            continue;
+        }
+        *fields[i] = fromFile.at(i);
+        if (report.protocolFileRead && fromFile.at(i) != convertedFields.at(i))
+            report.commandFieldsDiffering.append(commandFieldName(int(i)));
     }
     return report;
+}
+
+mdlSUCMD::SettingsTexts settingsTextsOf(const ProtocolSettings &protocol)
+{
+    mdlSUCMD::SettingsTexts texts;
+    texts.continuousOutput = protocol.ContinuousOutputText;
+    for (int p = 0; p < kPatternCount; ++p) {
+        texts.deviceCommands[size_t(p)] = protocol.DeviceCommandText[size_t(p)];
+        texts.outputData[size_t(p)] = protocol.OutputDataText[size_t(p)];
+    }
+    return texts;
+}
+
+QString commandFieldName(int field)
+{
+    if (field == 0)
+        return QStringLiteral("連続出力データ");
+    if (field <= kPatternCount)
+        return QStringLiteral("装置コマンド%1").arg(field);
+    return QStringLiteral("出力データ%1").arg(field - kPatternCount);
 }
 
 bool LoadShowAtStartup(SettingsRecords &records, const QString &appFolder)

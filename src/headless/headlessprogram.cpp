@@ -61,6 +61,8 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
 
     HeadlessRun run(folder, console);
     run.setPortDevice(device);
+    if (options.virtualPort)
+        run.setOutputCable(&virtualPort);
     if (options.durationSeconds)
         run.setDuration(*options.durationSeconds);
     if (!run.prepare(&error)) {

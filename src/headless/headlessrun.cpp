@@ -4,6 +4,7 @@
 #include "appfolder.h"
 #include "consolelines.h"
 #include "firststart.h"
+#include "linetexts.h"
 #include "loadsettings.h"
 #include "logfiles.h"
 #include "texts.h"
@@ -51,6 +52,8 @@ bool HeadlessRun::prepare(QString *error)
     }
     LoadShowAtStartup(m_records, m_appFolder);
     m_log.appendLine(Ansi::encodeLossy(Texts::mainCaption()));
+    if (!report.commandFieldsDiffering.isEmpty())
+        m_log.appendStamped(LineTexts::filesDisagree(report.commandFieldsDiffering.join(QStringLiteral(", "))));
     return true;
 }
 
@@ -76,8 +79,10 @@ void HeadlessRun::requestStop()
         return;
     m_stopRequested = true;
     m_durationTimer.stop();
+    // Unattended runs stop at once: nobody wants the rest of a long interval and one more
+    // output after asking to stop.
     if (m_began)
-        m_session.stop();
+        m_session.stopAtOnce();
     // A continuous run is still inside start(); begin() finishes once the loop has left.
     if (!m_insideStart)
         finishWhenUnwound();
@@ -91,6 +96,10 @@ void HeadlessRun::finishWhenUnwound()
         QTimer::singleShot(kUnwindPollMs, this, &HeadlessRun::finishWhenUnwound);
         return;
     }
+    // Output still queued for a slow host gets its bounded time to drain; what is dropped
+    // then is logged before the log is saved.
+    if (m_port.portOpen())
+        m_port.setPortOpen(false);
     saveLog();
 }
 

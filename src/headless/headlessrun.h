@@ -14,8 +14,9 @@
 class ConsoleLines;
 
 // One run without windows: the settings loaded as the windowed program loads them,
-// communication started at once as 開始 starts it, and on a stop request the stop of 停止
-// followed by the whole log saved as ﾛｸﾞ保存 saves it, under the first free name of the day.
+// communication started at once as 開始 starts it, and on a stop request an immediate stop
+// (no pending cycle), queued output drained within its bound, and the whole log saved as
+// ﾛｸﾞ保存 saves it, under the first free name of the day.
 class HeadlessRun : public QObject
 {
     Q_OBJECT
@@ -25,6 +26,8 @@ public:
 
     // Before prepare(): the device to open instead of the one of the port number.
     void setPortDevice(const QString &device) { m_port.setDevicePath(device); }
+    // Before prepare(): what a cable of the program's own still carries toward the host.
+    void setOutputCable(OutputCable *cable) { m_port.setOutputCable(cable); }
     // Before begin(): a stop request of its own after this many seconds of communication.
     void setDuration(double seconds) { m_durationSeconds = seconds; }
 

@@ -5,8 +5,17 @@
 
 #include <QLoggingCategory>
 
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #endif
 
 Q_LOGGING_CATEGORY(lcSerial, "kalo.serial", QtWarningMsg)
@@ -95,7 +104,18 @@ bool SerialComm::setPortOpen(bool open)
     if (!open) {
         if (!m_port.isOpen())
             return refuse(tr("port is not open"));
+        drainOutput();
+        // The loss of the device while draining has closed the port and said what it took.
+        if (!m_port.isOpen())
+            return true;
+        // Counted as the bytes are thrown away, so the host gets none of what the log calls dropped.
+        qint64 dropped = m_port.bytesToWrite() + driverQueue();
+        if (m_cable)
+            dropped += m_cable->discardTowardHost(m_handedOut - m_port.bytesToWrite());
+        m_handedOut -= m_port.bytesToWrite();
         m_port.close();
+        if (dropped > 0)
+            emit outputDropped(dropped, m_openDevice);
         return true;
     }
     if (m_port.isOpen())
@@ -118,6 +138,74 @@ bool SerialComm::setPortOpen(bool open)
     m_eventQueued = false;
     emit opened();
     return true;
+}
+
+qint64 SerialComm::driverQueue() const
+{
+#ifdef Q_OS_UNIX
+    int queued = 0;
+    if (::ioctl(int(m_port.handle()), TIOCOUTQ, &queued) == 0 && queued > 0)
+        return queued;
+#endif
+    return 0;
+}
+
+qint64 SerialComm::undeliveredOutput() const
+{
+    if (!m_port.isOpen())
+        return 0;
+    qint64 bytes = m_port.bytesToWrite() + driverQueue();
+    if (m_cable)
+        bytes += m_cable->bytesTowardHost(m_handedOut - m_port.bytesToWrite());
+    return bytes;
+}
+
+int SerialComm::drainBoundMs(qint64 bytes) const
+{
+    double bitsPerByte = 1.0 + double(m_params.dataBits)
+            + (m_params.parity == QSerialPort::NoParity ? 0.0 : 1.0)
+            + (m_params.stopBits == QSerialPort::OneStop          ? 1.0
+                       : m_params.stopBits == QSerialPort::TwoStop ? 2.0
+                                                                   : 1.5);
+    const double lineMs = double(bytes) * bitsPerByte * 1000.0 / std::max(1, m_params.baudRate);
+    return int(std::min<double>(kMaxDrainMs, std::ceil(lineMs) + kDrainSlackMs));
+}
+
+// A blocking wait, bounded to a few seconds: it runs only when the port is closed on purpose
+// (quitting, a stop from outside, another port), and nothing else is due then.
+void SerialComm::drainOutput()
+{
+    const qint64 queued = undeliveredOutput();
+    if (queued <= 0)
+        return;
+    const int boundMs = drainBoundMs(queued);
+    QElapsedTimer waited;
+    waited.start();
+    while (m_port.isOpen() && waited.elapsed() < boundMs) {
+        if (m_port.bytesToWrite() > 0) {
+            m_port.waitForBytesWritten(int(std::min<qint64>(20, boundMs - waited.elapsed())) + 1);
+        } else if (undeliveredOutput() > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } else {
+            break;
+        }
+    }
+}
+
+void SerialComm::setDiscardInput(bool discard)
+{
+    m_discardInput = discard;
+    if (discard)
+        discardWaiting();
+}
+
+void SerialComm::discardWaiting()
+{
+    if (!m_port.isOpen())
+        return;
+    m_port.readAll();
+    m_port.clear(QSerialPort::Input);
+    m_port.clearError();
 }
 
 int SerialComm::inBufferCount() const
@@ -149,6 +237,11 @@ QByteArray SerialComm::input()
     return m_port.readAll();
 }
 
+QByteArray SerialComm::peekInput()
+{
+    return m_port.isOpen() ? m_port.peek(m_port.bytesAvailable()) : QByteArray();
+}
+
 bool SerialComm::output(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
@@ -163,9 +256,12 @@ bool SerialComm::output(const QByteArray &bytes)
         m_port.clearError();
         return refuse(reason);
     }
+    m_handedOut += bytes.size();
     // Hand the bytes to the driver now rather than at the next event-loop pass, so the
     // answer leaves when the program says it does.
+    m_unloggedBytes = bytes.size();
     m_port.flush();
+    m_unloggedBytes = 0;
     // The device may go away under the flush: the loss has closed the port by now, and the
     // bytes never reached the line.
     if (!m_port.isOpen()) {
@@ -182,6 +278,10 @@ bool SerialComm::output(const QByteArray &bytes)
 
 void SerialComm::onReadyRead()
 {
+    if (m_discardInput) {
+        m_port.readAll();
+        return;
+    }
     if (m_threshold <= 0 || m_eventQueued)
         return;
     m_eventQueued = true;
@@ -217,10 +317,16 @@ void SerialComm::onErrorOccurred(QSerialPort::SerialPortError error)
 #else
     const QString reason = m_port.errorString();
 #endif
+    // What the device took with it: the program's queue and whatever the driver still held.
+    // Bytes of a write that the loss interrupts are not logged as sent, so they are no drop.
+    const qint64 dropped = undeliveredOutput() - m_unloggedBytes;
+    m_handedOut -= m_port.bytesToWrite();
     // Left open, a vanished device keeps raising the same error in a tight loop.
     m_port.close();
     m_port.clearError();
     m_lastError = QStringLiteral("%1 (%2)").arg(m_openDevice, reason);
     qCDebug(lcSerial) << "port lost:" << m_lastError;
     emit portLost(m_lastError);
+    if (dropped > 0)
+        emit outputDropped(dropped, m_openDevice);
 }

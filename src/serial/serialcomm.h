@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commparameters.h"
+#include "outputcable.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -47,6 +48,8 @@ public:
     bool setSettings(const QString &text);
     QString settings() const { return m_settingsText; }
 
+    // Closing first lets queued output drain, bounded by drainBoundMs(); what is still queued
+    // then is dropped and reported by outputDropped().
     bool setPortOpen(bool open);
     bool portOpen() const { return m_port.isOpen(); }
 
@@ -56,14 +59,30 @@ public:
     // 0: no receive events; n > 0: commEvent() once n or more bytes wait after new data.
     void setRThreshold(int threshold) { m_threshold = threshold; }
     int rThreshold() const { return m_threshold; }
+    // While set, received bytes are read and thrown away as they come, so a host that talks
+    // to a stopped simulator builds no backlog in the driver or the cable.
+    void setDiscardInput(bool discard);
 
     QByteArray input();
+    // The waiting bytes, left waiting.
+    QByteArray peekInput();
     // Hands the bytes to the device. False when they were not taken: the port is closed or
     // went away while sending, a write failed, or the host has stopped reading and the
     // output waiting for it has reached the cap.
     bool output(const QByteArray &bytes);
     // Output handed over but not yet taken by the driver.
     qint64 pendingOutput() const { return m_port.isOpen() ? m_port.bytesToWrite() : 0; }
+    // Output handed over that the far end has not yet got: the program's queue, the driver's
+    // output queue and a cable of the program's own.
+    qint64 undeliveredOutput() const;
+    // A cable of the program's own beyond the driver (a virtual port), whose bytes on their
+    // way count as not yet delivered; none unless set. Not owned.
+    void setOutputCable(OutputCable *cable) { m_cable = cable; }
+    // How long a deliberate close waits for queued output: the time its bytes need at the line
+    // speed and half a second more, never more than kMaxDrainMs.
+    static constexpr int kMaxDrainMs = 3000;
+    static constexpr int kDrainSlackMs = 500;
+    int drainBoundMs(qint64 bytes) const;
     // When the first byte that raised the latest receive event arrived, on the clock above.
     qint64 lastEventArrivalNs() const { return m_eventArrivalNs; }
 
@@ -78,6 +97,8 @@ signals:
     // The open port went away (adapter unplugged, far end of a pty closed). The port has been
     // closed; this is reported once per loss.
     void portLost(const QString &message);
+    // A close or a loss threw away this much output that the far end never got.
+    void outputDropped(qint64 bytes, const QString &device);
 
 private:
     void onReadyRead();
@@ -85,6 +106,9 @@ private:
     void deliverCommEvent();
     bool refuse(const QString &reason);
     bool applyChangedParameters(const CommParameters &wanted);
+    void drainOutput();
+    qint64 driverQueue() const;
+    void discardWaiting();
 
     QSerialPort m_port;
     QString m_appFolder;
@@ -94,6 +118,12 @@ private:
     QString m_settingsText;
     CommParameters m_params;
     int m_threshold = 0;
+    bool m_discardInput = false;
+    // The size of the write being flushed, which its caller will not log if the device goes.
+    qint64 m_unloggedBytes = 0;
+    OutputCable *m_cable = nullptr;
+    // Output handed to the port in all, less what a close threw away before the driver took it.
+    qint64 m_handedOut = 0;
     bool m_eventQueued = false;
     qint64 m_eventArrivalNs = 0;
     SessionClock *m_clock = nullptr;

@@ -6,6 +6,7 @@
 #include "frmabout.h"
 #include "frmoption.h"
 #include "frmsokutei.h"
+#include "linetexts.h"
 #include "loadsettings.h"
 #include "messageboxes.h"
 #include "texts.h"
@@ -42,6 +43,7 @@ bool Startup::Main()
 
     m_window = std::make_unique<frmSOKUTEI>(m_records, m_appFolder, m_services);
     m_window->MSComm1().setDevicePath(m_portDevice);
+    m_window->MSComm1().setOutputCable(m_cable);
     m_window->Form_Load();
     // The settings dialog is made on first use and then only hidden and shown.
     m_window->setSettingsDialogOpener([this] {
@@ -62,6 +64,9 @@ bool Startup::Main()
     m_window->log().appendLine(Ansi::encodeLossy(Texts::mainCaption()));
     if (!m_hostEnd.isEmpty())
         m_window->log().appendStamped(Texts::virtualHostEnd() + m_hostEnd);
+    const QStringList &differing = m_window->lastLoadReport().commandFieldsDiffering;
+    if (!differing.isEmpty())
+        m_window->log().appendStamped(LineTexts::filesDisagree(differing.join(QStringLiteral(", "))));
 
     // Without a notification area a hidden window could never be brought back.
     const bool trayAvailable = m_services.tray && m_services.tray->isAvailable();

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "instancelock.h"
+#include "serialcomm.h"
 #include "settingsrecords.h"
 #include "windowservices.h"
 
 #include <QPointer>
 #include <QString>
+
+#include <functional>
 
 #include <memory>
 
@@ -24,6 +27,8 @@ public:
     // Before Main(): the port opens device instead of the device of its port number. hostEnd,
     // when the device is a virtual port, is the end for the host software; the log tells it.
     void setPortDevice(const QString &device, const QString &hostEnd = QString());
+    // Before Main(): what the cable of the program's own still carries toward the host.
+    void setOutputCable(OutputCable *cable) { m_cable = cable; }
 
     // Runs the start-up steps. False when the program must end at once (another instance
     // runs); the main window then does not exist.
@@ -46,6 +51,7 @@ private:
     SettingsRecords m_records;
     QString m_portDevice;
     QString m_hostEnd;
+    OutputCable *m_cable = nullptr;
     InstanceLock m_lock;
     std::unique_ptr<frmSOKUTEI> m_window;
     std::unique_ptr<frmOPTION> m_options;

@@ -88,6 +88,7 @@ int runWindowed(int &argc, char **argv, const StartOptions &options)
         std::printf("HOST_PORT=%s\n", virtualPort.hostPath().toUtf8().constData());
         std::fflush(stdout);
         startup.setPortDevice(virtualPort.portPath(), virtualPort.hostPath());
+        startup.setOutputCable(&virtualPort);
     } else {
         startup.setPortDevice(options.portDevice);
     }
