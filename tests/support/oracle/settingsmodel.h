@@ -42,10 +42,12 @@ struct TypedSettings
         static const QRegularExpression seconds(QStringLiteral("^([0-9]+(\\.[0-9]+)?)?$"));
         return seconds.match(interval).hasMatch();
     }
+    // OK stores an empty box as one second.
+    QString storedInterval() const { return interval.isEmpty() ? QStringLiteral("1") : interval; }
     bool intervalIsNumber() const
     {
         static const QRegularExpression number(QStringLiteral("^-?[0-9]+(\\.[0-9]+)?$"));
-        return number.match(interval).hasMatch();
+        return number.match(storedInterval()).hasMatch();
     }
     // What OK accepts: an interval in seconds and texts the code page holds, without the
     // quote the files cannot carry.
@@ -63,7 +65,7 @@ struct TypedSettings
     // PROTcol.txt: output type, interval, continuous text, output data 1-5, commands 1-5.
     Record protocolRecord() const
     {
-        Record r { continuous ? "0" : "1", cp932(interval.isEmpty() ? QStringLiteral("1") : interval),
+        Record r { continuous ? "0" : "1", cp932(storedInterval()),
                    cp932(continuousText) };
         for (const QString &text : outputs)
             r.append(cp932(text));
