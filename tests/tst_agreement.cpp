@@ -685,15 +685,13 @@ private:
             const QByteArray &text = line.text;
             const Version &v = m_history.at(line.version);
             lineAt.append({ expected.size(), &line });
+            // A continuous run at an interval that is no number says so once, right after its
+            // start line; anywhere else the line is one that cannot be.
             const bool afterStart = j > 0 && m_logged[j - 1].text == LogTexts::started();
-            // A run at an interval that is no number says so right after its start line.
-            // A run answering only may say so too: it has no interval to keep.
-            if (afterStart && !v.typed.intervalIsNumber()) {
-                if (v.typed.continuous && text != LogTexts::intervalNoNumber(v.typed.storedInterval()))
+            if (afterStart && v.typed.continuous && !v.typed.intervalIsNumber()) {
+                if (text != LogTexts::intervalNoNumber(v.typed.storedInterval()))
                     return QStringLiteral("a run at interval \"%1\" does not say it runs at 1 s").arg(v.typed.interval);
                 note(QStringLiteral("interval no number"));
-            }
-            if (afterStart && text == LogTexts::intervalNoNumber(v.typed.storedInterval())) {
             } else if (text == LogTexts::started()) {
                 ++starts;
                 running = true;
