@@ -58,9 +58,10 @@ struct Entry
 
 // Tokens, half-width katakana, kanji, empty boxes, a command that begins another, and texts
 // of some thousand bytes that keep a slow host's queue full.
-const QList<Entry> kCommands { { QStringLiteral("ABC+[CR]+[LF]") }, { QStringLiteral("[ACK]+ODF+[NCK]") },
-    {}, { QStringLiteral("ﾃｽ") }, { QStringLiteral("Q[CR]") }, { QStringLiteral("ｺﾏﾝﾄﾞ1") },
-    { QStringLiteral("READ?[LF]") }, { QStringLiteral("READ") }, { QStringLiteral("測定[EOT]") } };
+const QList<Entry> kCommands { { QStringLiteral("ABC+[CR]+[LF]") },
+    { QStringLiteral("[ACK]+ODF+[NCK]") }, {}, { QStringLiteral("ﾃｽ") },
+    { QStringLiteral("Q[CR]") }, { QStringLiteral("ｺﾏﾝﾄﾞ1") }, { QStringLiteral("READ?[LF]") },
+    { QStringLiteral("READ") }, { QStringLiteral("測定[EOT]") } };
 const QList<Entry> kOutputs { { QStringLiteral("4569.12") }, { QStringLiteral("49.12cm") }, {},
     { QStringLiteral("ﾃﾞｰﾀ") }, { QStringLiteral("[ACK]") }, { QStringLiteral("OK[CR][LF]") },
     { QStringLiteral("値=1") }, { QStringLiteral("0123456789ABCDEF[CR][LF]"), 6 } };
@@ -82,7 +83,9 @@ QString readable(const QByteArray &bytes)
         return QString::fromLatin1(bytes.toHex(' '));
     QString shown;
     for (const QChar c : *text)
-        shown += c.unicode() < 0x20 ? QStringLiteral("<%1>").arg(c.unicode(), 2, 16, QLatin1Char('0')) : c;
+        shown += c.unicode() < 0x20
+            ? QStringLiteral("<%1>").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+            : c;
     return shown;
 }
 
@@ -90,13 +93,15 @@ class Session
 {
 public:
     explicit Session(quint32 seed)
-        : m_rng(seed), m_slowHost(m_rng.bounded(4) == 0)
+        : m_rng(seed)
+        , m_slowHost(m_rng.bounded(4) == 0)
     {
         TypedSettings typed = randomFileSettings();
         // A slow host mostly meets long texts sent often, so the queue fills.
         if (m_slowHost && m_rng.bounded(4)) {
             typed.continuous = true;
-            typed.interval = pick(QList<Entry> { { QStringLiteral("0.2") }, { QStringLiteral("0") } }).text();
+            typed.interval
+                = pick(QList<Entry> { { QStringLiteral("0.2") }, { QStringLiteral("0") } }).text();
             typed.continuousText = kContinuous.last().text();
         }
         Version first { typed, SentBytes::of(typed) };
@@ -113,7 +118,7 @@ public:
         // the lines say is taken from the saved file.
         QObject::connect(&main()->log(), &CommLog::lineAppended, [this](int index) {
             m_logged.push_back({ now(), main()->log().line(index).mid(22), m_history.size() - 1 });
-            if (m_logged.back().text.startsWith(LogTexts::reconnected()))
+            if (m_logged.back().text.startsWith(LogTexts::kReconnected))
                 m_portUp = true;
         });
         m_input.judged = [this](qint64 at, const QByteArray &input, HeldInput::Verdict verdict) {
@@ -148,7 +153,8 @@ public:
                 at(t, [this, kind] { hostTalk(kind); });
             } else {
                 const bool atDeadline = m_rng.bounded(2) == 0;
-                at(t, [this, atDeadline] { vanish(atDeadline); }, !atDeadline);
+                at(
+                    t, [this, atDeadline] { vanish(atDeadline); }, !atDeadline);
             }
             t += qint64(m_rng.bounded(50, 2000)) * kMs;
         }
@@ -170,7 +176,9 @@ public:
     {
         QStringList lines;
         for (const Logged &line : m_logged)
-            lines.append(QStringLiteral("%1 s: %2").arg(double(line.at) / kSecond, 0, 'f', 3).arg(readable(line.text)));
+            lines.append(QStringLiteral("%1 s: %2")
+                             .arg(double(line.at) / kSecond, 0, 'f', 3)
+                             .arg(readable(line.text)));
         return lines.join(QLatin1Char('\n'));
     }
 
@@ -200,13 +208,11 @@ private:
     {
         return main()->findChild<QPushButton *>(QLatin1String(name));
     }
-    template<typename T>
-    T *control(frmOPTION *dialog, const QString &name) const
+    template <typename T> T *control(frmOPTION *dialog, const QString &name) const
     {
         return dialog->findChild<T *>(name);
     }
-    template<typename T>
-    const T &pick(const QList<T> &from)
+    template <typename T> const T &pick(const QList<T> &from)
     {
         return from.at(int(m_rng.bounded(int(from.size()))));
     }
@@ -216,7 +222,8 @@ private:
     void note(const QString &what)
     {
         ++kinds[what];
-        m_trace.append(QStringLiteral("%1 s: %2").arg(double(now()) / kSecond, 0, 'f', 3).arg(what));
+        m_trace.append(
+            QStringLiteral("%1 s: %2").arg(double(now()) / kSecond, 0, 'f', 3).arg(what));
     }
     void fail(const QString &why)
     {
@@ -227,11 +234,12 @@ private:
     void at(qint64 t, std::function<void()> fn, bool settle = true)
     {
         m_clock.schedule(
-                t, [this, fn = std::move(fn)] {
-                    checkWindow();
-                    fn();
-                },
-                settle);
+            t,
+            [this, fn = std::move(fn)] {
+                checkWindow();
+                fn();
+            },
+            settle);
     }
 
     TypedSettings randomFileSettings()
@@ -258,8 +266,8 @@ private:
                                     : QByteArray("\xEF\xBB\xBF") + fromCp932(cp932Bytes)->toUtf8();
         };
         m_folder.write(QStringLiteral("PROTcol.txt"),
-                edited((m_rng.bounded(2) ? record(randomFileSettings().protocolRecord()) : QByteArray())
-                        + record(first.typed.protocolRecord())));
+            edited((m_rng.bounded(2) ? record(randomFileSettings().protocolRecord()) : QByteArray())
+                + record(first.typed.protocolRecord())));
         Record commands = first.sent.commandRecord();
         const int variant = int(m_rng.bounded(6));
         if (variant == 1)
@@ -272,26 +280,30 @@ private:
         }
         if (variant != 0)
             m_folder.write(QStringLiteral("SOUCHICMD.txt"), edited(record(commands)));
-        note(QStringList { QStringLiteral("SOUCHICMD.txt missing"), QStringLiteral("SOUCHICMD.txt short"),
-                           QStringLiteral("SOUCHICMD.txt differs"), QStringLiteral("SOUCHICMD.txt agrees") }
-                     .at(qMin(variant, 3)));
+        note(QStringList { QStringLiteral("SOUCHICMD.txt missing"),
+            QStringLiteral("SOUCHICMD.txt short"), QStringLiteral("SOUCHICMD.txt differs"),
+            QStringLiteral("SOUCHICMD.txt agrees") }
+                 .at(qMin(variant, 3)));
         m_folder.write(QStringLiteral("ACSet.txt"),
-                (m_rng.bounded(2) ? record({ "2", "300", "E", "7", "2" }) : QByteArray()) + kComm);
+            (m_rng.bounded(2) ? record({ "2", "300", "E", "7", "2" }) : QByteArray()) + kComm);
         m_folder.write(QStringLiteral("ACSet2.txt"), record({ "1" }));
     }
 
     void checkWindow()
     {
         const bool engine = main()->session().isCommunicating();
-        const QColor look = main()->findChild<QListView *>(QStringLiteral("lblJu"))->palette().color(QPalette::Base);
+        const QColor look = main()
+                                ->findChild<QListView *>(QStringLiteral("lblJu"))
+                                ->palette()
+                                .color(QPalette::Base);
         if (engine != m_communicating || button("cmdSTOP")->isEnabled() != m_communicating
             || button("cmdSend")->isEnabled() == m_communicating
             || look != (m_communicating ? kLookRunning : kLookStopped))
             fail(QStringLiteral("window, engine and user disagree on communicating (engine %1, "
                                 "user %2, log colour %3)")
-                         .arg(engine)
-                         .arg(m_communicating)
-                         .arg(look.name()));
+                     .arg(engine)
+                     .arg(m_communicating)
+                     .arg(look.name()));
         if (m_insideStartClick > 0 && m_communicating)
             note(QStringLiteral("look checked inside a continuous run"));
     }
@@ -361,7 +373,9 @@ private:
         }
         const bool confirm = m_rng.bounded(6) != 0;
         const bool accepted = confirm && m_shown.acceptedAtOk();
-        note(!confirm ? QStringLiteral("OK declined") : accepted ? QStringLiteral("OK") : QStringLiteral("OK refused"));
+        note(!confirm      ? QStringLiteral("OK declined")
+                : accepted ? QStringLiteral("OK")
+                           : QStringLiteral("OK refused"));
         m_expectedWarnings += confirm && !accepted;
         if (accepted) {
             m_portUp = m_portUp || m_devicePresent;
@@ -371,8 +385,8 @@ private:
         DialogUser::click(control<QPushButton>(dialog, QStringLiteral("Command1")));
         if (dialog->isVisible() == accepted)
             fail(QStringLiteral("the dialog is %1 after an OK that was %2")
-                         .arg(dialog->isVisible() ? QStringLiteral("open") : QStringLiteral("closed"))
-                         .arg(accepted ? QStringLiteral("accepted") : QStringLiteral("not accepted")));
+                     .arg(dialog->isVisible() ? QStringLiteral("open") : QStringLiteral("closed"))
+                     .arg(accepted ? QStringLiteral("accepted") : QStringLiteral("not accepted")));
         if (accepted)
             checkFiles();
     }
@@ -390,14 +404,17 @@ private:
         QList<Edit> edits;
         if (m_rng.bounded(3) == 0)
             edits.append({ QStringLiteral("Text1"), &m_shown.interval,
-                           m_rng.bounded(5) ? &kIntervals : &kBadIntervals, true });
+                m_rng.bounded(5) ? &kIntervals : &kBadIntervals, true });
         if (m_rng.bounded(2) == 0)
-            edits.append({ QStringLiteral("txtSendIn"), &m_shown.continuousText, &kContinuous, true });
+            edits.append(
+                { QStringLiteral("txtSendIn"), &m_shown.continuousText, &kContinuous, true });
         for (int p = 0; p < kPatterns; ++p) {
             if (m_rng.bounded(3) == 0)
-                edits.append({ QStringLiteral("txtSend_%1").arg(p), &m_shown.commands[size_t(p)], &kCommands, false });
+                edits.append({ QStringLiteral("txtSend_%1").arg(p), &m_shown.commands[size_t(p)],
+                    &kCommands, false });
             if (m_rng.bounded(3) == 0)
-                edits.append({ QStringLiteral("txtJusin_%1").arg(p), &m_shown.outputs[size_t(p)], &kOutputs, false });
+                edits.append({ QStringLiteral("txtJusin_%1").arg(p), &m_shown.outputs[size_t(p)],
+                    &kOutputs, false });
         }
         for (const bool continuousBoxes : { false, true }) {
             bool unlocked = false;
@@ -408,14 +425,15 @@ private:
                     chooseOutputType(dialog, continuousBoxes);
                 unlocked = true;
                 enter(control<QLineEdit>(dialog, edit.box), edit.text,
-                      m_rng.bounded(40) ? pick(*edit.entries) : pick(kUnstorable));
+                    m_rng.bounded(40) ? pick(*edit.entries) : pick(kUnstorable));
             }
         }
         if (m_rng.bounded(4) == 0) {
             note(QStringLiteral("typed into a locked box"));
-            DialogUser::type(control<QLineEdit>(dialog, m_shown.continuous ? QStringLiteral("txtJusin_2")
-                                                                           : QStringLiteral("txtSendIn")),
-                             QStringLiteral("Z"));
+            DialogUser::type(control<QLineEdit>(dialog,
+                                 m_shown.continuous ? QStringLiteral("txtJusin_2")
+                                                    : QStringLiteral("txtSendIn")),
+                QStringLiteral("Z"));
         }
         if (m_rng.bounded(2) == 0)
             chooseOutputType(dialog, m_rng.bounded(2) == 0);
@@ -423,8 +441,8 @@ private:
 
     void chooseOutputType(frmOPTION *dialog, bool continuous)
     {
-        DialogUser::click(control<QRadioButton>(dialog, continuous ? QStringLiteral("Option1_0")
-                                                                   : QStringLiteral("Option1_1")));
+        DialogUser::click(control<QRadioButton>(
+            dialog, continuous ? QStringLiteral("Option1_0") : QStringLiteral("Option1_1")));
         m_shown.continuous = continuous;
     }
 
@@ -445,15 +463,17 @@ private:
     {
         const TypedSettings &s = m_shown;
         const auto box = [&](const QString &name) { return control<QLineEdit>(dialog, name); };
-        bool same = control<QRadioButton>(dialog, QStringLiteral("Option1_0"))->isChecked() == s.continuous
-                && control<QRadioButton>(dialog, QStringLiteral("Option1_1"))->isChecked() != s.continuous
-                && box(QStringLiteral("Text1"))->text() == s.interval
-                && box(QStringLiteral("Text1"))->isEnabled() == s.continuous
-                && box(QStringLiteral("txtSendIn"))->text() == s.continuousText;
+        bool same = control<QRadioButton>(dialog, QStringLiteral("Option1_0"))->isChecked()
+                == s.continuous
+            && control<QRadioButton>(dialog, QStringLiteral("Option1_1"))->isChecked()
+                != s.continuous
+            && box(QStringLiteral("Text1"))->text() == s.interval
+            && box(QStringLiteral("Text1"))->isEnabled() == s.continuous
+            && box(QStringLiteral("txtSendIn"))->text() == s.continuousText;
         for (int p = 0; p < kPatterns; ++p) {
             same = same && box(QStringLiteral("txtSend_%1").arg(p))->text() == s.commands[size_t(p)]
-                    && box(QStringLiteral("txtJusin_%1").arg(p))->text() == s.outputs[size_t(p)]
-                    && box(QStringLiteral("txtSend_%1").arg(p))->isEnabled() != s.continuous;
+                && box(QStringLiteral("txtJusin_%1").arg(p))->text() == s.outputs[size_t(p)]
+                && box(QStringLiteral("txtSend_%1").arg(p))->isEnabled() != s.continuous;
         }
         if (!same)
             fail(QStringLiteral("the dialog does not show the settings typed or in force"));
@@ -466,7 +486,7 @@ private:
             const std::optional<QList<Record>> read = records(m_folder.read(name));
             if (!read || *read != QList<Record> { fields })
                 fail(QStringLiteral("%1 holds %2, not %3")
-                             .arg(name, readable(m_folder.read(name)), readable(record(fields))));
+                         .arg(name, readable(m_folder.read(name)), readable(record(fields))));
         };
         holds(QStringLiteral("PROTcol.txt"), m_shown.protocolRecord());
         holds(QStringLiteral("SOUCHICMD.txt"), SentBytes::of(m_shown).commandRecord());
@@ -544,11 +564,13 @@ private:
             note(QStringLiteral("split command"));
             const qsizetype cut = 1 + qsizetype(m_rng.bounded(int(command.size() - 1)));
             hostWrite(command.left(cut));
-            at(now() + qint64(m_rng.bounded(50, 1500)) * kMs, [this, rest = command.mid(cut)] { hostWrite(rest); });
+            at(now() + qint64(m_rng.bounded(50, 1500)) * kMs,
+                [this, rest = command.mid(cut)] { hostWrite(rest); });
         } else if (kind == 2) {
             note(QStringLiteral("repeated command"));
             hostWrite(command);
-            at(now() + qint64(m_rng.bounded(0, 400)) * kMs, [this, command] { hostWrite(command); });
+            at(now() + qint64(m_rng.bounded(0, 400)) * kMs,
+                [this, command] { hostWrite(command); });
         } else {
             noise();
         }
@@ -561,10 +583,11 @@ private:
         } else if (verdict == HeldInput::Verdict::Answered) {
             note(QStringLiteral("answer foreseen"));
             const SentBytes &sent = version().sent;
-            m_foreseen.append({ at, input + LogTexts::arrow() + sent.outputs[size_t(sent.patternOf(input))], true });
+            m_foreseen.append({ at,
+                input + LogTexts::kArrow + sent.outputs[size_t(sent.patternOf(input))], true });
         } else {
             note(QStringLiteral("dropped input foreseen"));
-            m_foreseen.append({ at, LogTexts::unanswered() + input, false });
+            m_foreseen.append({ at, LogTexts::kUnanswered + input, false });
         }
     }
 
@@ -574,7 +597,8 @@ private:
     {
         if (!m_devicePresent)
             return;
-        note(atDeadline ? QStringLiteral("device vanishes before a write") : QStringLiteral("device vanishes"));
+        note(atDeadline ? QStringLiteral("device vanishes before a write")
+                        : QStringLiteral("device vanishes"));
         m_devicePresent = false;
         m_input.lose(now(), commands());
         const auto pull = [this] {
@@ -636,30 +660,30 @@ private:
         if (!saved || saved->size() != m_preHook + qsizetype(m_logged.size()) || saved->isEmpty()
             || !saved->first().stamp.isEmpty())
             return QStringLiteral("the saved log holds %1 lines, the window logged %2")
-                    .arg(saved ? saved->size() : -1)
-                    .arg(m_preHook + qsizetype(m_logged.size()));
+                .arg(saved ? saved->size() : -1)
+                .arg(m_preHook + qsizetype(m_logged.size()));
         // Only the load at start-up can meet files that disagree: OK writes both.
         int atLoad = 0;
         for (qsizetype i = 1; i < m_preHook; ++i)
-            atLoad += saved->at(i).text.startsWith(LogTexts::filesDisagree());
+            atLoad += saved->at(i).text.startsWith(LogTexts::kFilesDisagree);
         if (atLoad != (m_history.first().filesDisagree ? 1 : 0))
             return QStringLiteral("the files %1 disagree, and the load says so %2 times")
-                    .arg(m_history.first().filesDisagree ? QString() : QStringLiteral("do not"))
-                    .arg(atLoad);
+                .arg(m_history.first().filesDisagree ? QString() : QStringLiteral("do not"))
+                .arg(atLoad);
         for (size_t j = 0; j < m_logged.size(); ++j) {
             if (saved->at(m_preHook + qsizetype(j)).text != m_logged[j].text)
                 return QStringLiteral("the saved log differs from the window's at %1 s")
-                        .arg(double(m_logged[j].at) / kSecond);
+                    .arg(double(m_logged[j].at) / kSecond);
         }
         if (const QString problem = checkWire(); !problem.isEmpty())
             return problem;
         int losses = 0;
         for (const Logged &line : m_logged)
-            losses += line.text.startsWith(LogTexts::lost());
+            losses += line.text.startsWith(LogTexts::kLost);
         if (losses < m_expectedLosses)
             return QStringLiteral("the device was lost %1 times from an open port, the log says %2")
-                    .arg(m_expectedLosses)
-                    .arg(losses);
+                .arg(m_expectedLosses)
+                .arg(losses);
         if (const QString problem = checkForeseen(); !problem.isEmpty())
             return problem;
         int warnings = 0;
@@ -669,7 +693,9 @@ private:
                 return QStringLiteral("unexpected message: %1").arg(shown.text);
         }
         if (warnings != m_expectedWarnings)
-            return QStringLiteral("%1 refusals at OK expected, %2 warnings shown").arg(m_expectedWarnings).arg(warnings);
+            return QStringLiteral("%1 refusals at OK expected, %2 warnings shown")
+                .arg(m_expectedWarnings)
+                .arg(warnings);
         return QString();
     }
 
@@ -687,65 +713,74 @@ private:
             lineAt.append({ expected.size(), &line });
             // A continuous run at an interval that is no number says so once, right after its
             // start line; anywhere else the line is one that cannot be.
-            const bool afterStart = j > 0 && m_logged[j - 1].text == LogTexts::started();
+            const bool afterStart = j > 0 && m_logged[j - 1].text == LogTexts::kStarted;
             if (afterStart && v.typed.continuous && !v.typed.intervalIsNumber()) {
                 if (text != LogTexts::intervalNoNumber(v.typed.storedInterval()))
-                    return QStringLiteral("a run at interval \"%1\" does not say it runs at 1 s").arg(v.typed.interval);
+                    return QStringLiteral("a run at interval \"%1\" does not say it runs at 1 s")
+                        .arg(v.typed.interval);
                 note(QStringLiteral("interval no number"));
-            } else if (text == LogTexts::started()) {
+            } else if (text == LogTexts::kStarted) {
                 ++starts;
                 running = true;
-            } else if (text == LogTexts::stopped()) {
+            } else if (text == LogTexts::kStopped) {
                 ++stops;
                 running = false;
-            } else if (text.startsWith(LogTexts::refused())) {
+            } else if (text.startsWith(LogTexts::kRefused)) {
                 if (refusedSinceOutput)
-                    return QStringLiteral("a refusal logged again at %1 s without output between").arg(double(line.at) / kSecond);
+                    return QStringLiteral("a refusal logged again at %1 s without output between")
+                        .arg(double(line.at) / kSecond);
                 refusedSinceOutput = true;
                 m_firstRefusal = qMin(m_firstRefusal, line.at);
                 note(QStringLiteral("log: output refused"));
-            } else if (text.startsWith(LogTexts::cannotOpen()) || text.startsWith(LogTexts::lost())
-                       || text.startsWith(LogTexts::reconnected())) {
+            } else if (text.startsWith(LogTexts::kCannotOpen) || text.startsWith(LogTexts::kLost)
+                || text.startsWith(LogTexts::kReconnected)) {
                 refusedSinceOutput = false;
-            } else if (text.startsWith(LogTexts::dropped())) {
-                const QByteArray rest = text.mid(LogTexts::dropped().size());
-                const qsizetype unit = rest.indexOf(LogTexts::droppedUnit());
+            } else if (text.startsWith(LogTexts::kDropped)) {
+                const QByteArray rest = text.mid(LogTexts::kDropped.size());
+                const qsizetype unit = rest.indexOf(LogTexts::kDroppedUnit);
                 bool isCount = false;
                 const qsizetype count = rest.left(unit).toLongLong(&isCount);
-                if (unit < 1 || !isCount || count < 1 || count > expected.size() || !rest.endsWith(')'))
+                if (unit < 1 || !isCount || count < 1 || count > expected.size()
+                    || !rest.endsWith(')'))
                     return QStringLiteral("a drop line that cannot be: %1").arg(readable(text));
                 expected.chop(count);
                 note(QStringLiteral("log: queued output dropped"));
-            } else if (text.startsWith(LogTexts::unanswered())) {
-                const QByteArray input = text.mid(LogTexts::unanswered().size());
+            } else if (text.startsWith(LogTexts::kUnanswered)) {
+                const QByteArray input = text.mid(LogTexts::kUnanswered.size());
                 bool sent = false;
                 for (const QByteArray &stream : m_hostSent)
                     sent = sent || (!input.isEmpty() && stream.contains(input));
                 if (!sent)
-                    return QStringLiteral("dropped input the host never sent: %1").arg(readable(input));
+                    return QStringLiteral("dropped input the host never sent: %1")
+                        .arg(readable(input));
             } else {
                 // Every run's output and answers lie between its start and its stop line.
                 if (!running)
-                    return QStringLiteral("output logged at %1 s outside a run").arg(double(line.at) / kSecond);
+                    return QStringLiteral("output logged at %1 s outside a run")
+                        .arg(double(line.at) / kSecond);
                 refusedSinceOutput = false;
                 bool exchange = false;
                 for (const QByteArray &command : v.sent.commands) {
-                    if (command.isEmpty() || !text.startsWith(command + LogTexts::arrow()))
+                    if (command.isEmpty() || !text.startsWith(command + LogTexts::kArrow))
                         continue;
                     exchange = true;
                     const QByteArray answer = v.sent.outputs[size_t(v.sent.patternOf(command))];
-                    if (text != command + LogTexts::arrow() + answer)
-                        return QStringLiteral("answer logged not as configured: %1").arg(readable(text.left(200)));
+                    if (text != command + LogTexts::kArrow + answer)
+                        return QStringLiteral("answer logged not as configured: %1")
+                            .arg(readable(text.left(200)));
                     expected += answer;
                     break;
                 }
                 if (!exchange) {
                     // As typed, unless SOUCHICMD.txt sends other bytes: then those.
                     const QByteArray &sent = v.sent.continuousText;
-                    const QByteArray shown = lineBytes(v.typed.continuousText) == sent ? cp932(v.typed.continuousText) : sent;
+                    const QByteArray shown = lineBytes(v.typed.continuousText) == sent
+                        ? cp932(v.typed.continuousText)
+                        : sent;
                     if (text != shown)
-                        return QStringLiteral("a line that is neither the continuous text in force nor an answer: %1")
-                                .arg(readable(text.left(200)));
+                        return QStringLiteral(
+                            "a line that is neither the continuous text in force nor an answer: %1")
+                            .arg(readable(text.left(200)));
                     if (!v.typed.continuous)
                         return QStringLiteral("continuous output while answering only is in force");
                     expected += v.sent.continuousText;
@@ -754,7 +789,10 @@ private:
         }
         if (starts != m_starts || stops != m_stops)
             return QStringLiteral("%1 Start and %2 Stop clicks, %3 start and %4 stop lines")
-                    .arg(m_starts).arg(m_stops).arg(starts).arg(stops);
+                .arg(m_starts)
+                .arg(m_stops)
+                .arg(starts)
+                .arg(stops);
         if (expected == m_wire)
             return QString();
         qsizetype at = 0;
@@ -763,14 +801,15 @@ private:
         const Logged *line = nullptr;
         for (const auto &[start, logged] : lineAt)
             line = start <= at ? logged : line;
-        return QStringLiteral("wire and log part at byte %1 of %2 logged, %3 on the wire, near the line "
-                              "of %4 s:\n  logged %5\n  wire   %6")
-                .arg(at)
-                .arg(expected.size())
-                .arg(m_wire.size())
-                .arg(line ? double(line->at) / kSecond : 0.0)
-                .arg(QString::fromLatin1(expected.mid(qMax<qsizetype>(0, at - 20), 60).toHex(' ')),
-                     QString::fromLatin1(m_wire.mid(qMax<qsizetype>(0, at - 20), 60).toHex(' ')));
+        return QStringLiteral(
+            "wire and log part at byte %1 of %2 logged, %3 on the wire, near the line "
+            "of %4 s:\n  logged %5\n  wire   %6")
+            .arg(at)
+            .arg(expected.size())
+            .arg(m_wire.size())
+            .arg(line ? double(line->at) / kSecond : 0.0)
+            .arg(QString::fromLatin1(expected.mid(qMax<qsizetype>(0, at - 20), 60).toHex(' ')),
+                QString::fromLatin1(m_wire.mid(qMax<qsizetype>(0, at - 20), 60).toHex(' ')));
     }
 
     // Each window the model was sure of writes its line once, as it closes. An answer may
@@ -786,9 +825,9 @@ private:
             if (count != 1)
                 return QStringLiteral("the input window closing at %1 s should have logged once, "
                                       "logged %2 times: %3")
-                        .arg(double(f.at) / kSecond)
-                        .arg(count)
-                        .arg(readable(f.text.left(200)));
+                    .arg(double(f.at) / kSecond)
+                    .arg(count)
+                    .arg(readable(f.text.left(200)));
         }
         return QString();
     }
@@ -881,14 +920,14 @@ void tst_Agreement::shouldKeepWireLogFilesAndWindowInAgreement()
     qInfo().noquote() << "events met:" << met.join(QStringLiteral(", "));
     // Every kind of event must keep being met often, or the series proves little.
     for (const char *kind :
-         { "start", "stop", "OK", "OK declined", "cancel", "OK refused", "OK during a run", "defaults",
-           "typed into a locked box", "typed after what the box held", "lone command",
-           "command after noise", "command", "command while stopped", "split command",
-           "repeated command", "noise", "device vanishes", "device vanishes before a write",
-           "device comes back", "look checked inside a continuous run", "answer foreseen",
-           "dropped input foreseen", "beginning of a command kept", "SOUCHICMD.txt missing",
-           "SOUCHICMD.txt short", "SOUCHICMD.txt differs", "interval no number",
-           "log: output refused", "log: queued output dropped" })
+        { "start", "stop", "OK", "OK declined", "cancel", "OK refused", "OK during a run",
+            "defaults", "typed into a locked box", "typed after what the box held", "lone command",
+            "command after noise", "command", "command while stopped", "split command",
+            "repeated command", "noise", "device vanishes", "device vanishes before a write",
+            "device comes back", "look checked inside a continuous run", "answer foreseen",
+            "dropped input foreseen", "beginning of a command kept", "SOUCHICMD.txt missing",
+            "SOUCHICMD.txt short", "SOUCHICMD.txt differs", "interval no number",
+            "log: output refused", "log: queued output dropped" })
         QVERIFY2(sessions < 100 || kinds.value(QLatin1String(kind)) >= 10, kind);
 }
 

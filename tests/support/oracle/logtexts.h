@@ -9,27 +9,25 @@
 // copies and encoded by the tests' own encoder: a changed wording fails here first.
 namespace Oracle::LogTexts {
 
-inline QByteArray started() { return cp932(QStringLiteral("通信を開始しました。")); }
-inline QByteArray stopped() { return cp932(QStringLiteral("通信を停止しました。")); }
-inline QByteArray arrow() { return cp932(QStringLiteral("→")); }
-inline QByteArray cannotOpen() { return cp932(QStringLiteral("ポートを開けません: ")); }
-inline QByteArray lost() { return cp932(QStringLiteral("ポートが切断されました: ")); }
-inline QByteArray reconnected() { return cp932(QStringLiteral("ポートを再接続しました: ")); }
-inline QByteArray refused() { return cp932(QStringLiteral("送信できません: ")); }
+inline const QByteArray kStarted = cp932(QStringLiteral("通信を開始しました。"));
+inline const QByteArray kStopped = cp932(QStringLiteral("通信を停止しました。"));
+inline const QByteArray kArrow = cp932(QStringLiteral("→"));
+inline const QByteArray kCannotOpen = cp932(QStringLiteral("ポートを開けません: "));
+inline const QByteArray kLost = cp932(QStringLiteral("ポートが切断されました: "));
+inline const QByteArray kReconnected = cp932(QStringLiteral("ポートを再接続しました: "));
+inline const QByteArray kRefused = cp932(QStringLiteral("送信できません: "));
 // Followed by the count, " バイト (", the device and ")".
-inline QByteArray dropped() { return cp932(QStringLiteral("未送信のまま破棄しました: ")); }
-inline QByteArray droppedUnit() { return cp932(QStringLiteral(" バイト (")); }
+inline const QByteArray kDropped = cp932(QStringLiteral("未送信のまま破棄しました: "));
+inline const QByteArray kDroppedUnit = cp932(QStringLiteral(" バイト ("));
 // Followed by the dropped input as it came.
-inline QByteArray unanswered() { return cp932(QStringLiteral("応答なしで破棄した受信: ")); }
+inline const QByteArray kUnanswered = cp932(QStringLiteral("応答なしで破棄した受信: "));
+// Followed by the names of the fields that differ.
+inline const QByteArray kFilesDisagree = cp932(
+    QStringLiteral("SOUCHICMD.txt が PROTcol.txt と異なります (SOUCHICMD.txt を送信します): "));
+
 inline QByteArray intervalNoNumber(const QString &interval)
 {
     return cp932(QStringLiteral("間隔 \"%1\" は数値でないため 1 秒で出力します").arg(interval));
-}
-// Followed by the names of the fields that differ.
-inline QByteArray filesDisagree()
-{
-    return cp932(QStringLiteral(
-            "SOUCHICMD.txt が PROTcol.txt と異なります (SOUCHICMD.txt を送信します): "));
 }
 
 } // namespace Oracle::LogTexts

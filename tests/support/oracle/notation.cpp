@@ -10,10 +10,10 @@ namespace {
 // Names of the bytes 0x00 to 0x20 in order; the instrument's tool spells 02 to 04 its own way.
 const QStringList &names()
 {
-    static const QStringList list = QStringLiteral(
-            "NUL SOH SXT EOT EXT ENQ ACK BEL BS HT LF VT FF CR SO SI "
-            "DLE DC1 DC2 DC3 DC4 NAK SYN ETB CAN EM SUB ESC FS GS RS US SP")
-                                            .split(QLatin1Char(' '));
+    static const QStringList list
+        = QStringLiteral("NUL SOH SXT EOT EXT ENQ ACK BEL BS HT LF VT FF CR SO SI "
+                         "DLE DC1 DC2 DC3 DC4 NAK SYN ETB CAN EM SUB ESC FS GS RS US SP")
+              .split(QLatin1Char(' '));
     return list;
 }
 

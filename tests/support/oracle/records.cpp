@@ -16,7 +16,8 @@ QByteArray record(const Record &fields)
 // Latin-1 keeps one character per byte, so positions in the text are positions in the file.
 std::optional<QList<Record>> records(const QByteArray &file)
 {
-    static const QRegularExpression recordPattern(QStringLiteral("\\G\"[^\"]*\"(?:,\"[^\"]*\")*\r\n"));
+    static const QRegularExpression recordPattern(
+        QStringLiteral("\\G\"[^\"]*\"(?:,\"[^\"]*\")*\r\n"));
     static const QRegularExpression fieldPattern(QStringLiteral("\"([^\"]*)\""));
     const QString text = QString::fromLatin1(file);
     QList<Record> all;
@@ -38,7 +39,7 @@ std::optional<QList<Record>> records(const QByteArray &file)
 std::optional<QList<SavedLine>> savedLog(const QByteArray &file)
 {
     static const QRegularExpression lineEnd(
-            QStringLiteral("\"\r\n(?=\"\\[\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\] |\\z)"));
+        QStringLiteral("\"\r\n(?=\"\\[\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\] |\\z)"));
     const QString text = QString::fromLatin1(file);
     QList<SavedLine> lines;
     qsizetype at = 0;

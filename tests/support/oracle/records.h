@@ -18,7 +18,7 @@ std::optional<QList<Record>> records(const QByteArray &file);
 struct SavedLine
 {
     QByteArray stamp; // "[YYYY/MM/DD HH:MM:SS]"; empty on the caption line
-    QByteArray text;  // the bytes after the stamp and its blank, as the program logged them
+    QByteArray text; // the bytes after the stamp and its blank, as the program logged them
 };
 // A saved log: the caption, then stamped lines. A line holds any bytes, so one ends only
 // where a quote, CR LF and the next stamped line (or the end of the file) follow.

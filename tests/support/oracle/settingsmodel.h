@@ -26,15 +26,14 @@ struct TypedSettings
     bool operator==(const TypedSettings &o) const
     {
         return continuous == o.continuous && interval == o.interval
-                && continuousText == o.continuousText && outputs == o.outputs
-                && commands == o.commands;
+            && continuousText == o.continuousText && outputs == o.outputs && commands == o.commands;
     }
     // 既定に設定: the instrument's factory settings.
     static TypedSettings defaults()
     {
         return { true, QStringLiteral("1"), QStringLiteral("99.99"),
-                 { QStringLiteral("4569.12"), QStringLiteral("49.12cm"), {}, {}, {} },
-                 { QStringLiteral("ABC+[CR]+[LF]"), QStringLiteral("[ACK]+ODF+[NCK]"), {}, {}, {} } };
+            { QStringLiteral("4569.12"), QStringLiteral("49.12cm"), {}, {}, {} },
+            { QStringLiteral("ABC+[CR]+[LF]"), QStringLiteral("[ACK]+ODF+[NCK]"), {}, {}, {} } };
     }
     // A whole number of seconds or a decimal fraction; an empty box stands for one second.
     bool intervalIsSeconds() const
@@ -65,8 +64,7 @@ struct TypedSettings
     // PROTcol.txt: output type, interval, continuous text, output data 1-5, commands 1-5.
     Record protocolRecord() const
     {
-        Record r { continuous ? "0" : "1", cp932(storedInterval()),
-                   cp932(continuousText) };
+        Record r { continuous ? "0" : "1", cp932(storedInterval()), cp932(continuousText) };
         for (const QString &text : outputs)
             r.append(cp932(text));
         for (const QString &text : commands)
@@ -121,7 +119,10 @@ struct SentBytes
         }
         return -1;
     }
-    QList<QByteArray> commandList() const { return QList<QByteArray>(commands.begin(), commands.end()); }
+    QList<QByteArray> commandList() const
+    {
+        return QList<QByteArray>(commands.begin(), commands.end());
+    }
 };
 
 } // namespace Oracle
