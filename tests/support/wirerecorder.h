@@ -42,19 +42,21 @@ public:
     }
 
     // Stops reading after taking what is still in the pty; returns everything recorded, once.
-    QByteArray finish()
+    // With the device's end given, every byte written there so far is taken: the kernel may
+    // hold kilobytes for a worker to pass on later, so a quiet spell proves nothing, but a
+    // mark written behind them arrives after the last of them.
+    QByteArray finish(int deviceFd = -1)
     {
         if (!m_thread.joinable())
             return QByteArray();
-        {
-            m_stop = true;
-            const char c = 0;
-            [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &c, 1);
-            m_thread.join();
+        m_stop = true;
+        const char c = 0;
+        [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &c, 1);
+        m_thread.join();
+        if (deviceFd < 0 || !drainToMark(deviceFd))
             drain(20);
-            ::close(m_wake[0]);
-            ::close(m_wake[1]);
-        }
+        ::close(m_wake[0]);
+        ::close(m_wake[1]);
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_bytes;
     }
@@ -75,6 +77,30 @@ private:
             } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
                 return;
         }
+    }
+    bool drainToMark(int deviceFd)
+    {
+        static const QByteArray mark = QByteArrayLiteral("\xFF\x00wire-recorder-mark\x00\xFF");
+        const int flags = ::fcntl(deviceFd, F_GETFL);
+        ::fcntl(deviceFd, F_SETFL, flags | O_NONBLOCK);
+        qsizetype written = 0;
+        for (int quiet = 0; quiet < 50;) {
+            if (written < mark.size()) {
+                const ssize_t n = ::write(deviceFd, mark.constData() + written, size_t(mark.size() - written));
+                written += n > 0 ? n : 0;
+            }
+            pollfd p { m_fd, POLLIN, 0 };
+            const bool readable = ::poll(&p, 1, 100) > 0 && (p.revents & POLLIN);
+            quiet = readable && readSome(kBufferBytes) ? 0 : quiet + 1;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (written == mark.size() && m_bytes.endsWith(mark)) {
+                m_bytes.chop(mark.size());
+                ::fcntl(deviceFd, F_SETFL, flags);
+                return true;
+            }
+        }
+        ::fcntl(deviceFd, F_SETFL, flags);
+        return false;
     }
     // Reads until the pty has been quiet for quietMs.
     void drain(int quietMs)
