@@ -5,13 +5,14 @@
 #include "frmoption.h"
 #include "frmsokutei.h"
 #include "heldinput.h"
-#include "logtexts.h"
 #include "ptypair.h"
 #include "settingsfolder.h"
-#include "settingsmodel.h"
 #include "startup.h"
 #include "virtualclock.h"
 #include "wirerecorder.h"
+
+#include "oracle/logtexts.h"
+#include "oracle/settingsmodel.h"
 
 #include <QElapsedTimer>
 #include <QFile>

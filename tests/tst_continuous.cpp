@@ -1,4 +1,5 @@
 #include "ansicodec.h"
+#include "linetexts.h"
 #include "runningwindow.h"
 #include "virtualsession.h"
 
@@ -22,6 +23,8 @@ private slots:
     void shouldKeepOutputsOnTheirDeadlines_data();
     void shouldKeepOutputsOnTheirDeadlines();
     void shouldLogEmptyOutputWithoutSendingAnything();
+    void shouldSayWhatAHandEditedFolderSends_data();
+    void shouldSayWhatAHandEditedFolderSends();
     void shouldLogRefusedOutputOnceAndNeverAsSent();
     void shouldAnswerCommandsDuringContinuousOutput();
     void shouldStayResponsiveAtIntervalZero();
@@ -87,6 +90,51 @@ void tst_Continuous::shouldKeepOutputsOnTheirDeadlines()
     v.run(10'000);
     QCOMPARE(sentMs, outputsMs);
     QCOMPARE(v.pty.read(200), QByteArray("99.99").repeated(outputsMs.size()));
+}
+
+void tst_Continuous::shouldSayWhatAHandEditedFolderSends_data()
+{
+    QTest::addColumn<QByteArray>("interval");
+    QTest::addColumn<QByteArray>("commandFile"); // its first field, the continuous bytes
+    QTest::addColumn<QList<int>>("outputsMs");
+    QTest::addColumn<QByteArrayList>("logged");
+    const QByteArrayList start { ansi(CommSession::startedLine()) };
+    const QByteArray stop = ansi(CommSession::stoppedLine());
+    const auto noNumber = [](const char *text) {
+        return ansi(LineTexts::intervalNotANumber(QString::fromLatin1(text)));
+    };
+    // An interval that is no number runs at one second instead of flooding the line.
+    QTest::newRow("1s") << QByteArray("1s") << QByteArray("99.99") << QList<int> { 1000, 2000, 3000 }
+                        << start + QByteArrayList { noNumber("1s"), "99.99", "99.99", "99.99", stop };
+    QTest::newRow("1,5") << QByteArray("1,5") << QByteArray("99.99") << QList<int> { 1000, 2000, 3000 }
+                         << start + QByteArrayList { noNumber("1,5"), "99.99", "99.99", "99.99", stop };
+    // The line shows what goes out when SOUCHICMD.txt is not what PROTcol.txt converts to.
+    QTest::newRow("files disagree") << QByteArray("1") << QByteArray("88[x]88") << QList<int> { 1000, 2000, 3000 }
+                                    << start + QByteArrayList { "88[x]88", "88[x]88", "88[x]88", stop };
+}
+
+void tst_Continuous::shouldSayWhatAHandEditedFolderSends()
+{
+    QFETCH(QByteArray, interval);
+    QFETCH(QByteArray, commandFile);
+    QFETCH(QList<int>, outputsMs);
+    QFETCH(QByteArrayList, logged);
+    VirtualSession v("0", interval);
+    v.folder.write(QStringLiteral("SOUCHICMD.txt"), "\"" + commandFile + "\"\r\n");
+    v.load();
+    QList<int> sentMs;
+    connect(&v.log, &CommLog::lineAppended, this, [&](int index) {
+        if (v.log.line(index).endsWith(" " + commandFile))
+            sentMs.append(int(v.clock.nowNs() / VirtualSession::kMs));
+    });
+    v.at(2500, [&] { v.session.stop(); });
+    v.run(5000);
+    QCOMPARE(sentMs, outputsMs);
+    QByteArrayList texts;
+    for (int i = 0; i < v.log.lineCount(); ++i)
+        texts.append(v.log.line(i).mid(22));
+    QCOMPARE(texts, logged);
+    QCOMPARE(v.pty.read(200), commandFile.repeated(outputsMs.size()));
 }
 
 // A host that stops reading: the output the port refuses is not logged as sent, and the

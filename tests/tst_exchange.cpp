@@ -4,6 +4,8 @@
 #include "virtualsession.h"
 
 #include <QProcess>
+
+#include <unistd.h>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
@@ -44,6 +46,7 @@ private slots:
     void shouldRunOneReceiveHandlerAtATime();
     void shouldSwitchLookOnStartAndStop();
     void shouldAnswerIndependentPyserialHost();
+    void shouldAnswerByProfileOrRefuseStartWithOneItCannotRead();
 };
 
 void tst_Exchange::shouldAnswerPatternOneAboutOneSecondAfterFirstByte()
@@ -162,7 +165,17 @@ void tst_Exchange::shouldNotAnswerBeforeStart()
     RunningWindow w;
     QCOMPARE(ask(w, kPattern1), QByteArray());
     QCOMPARE(w.log().lineCount(), 1);
-    // What the host said while stopped is dropped at Start, so its first command counts.
+    // A host polling a stopped simulator for long: the line keeps taking its bytes, far more
+    // than the driver and the cable could hold, so none wait to spoil the first command.
+    const QByteArray polls = QByteArray(kPattern1).repeated(30'000);
+    qsizetype taken = 0;
+    for (int pass = 0; pass < 400 && taken < polls.size(); ++pass) {
+        const ssize_t n = ::write(w.pty.masterFd(), polls.constData() + taken, size_t(polls.size() - taken));
+        taken += qMax<ssize_t>(n, 0);
+        QTest::qWait(5);
+    }
+    QCOMPARE(taken, polls.size());
+    QTest::qWait(200);
     w.button("cmdSend")->click();
     QCOMPARE(ask(w, kPattern1), QByteArray("4569.12"));
 }
@@ -260,6 +273,30 @@ void tst_Exchange::shouldAnswerIndependentPyserialHost()
     form.findChild<QPushButton *>(QStringLiteral("cmdSTOP"))->click();
     cable.terminate();
     cable.waitForFinished();
+}
+
+// A profile is read at each Start: one that cannot be read refuses it with a message, and
+// an edited one answers at once, without the fixed instrument's second.
+void tst_Exchange::shouldAnswerByProfileOrRefuseStartWithOneItCannotRead()
+{
+    RunningWindow w;
+    w.folder.write(QStringLiteral("Instrument.toml"), "[[rule]]\nmatch = \"A[STX]\"\n");
+    w.button("cmdSend")->click();
+    QVERIFY(!w.form->session().isCommunicating());
+    QVERIFY(w.button("cmdSend")->isEnabled());
+    QCOMPARE(w.fake.messages.shown.size(), 1);
+    QCOMPARE(w.fake.messages.shown.first().kind, QStringLiteral("warning"));
+    QVERIFY2(w.fake.messages.shown.first().text.contains(QStringLiteral("Instrument.toml:2:")),
+             qPrintable(w.fake.messages.shown.first().text));
+
+    w.folder.write(QStringLiteral("Instrument.toml"),
+                   "seed = 3\n[framing]\nterminator = \"[CR]\"\n"
+                   "[[rule]]\nmatch = \"P[CR]\"\nanswer = \"OK[CR]\"\n");
+    w.button("cmdSend")->click();
+    QVERIFY(w.form->session().isCommunicating());
+    QCOMPARE(ask(w, "P\r", 100), QByteArray("OK\r"));
+    QVERIFY(w.texts().contains(Ansi::encodeLossy(LineTexts::profileInForce(
+            w.folder.file(QStringLiteral("Instrument.toml")), 3))));
 }
 
 QTEST_MAIN(tst_Exchange)

@@ -261,6 +261,16 @@ void tst_Faults::shouldFallBackToUserFolderWhenAppFolderIsReadOnly()
     QString error;
     QVERIFY(!LogFiles::ensureFolder(QDir(mountPoint.path()).filePath(QStringLiteral("LogData")), &error));
     QVERIFY(error.contains(QStringLiteral("LogData")));
+
+    // Named as the folder on purpose, it holds no lock either: the windows refuse it too.
+    FakeServices fake;
+    Startup startup(mountPoint.path(), fake.services());
+    QVERIFY(!startup.Main());
+    QVERIFY(startup.mainWindow() == nullptr);
+    QCOMPARE(fake.messages.shown.size(), 1);
+    QCOMPARE(fake.messages.shown.at(0).kind, QStringLiteral("warning"));
+    QCOMPARE(fake.messages.shown.at(0).text, QStringLiteral("設定を保存できるフォルダがありません。"));
+    QVERIFY(startup.refusal().contains(InstanceLock::fileName()));
 }
 
 void tst_Faults::shouldKeepSettingsOfInstalledProgramInUserFolder()

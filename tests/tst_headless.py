@@ -1,9 +1,13 @@
 """The headless program as a separate process, with no display in its environment and a
 pyserial host on its virtual port."""
+import fcntl
 import os
 import re
 import signal
+import struct
 import subprocess
+import termios
+import threading
 import time
 from pathlib import Path
 
@@ -17,9 +21,9 @@ NO_DISPLAY = {k: v for k, v in os.environ.items()
 STARTED = "通信を開始しました。"
 
 
-def start(folder, *options):
+def start(folder, *options, stdout=subprocess.PIPE):
     return subprocess.Popen([PROGRAM, "--headless", "--folder", str(folder), *options],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=NO_DISPLAY,
+                            stdout=stdout, stderr=subprocess.PIPE, env=NO_DISPLAY,
                             text=True, encoding="utf-8")
 
 
@@ -81,23 +85,148 @@ def test_sigterm_saves_the_exchange_byte_exact(tmp_path):
     assert not (tmp_path / "ACSet.txt").exists()  # a folder with settings keeps them as they are
 
 
-@pytest.mark.parametrize("options, held, code, told", [
-    (["--bogus"], False, 2, ["bogus", "usage:"]),
-    (["--duration", "abc"], False, 2, ["--duration", "abc", "usage:"]),
-    (["--port", "/nonexistent/ttyK"], False, 1, ["/nonexistent/ttyK", "No such file or directory"]),
-    (["--virtual-port"], True, 1, ["既に起動されています"]),
-])
-def test_bad_start_says_why_and_changes_nothing(tmp_path, options, held, code, told):
-    holder = start(tmp_path, "--virtual-port") if held else None
-    if holder:
-        read_until_started(holder)
-    before = files(tmp_path)
-    sim = start(tmp_path, *options)
-    err = sim.communicate(timeout=10)[1]
-    after = files(tmp_path)
-    if holder:
+def another_instance(folder):
+    holder = start(folder, "--virtual-port")
+    read_until_started(holder)
+
+    def stop():
         holder.send_signal(signal.SIGTERM)
         holder.communicate(timeout=10)
+    return stop
+
+
+def read_only(folder):
+    """The folder on a read-only file system; root writes through permission bits."""
+    if os.geteuid() != 0:
+        folder.chmod(0o555)
+        return lambda: folder.chmod(0o755)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", str(folder)],
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        pytest.skip("no read-only file system can be mounted here")
+    return lambda: subprocess.run(["umount", str(folder)], check=True)
+
+
+def log_data_file(folder):
+    (folder / "LogData").write_bytes(b"not a folder")
+    return None
+
+
+@pytest.mark.parametrize("options, prepare, code, told", [
+    (["--bogus"], None, 2, ["bogus", "usage:"]),
+    (["--duration", "abc"], None, 2, ["--duration", "abc", "usage:"]),
+    (["--port", "/nonexistent/ttyK"], None, 1, ["/nonexistent/ttyK", "No such file or directory"]),
+    (["--virtual-port"], another_instance, 1, ["既に起動されています"]),
+    (["--virtual-port"], read_only, 1, ["kalo_rs232c.lock", "cannot be made"]),
+    (["--virtual-port"], log_data_file, 1, ["LogData", "in the way"]),
+])
+def test_bad_start_says_why_and_changes_nothing(tmp_path, options, prepare, code, told):
+    undo = prepare(tmp_path) if prepare else None
+    try:
+        before = files(tmp_path)
+        # Without --duration a run that is not refused would go on past the timeout.
+        sim = start(tmp_path, *options)
+        out, err = sim.communicate(timeout=10)
+        after = files(tmp_path)
+    finally:
+        if undo:
+            undo()
     assert sim.returncode == code
     assert all(text in err for text in told), err
+    assert "HOST_PORT=" not in out
     assert after == before
+
+
+def pipe_pending(pipe):
+    return struct.unpack("i", fcntl.ioctl(pipe.fileno(), termios.FIONREAD, b"\0" * 4))[0]
+
+
+def wait_for(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        assert time.monotonic() < deadline, what
+        time.sleep(0.05)
+
+
+class CountingHost(threading.Thread):
+    """A host that reads everything the simulator sends, until told to stop."""
+
+    def __init__(self, port):
+        super().__init__(daemon=True)
+        self.port = serial.Serial(port, 38400, timeout=0.1)
+        self.received = 0
+        self.stopping = False
+
+    def run(self):
+        while True:
+            try:
+                chunk = self.port.read(65536)
+            except serial.SerialException:  # the simulator has closed its end
+                break
+            self.received += len(chunk)
+            if self.stopping and not chunk:
+                break
+
+    def stop(self):
+        self.stopping = True
+        self.join(10)
+        self.port.close()
+
+
+def test_a_harness_that_never_reads_stdout_holds_up_nothing(tmp_path):
+    (tmp_path / "PROTcol.txt").write_bytes((GOLDEN / "PROTcol.txt").read_bytes().replace(b'"0","1"', b'"0","0"', 1))
+    (tmp_path / "SOUCHICMD.txt").write_bytes((GOLDEN / "SOUCHICMD.txt").read_bytes())
+    # Our own copy of the pipe's write end shows the flags the program leaves behind.
+    read_end, write_end = os.pipe()
+    sim = start(tmp_path, "--virtual-port", stdout=write_end)
+    stdout = os.fdopen(read_end, encoding="utf-8")
+    host = CountingHost(stdout.readline().rstrip("\n").removeprefix("HOST_PORT="))
+    host.start()
+
+    # Full: the pipe holds what it can and takes no more, while the host is still served.
+    def pipe_full():
+        pending = pipe_pending(stdout)
+        time.sleep(0.3)
+        return pending > 0 and pending == pipe_pending(stdout)
+    wait_for(pipe_full, 30, "standard output never filled")
+    # Well past the 1 MiB queue of ~28-byte lines: skipping has begun.
+    full_at = host.received
+    wait_for(lambda: host.received - full_at > 5 * 60_000, 60, "output stopped with stdout full")
+
+    sim.send_signal(signal.SIGTERM)
+    rest = []
+    reader = threading.Thread(target=lambda: rest.append(stdout.read()))
+    reader.start()
+    assert sim.wait(15) == 0, sim.stderr.read()
+    host.stop()
+    assert os.get_blocking(write_end)
+    os.close(write_end)
+    reader.join(10)
+    lines = rest[0].splitlines()
+    skips = [int(line.split("=")[1]) for line in lines if line.startswith("LOG_LINES_SKIPPED=")]
+    assert skips and all(n > 0 for n in skips)
+    assert lines[-1].startswith("LOG_FILE=")
+    # The saved log has every line, each shown one in its place between the skipped ones.
+    saved = Path(lines[-1].removeprefix("LOG_FILE=")).read_bytes().split(b"\r\n")[:-1]
+    at = 0
+    for line in lines[:-1]:
+        if line.startswith("LOG_LINES_SKIPPED="):
+            at += int(line.split("=")[1])
+        else:
+            assert saved_form(line) == saved[at] + b"\r\n", line
+            at += 1
+    assert at == len(saved)
+
+
+def test_a_harness_that_closes_stdout_loses_only_the_output(tmp_path):
+    (tmp_path / "PROTcol.txt").write_bytes((GOLDEN / "PROTcol.txt").read_bytes().replace(b'"0","1"', b'"0","0"', 1))
+    (tmp_path / "SOUCHICMD.txt").write_bytes((GOLDEN / "SOUCHICMD.txt").read_bytes())
+    sim = start(tmp_path, "--virtual-port", "--duration", "1")
+    host = CountingHost(sim.stdout.readline().rstrip("\n").removeprefix("HOST_PORT="))
+    host.start()
+    sim.stdout.close()
+    assert sim.wait(15) == 0, sim.stderr.read()
+    host.stop()
+    saved = next((tmp_path / "LogData").iterdir()).read_bytes().split(b"\r\n")[:-1]
+    assert saved[-1].endswith("通信を停止しました。\"".encode("cp932"))
+    # Enough lines went on after the reader left to have met its absence many times.
+    assert sum(line.endswith(b'] 99.99"') for line in saved) > 1000

@@ -18,6 +18,8 @@ private slots:
     void shouldGoOnPastMissingFiles();
     void shouldKeepLastRecordOfProtocolButFirstOfCommands();
     void shouldFillOnlyFieldsPresentInShortRecord();
+    void shouldReadCommandFileAsProtocolFileIsRead_data();
+    void shouldReadCommandFileAsProtocolFileIsRead();
     void shouldSurviveGarbage_data();
     void shouldSurviveGarbage();
     void shouldReportPortThatDoesNotExist();
@@ -127,6 +129,48 @@ void tst_LoadSettings::shouldFillOnlyFieldsPresentInShortRecord()
     QCOMPARE(records.protocol.ContinuousOutputText, QStringLiteral("kept"));
     QCOMPARE(records.CommSettingsString, QStringLiteral("4800,N,8,1"));
     QCOMPARE(comm.commPort(), 3);
+}
+
+// SOUCHICMD.txt holds what PROTcol.txt's texts convert to. Both read alike; what it lacks
+// comes from that conversion; where it disagrees its bytes go out and the fields are named.
+void tst_LoadSettings::shouldReadCommandFileAsProtocolFileIsRead_data()
+{
+    QTest::addColumn<QByteArray>("protocol");
+    QTest::addColumn<QByteArray>("commands"); // empty: no file
+    QTest::addColumn<QByteArray>("continuousBytes");
+    QTest::addColumn<QByteArray>("command1Bytes");
+    QTest::addColumn<QStringList>("differing");
+    const QByteArray katakana("\xC3\xBD\xC4"); // ﾃｽﾄ in code page 932
+    const QByteArray protocol = "\"0\",\"1\",\"" + katakana + "\",\"\",\"\",\"\",\"\",\"\",\"Q[CR]\"\r\n";
+    QTest::newRow("UTF-8 with byte-order mark")
+            << protocol << QByteArray("\xEF\xBB\xBF\"\xEF\xBE\x83\xEF\xBD\xBD\xEF\xBE\x84\",\"Q\r\"\r\n")
+            << katakana << QByteArray("Q\r") << QStringList();
+    QTest::newRow("missing") << protocol << QByteArray() << katakana << QByteArray("Q\r") << QStringList();
+    QTest::newRow("short") << protocol << QByteArray("\"" + katakana + "\"\r\n") << katakana
+                           << QByteArray("Q\r") << QStringList();
+    QTest::newRow("disagreeing") << protocol << QByteArray("\"88.88\",\"Q\r\",\"\",\"\",\"\",\"\",\"4\"\r\n")
+                                 << QByteArray("88.88") << QByteArray("Q\r")
+                                 << QStringList { QStringLiteral("連続出力データ"), QStringLiteral("出力データ1") };
+}
+
+void tst_LoadSettings::shouldReadCommandFileAsProtocolFileIsRead()
+{
+    QFETCH(QByteArray, protocol);
+    QFETCH(QByteArray, commands);
+    QFETCH(QByteArray, continuousBytes);
+    QFETCH(QByteArray, command1Bytes);
+    QFETCH(QStringList, differing);
+    SettingsFolder folder;
+    folder.linkMissingCom1();
+    folder.write(QStringLiteral("PROTcol.txt"), protocol);
+    if (!commands.isEmpty())
+        folder.write(QStringLiteral("SOUCHICMD.txt"), commands);
+    SettingsRecords records;
+    SerialComm comm;
+    const LoadSettingsReport report = LoadSettings(records, comm, folder.path());
+    QCOMPARE(records.commands.ContinuousOutputBytes, continuousBytes);
+    QCOMPARE(records.commands.DeviceCommandBytes[0], command1Bytes);
+    QCOMPARE(report.commandFieldsDiffering, differing);
 }
 
 void tst_LoadSettings::shouldSurviveGarbage_data()

@@ -1,4 +1,5 @@
 #include "headlessprogram.h"
+#include "instrumentprofile.h"
 #include "programversion.h"
 #include "startoptions.h"
 #include "windowedprogram.h"
@@ -27,6 +28,15 @@ int main(int argc, char *argv[])
     }
     if (options->version) {
         std::printf("%s\n", ProgramVersion::line().toUtf8().constData());
+        return 0;
+    }
+    if (!options->checkProfile.isEmpty()) {
+        InstrumentProfile profile;
+        profile.setFile(options->checkProfile);
+        if (!profile.reload(&error)) {
+            std::fprintf(stderr, "%s\n", error.toUtf8().constData());
+            return StartOptions::kBadProfile;
+        }
         return 0;
     }
     return options->headless ? runHeadless(argc, argv, *options) : runWindowed(argc, argv, *options);

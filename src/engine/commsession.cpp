@@ -3,6 +3,7 @@
 #include "ansicodec.h"
 #include "commlog.h"
 #include "linetexts.h"
+#include "responder.h"
 #include "loadsettings.h"
 #include "serialcomm.h"
 #include "sessionclock.h"
@@ -18,13 +19,16 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
       m_records(records),
       m_port(port),
       m_log(log),
-      m_clock(clock ? *clock : SessionClock::steady())
+      m_clock(clock ? *clock : SessionClock::steady()),
+      m_answering(log, m_clock, [this](const QByteArray &bytes) { return send(bytes); })
 {
     m_port.setClock(m_clock);
     connect(&m_port, &SerialComm::commEvent, this, &CommSession::handleCommEvent);
     connect(&m_port, &SerialComm::portLost, this, &CommSession::onPortLost);
     connect(&m_port, &SerialComm::opened, this, &CommSession::onPortOpened);
     connect(&m_port, &SerialComm::outputDropped, this, &CommSession::onOutputDropped);
+    connect(&m_answering, &ProfileAnswering::answered, this, &CommSession::onProfileAnswered);
+    connect(&m_answering, &ProfileAnswering::unanswered, this, &CommSession::countUnanswered);
     // Stopped until the first Start.
     m_port.setDiscardInput(true);
 }
@@ -41,20 +45,36 @@ bool CommSession::outputTypeIsContinuous() const
     return type && *type == 0;
 }
 
+void CommSession::report(LineEvent event)
+{
+    event.atNs = event.atNs ? event.atNs : m_clock.nowNs();
+    emit lineEvent(event);
+}
+
 void CommSession::logPortProblem(const QString &line)
 {
     if (line == m_loggedPortProblem)
         return;
     m_loggedPortProblem = line;
     m_log.appendStamped(line);
+    LineEvent event;
+    event.kind = LineEvent::Kind::Port;
+    event.message = line;
+    report(event);
 }
 
 void CommSession::onPortOpened()
 {
     // Whatever waited in the driver belongs to before the port was (re)opened.
     m_port.clearInBuffer();
-    if (!m_loggedPortProblem.isEmpty())
-        m_log.appendStamped(QStringLiteral("ポートを再接続しました: ") + m_port.deviceName());
+    if (!m_loggedPortProblem.isEmpty()) {
+        const QString line = QStringLiteral("ポートを再接続しました: ") + m_port.deviceName();
+        m_log.appendStamped(line);
+        LineEvent event;
+        event.kind = LineEvent::Kind::Port;
+        event.message = line;
+        report(event);
+    }
     m_loggedPortProblem.clear();
     m_loggedSendProblem.clear();
 }
@@ -95,6 +115,14 @@ void CommSession::start()
     const bool portReady = openPortIfClosed();
     m_port.setDiscardInput(false);
     m_log.appendStamped(startedLine());
+    beginProfile();
+    LineEvent started;
+    started.kind = LineEvent::Kind::Start;
+    if (Profile::Responder *player = m_answering.responder()) {
+        started.seed = player->seed();
+        started.profile = m_profile.file();
+    }
+    report(started);
     answerAgain();
     if (!portReady)
         armRetry();
@@ -116,8 +144,8 @@ void CommSession::runContinuousOutput(quint64 run)
         if (m_loopRun != run)
             return; // a later Start has ended this run
         // Settings changed after Stop may have turned continuous output off.
-        if (outputTypeIsContinuous() && send(m_records.commands.ContinuousOutputBytes))
-            logContinuousOutput();
+        if (outputTypeIsContinuous())
+            sendContinuousOutput();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (m_loopRun != run)
             return;
@@ -140,6 +168,31 @@ double CommSession::intervalSeconds(quint64 run)
         m_log.appendStamped(LineTexts::intervalNotANumber(text));
     }
     return 1.0;
+}
+
+void CommSession::beginProfile()
+{
+    std::unique_ptr<Profile::Responder> responder = m_profile.makeResponder(m_records.commands);
+    if (!responder) {
+        m_answering.end();
+        return;
+    }
+    responder->setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
+    m_log.appendStamped(LineTexts::profileInForce(m_profile.file(), responder->seed()));
+    m_answering.begin(std::move(responder));
+}
+
+void CommSession::sendContinuousOutput()
+{
+    Profile::Responder *player = m_answering.responder();
+    if (player && player->hasContinuous()) {
+        const QByteArray text = player->continuousText();
+        if (send(text))
+            m_log.appendStampedBytes(text);
+        return;
+    }
+    if (send(m_records.commands.ContinuousOutputBytes))
+        logContinuousOutput();
 }
 
 // The log shows the text as typed, unless the bytes in force are not that text's: then what
@@ -169,6 +222,10 @@ void CommSession::stop()
     m_port.clearInBuffer();
     m_port.setRThreshold(0);
     m_port.setDiscardInput(true);
+    m_answering.end();
+    LineEvent stopped;
+    stopped.kind = LineEvent::Kind::Stop;
+    report(stopped);
     // A continuous loop of this run writes the stop line after its pending cycle.
     if (m_loopRun != m_run)
         m_log.appendStamped(stoppedLine());
@@ -191,6 +248,13 @@ bool CommSession::send(const QByteArray &bytes)
     if (m_port.output(bytes)) {
         if (drained)
             m_loggedSendProblem.clear();
+        if (!bytes.isEmpty()) {
+            m_counters.bytesOut += bytes.size();
+            LineEvent event;
+            event.kind = LineEvent::Kind::Sent;
+            event.bytes = bytes;
+            report(event);
+        }
         return true;
     }
     // A closed or lost port has its own line already; a refusal by an open port has none.
@@ -199,6 +263,10 @@ bool CommSession::send(const QByteArray &bytes)
         if (line != m_loggedSendProblem) {
             m_loggedSendProblem = line;
             m_log.appendStamped(line);
+            LineEvent event;
+            event.kind = LineEvent::Kind::Port;
+            event.message = line;
+            report(event);
         }
     }
     return false;
@@ -206,6 +274,18 @@ bool CommSession::send(const QByteArray &bytes)
 
 void CommSession::handleCommEvent()
 {
+    // A profile frames and answers as the bytes come, without waiting here.
+    if (m_answering.isAnswering()) {
+        const QByteArray bytes = m_port.input();
+        LineEvent event;
+        event.kind = LineEvent::Kind::Received;
+        event.bytes = bytes;
+        event.atNs = m_port.lastEventArrivalNs();
+        m_counters.bytesIn += bytes.size();
+        report(event);
+        m_answering.take(bytes, event.atNs);
+        return;
+    }
     // One handler at a time: the bytes that raised a nested event are the running one's.
     if (m_inHandler)
         return;
@@ -248,13 +328,14 @@ void CommSession::answerWaitingInput()
         if (command.isEmpty())
             continue;
         if (waiting == command) {
-            m_port.input();
+            receivedInput();
             const QByteArray &answer = table.OutputDataBytes[size_t(p)];
             if (send(answer)) {
                 QByteArray exchange = command;
                 exchange += "\x81\xA8"; // "→" in code page 932
                 exchange += answer;
                 m_log.appendStampedBytes(exchange);
+                onProfileAnswered(command, answer, QStringLiteral("pattern %1").arg(p + 1), {});
             }
             return;
         }
@@ -262,13 +343,81 @@ void CommSession::answerWaitingInput()
     }
     if (beginsCommand)
         return;
-    const QByteArray dropped = m_port.input();
+    const QByteArray dropped = receivedInput();
     m_log.appendStampedBytes(Ansi::encodeLossy(LineTexts::unansweredInputPrefix()) + dropped);
+    countUnanswered(dropped);
+}
+
+QByteArray CommSession::receivedInput()
+{
+    const QByteArray bytes = m_port.input();
+    m_counters.bytesIn += bytes.size();
+    LineEvent event;
+    event.kind = LineEvent::Kind::Received;
+    event.bytes = bytes;
+    event.atNs = m_port.lastEventArrivalNs();
+    report(event);
+    return bytes;
+}
+
+void CommSession::onProfileAnswered(const QByteArray &command, const QByteArray &bytes,
+                                    const QString &rule, const QStringList &faults)
+{
+    ++m_counters.commandsSeen;
+    const bool dropped = faults.contains(QStringLiteral("drop"));
+    ++(dropped ? m_counters.dropped : m_counters.answered);
+    LineEvent event;
+    event.kind = LineEvent::Kind::Answer;
+    event.command = command;
+    event.bytes = bytes;
+    event.rule = rule;
+    event.faults = faults;
+    report(event);
+    if (!faults.isEmpty()) {
+        event.kind = LineEvent::Kind::Fault;
+        event.bytes.clear();
+        report(event);
+    }
+}
+
+void CommSession::countUnanswered(const QByteArray &bytes)
+{
+    ++m_counters.commandsSeen;
+    ++m_counters.dropped;
+    LineEvent event;
+    event.kind = LineEvent::Kind::Unanswered;
+    event.bytes = bytes;
+    report(event);
+}
+
+bool CommSession::switchProfile(const QString &file, QString *error)
+{
+    InstrumentProfile candidate = m_profile;
+    candidate.setFile(file);
+    if (!candidate.reload(error))
+        return false;
+    m_profile = candidate;
+    if (m_communicating)
+        beginProfile();
+    return true;
+}
+
+bool CommSession::sendNow(const QByteArray &bytes)
+{
+    if (!send(bytes))
+        return false;
+    m_log.appendStampedBytes(bytes);
+    return true;
 }
 
 void CommSession::onOutputDropped(qint64 bytes, const QString &device)
 {
     m_log.appendStamped(LineTexts::droppedOutput(bytes, device));
+    LineEvent event;
+    event.kind = LineEvent::Kind::DroppedOutput;
+    event.count = bytes;
+    event.message = device;
+    report(event);
 }
 
 void CommSession::onPortLost(const QString &message)

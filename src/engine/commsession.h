@@ -1,5 +1,8 @@
 #pragma once
 
+#include "instrumentprofile.h"
+#include "lineevent.h"
+#include "profileanswering.h"
 #include "settingsrecords.h"
 
 #include <QObject>
@@ -44,6 +47,21 @@ public:
     // ends now and the pending cycle is not sent. Its stop line follows at once.
     void stopAtOnce();
 
+    // The instrument profile, read again by loadProfile() before each Start. With one in
+    // force, commands are answered by its rules (the dialog's patterns after them) without
+    // the one-second wait of the fixed instrument, and its continuous text is sent.
+    InstrumentProfile &profile() { return m_profile; }
+    bool loadProfile(QString *error) { return m_profile.reload(error); }
+    // The profile's player while a run with a profile answers; null otherwise.
+    Profile::Responder *responder() const { return m_answering.responder(); }
+
+    // Reads another profile now; while communicating it takes over at once with a new seed
+    // (or the one given). False with the profile's problems; the one in force then stays.
+    bool switchProfile(const QString &file, QString *error);
+    // Sends bytes now, outside any answer (an instrument's alarm), and logs them as sent.
+    bool sendNow(const QByteArray &bytes);
+    const LineCounters &counters() const { return m_counters; }
+
     bool isCommunicating() const { return m_communicating; }
     // -1 once Stop was pressed, 0 while a run may go on.
     qint16 stopFlag() const { return m_stopFlag; }
@@ -62,6 +80,7 @@ public:
 
 signals:
     void communicatingChanged(bool communicating);
+    void lineEvent(const LineEvent &event);
 
 private:
     void runContinuousOutput(quint64 run);
@@ -73,6 +92,13 @@ private:
     void answerWaitingInput();
     double intervalSeconds(quint64 run);
     void logContinuousOutput();
+    void sendContinuousOutput();
+    void beginProfile();
+    void onProfileAnswered(const QByteArray &command, const QByteArray &bytes, const QString &rule,
+                           const QStringList &faults);
+    void countUnanswered(const QByteArray &bytes);
+    QByteArray receivedInput();
+    void report(LineEvent event);
     void armRetry();
     void retryPort();
     bool openPortIfClosed();
@@ -84,6 +110,9 @@ private:
     SerialComm &m_port;
     CommLog &m_log;
     SessionClock &m_clock;
+    InstrumentProfile m_profile;
+    ProfileAnswering m_answering;
+    LineCounters m_counters;
     bool m_communicating = false;
     qint16 m_stopFlag = 0;
     // Each Start begins a new run. A loop whose run is no longer the latest stays on the stack

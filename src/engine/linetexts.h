@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The program's own log lines about what happened on the line, beyond those of the
 // instrument's original tool. Tests and the README name them; keep the wording stable.
@@ -29,4 +30,15 @@ inline QString filesDisagree(const QString &fields)
             .arg(fields);
 }
 inline QString filesDisagreePrefix() { return QStringLiteral("SOUCHICMD.txt が PROTcol.txt と異なります"); }
+// The profile in force and its seed, at Start: a session is repeated with the same seed.
+inline QString profileInForce(const QString &file, quint64 seed)
+{
+    return QStringLiteral("プロファイル: %1 (seed %2)").arg(file).arg(seed);
+}
+// The faults a rule's answer got, after its exchange line: "rule 2: truncate, garbage".
+inline QString faultsApplied(const QString &rule, const QStringList &faults)
+{
+    return QStringLiteral("障害を適用しました (%1): %2").arg(rule, faults.join(QStringLiteral(", ")));
+}
+inline QString faultsAppliedPrefix() { return QStringLiteral("障害を適用しました ("); }
 } // namespace LineTexts

@@ -16,6 +16,13 @@ struct StartOptions
     QString portDevice; // instead of the device that the port number maps to
     QString appFolder; // instead of the folder the program finds for itself
     std::optional<double> durationSeconds;
+    QString profileFile; // instead of the folder's Instrument.toml
+    std::optional<quint64> seed; // instead of the profile's seed
+    QString checkProfile; // check this profile and exit
+    QString recordDevice; // relay to the instrument on this device and record it
+
+    // Exit codes beyond 0 (fine), 1 (the run failed) and 2 (a bad command line).
+    static constexpr int kBadProfile = 3;
 
     // Reads the whole command line, program name first. Nothing, and the reason naming the
     // offending option or value, when something is not understood.

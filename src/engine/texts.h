@@ -9,6 +9,7 @@ inline QString appTitle() { return QStringLiteral("Kalo_RS232Cシミュレータ
 inline QString confirmTitle() { return QStringLiteral("確認"); }
 inline QString endQuestion() { return QStringLiteral("終了してもよろしいですか?"); }
 inline QString alreadyRunning() { return QStringLiteral("既に起動されています。"); }
+inline QString noSettingsFolder() { return QStringLiteral("設定を保存できるフォルダがありません。"); }
 inline QString mainCaption()
 {
     return QStringLiteral("Kalo_232Cシミュレータ v1.01 (C) kalo_rs232c 開発チーム 無断転載禁止");

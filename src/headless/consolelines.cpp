@@ -2,19 +2,36 @@
 
 #include "commlog.h"
 
-ConsoleLines::ConsoleLines(std::FILE *out, QObject *parent) : QObject(parent), m_out(out) { }
+namespace {
+// Long enough for a harness that reads only after asking for the stop; a harness that never
+// reads does not keep the process for longer than this.
+constexpr int kFinishTimeoutMs = 3000;
+} // namespace
+
+ConsoleLines::ConsoleLines(int fd, QObject *parent) : QObject(parent), m_out(fd)
+{
+    m_out.setSkipNotice([](qint64 skipped) {
+        return QByteArrayLiteral("LOG_LINES_SKIPPED=") + QByteArray::number(skipped);
+    });
+}
+
+ConsoleLines::~ConsoleLines()
+{
+    finish();
+}
 
 void ConsoleLines::follow(const CommLog &log)
 {
     connect(&log, &CommLog::lineAppended, this,
-            [this, &log](int index) { print(log.displayText(index)); });
+            [this, &log](int index) { m_out.writeLine(log.displayText(index).toUtf8()); });
 }
 
 void ConsoleLines::print(const QString &line)
 {
-    // A reader that went away must not end the run: SIGPIPE is ignored, and a failed write
-    // only loses the console copy; the log itself is saved at the end.
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_out);
-    std::fflush(m_out);
+    m_out.writeEssentialLine(line.toUtf8());
+}
+
+void ConsoleLines::finish()
+{
+    m_out.close(kFinishTimeoutMs);
 }

@@ -1,25 +1,32 @@
 #pragma once
 
+#include "streamwriter.h"
+
 #include <QObject>
 #include <QString>
 
-#include <cstdio>
-
 class CommLog;
 
-// Standard output of the headless program: the log as it grows, one UTF-8 line per entry
-// as the log list shows it, and the program's own KEY=value lines. Every line is flushed
-// at once, because whoever reads it (a test, a pipe to a file) is waiting for it.
+// Standard output of the headless program: the log as it grows, one UTF-8 line per entry as
+// the log list shows it, and the program's own KEY=value lines. A harness that stops reading
+// must not stop the line, so the log lines it cannot take are skipped (the saved log keeps
+// every one) and "LOG_LINES_SKIPPED=N" stands where they would have been. The KEY=value
+// lines are what a harness waits for: never skipped, and written out before the program ends.
 class ConsoleLines : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit ConsoleLines(std::FILE *out, QObject *parent = nullptr);
+    explicit ConsoleLines(int fd, QObject *parent = nullptr);
+    ~ConsoleLines() override;
 
     void follow(const CommLog &log);
+    // A KEY=value line of the program's own.
     void print(const QString &line);
+    // Before the process ends: what is queued goes out, waiting a few seconds at most for a
+    // reader that is not reading, and the descriptor gets its own flags back.
+    void finish();
 
 private:
-    std::FILE *m_out = nullptr;
+    StreamWriter m_out;
 };

@@ -1,9 +1,12 @@
 #include "headlessprogram.h"
 
+#include "appfolder.h"
 #include "consolelines.h"
 #include "headlessrun.h"
 #include "instancelock.h"
+#include "logfiles.h"
 #include "programversion.h"
+#include "recordprogram.h"
 #include "startoptions.h"
 #include "stopsignals.h"
 #include "texts.h"
@@ -14,6 +17,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 void complain(const QString &text)
@@ -36,9 +40,21 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
         complain(error);
         return 1;
     }
+    // Every refusal comes before the port is made or named: a harness waiting for HOST_PORT=
+    // gets an exit at once, not a run whose log cannot be saved at its end.
     InstanceLock lock;
-    if (!lock.acquire(folder)) {
+    switch (lock.acquire(folder, &error)) {
+    case InstanceLock::Result::Acquired:
+        break;
+    case InstanceLock::Result::HeldElsewhere:
         complain(QStringLiteral("%1 (another instance uses %2)").arg(Texts::alreadyRunning(), folder));
+        return 1;
+    case InstanceLock::Result::Unavailable:
+        complain(error);
+        return 1;
+    }
+    if (!AppFolder::ensureWritableFolder(AppFolder::filePath(folder, LogFiles::folderName()), &error)) {
+        complain(QStringLiteral("the log cannot be saved there: %1").arg(error));
         return 1;
     }
     StopSignals stopSignals;
@@ -47,7 +63,7 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
         return 1;
     }
 
-    ConsoleLines console(stdout);
+    ConsoleLines console(STDOUT_FILENO);
     VirtualPort virtualPort;
     QString device = options.portDevice;
     if (options.virtualPort) {
@@ -56,10 +72,22 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
             return 1;
         }
         device = virtualPort.portPath();
-        console.print(QStringLiteral("HOST_PORT=") + virtualPort.hostPath());
     }
 
+    if (!options.recordDevice.isEmpty()) {
+        if (options.virtualPort)
+            console.print(QStringLiteral("HOST_PORT=") + virtualPort.hostPath());
+        return runRecording(console, stopSignals, folder, device,
+                            options.virtualPort ? &virtualPort : nullptr, options);
+    }
     HeadlessRun run(folder, console);
+    // A profile that cannot be used refuses the run before the host is told of a port.
+    if (!run.loadProfile(options.profileFile, options.seed, &error)) {
+        complain(error);
+        return StartOptions::kBadProfile;
+    }
+    if (options.virtualPort)
+        console.print(QStringLiteral("HOST_PORT=") + virtualPort.hostPath());
     run.setPortDevice(device);
     if (options.virtualPort)
         run.setOutputCable(&virtualPort);
@@ -72,11 +100,11 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &HeadlessRun::requestStop);
     QObject::connect(&run, &HeadlessRun::finished, &app,
                      [&console](bool saved, const QString &logFile, const QString &problem) {
-                         if (saved) {
+                         if (saved)
                              console.print(QStringLiteral("LOG_FILE=") + logFile);
-                         } else {
+                         console.finish();
+                         if (!saved)
                              complain(QStringLiteral("the log cannot be saved: %1").arg(problem));
-                         }
                          QCoreApplication::exit(saved ? 0 : 1);
                      });
     QTimer::singleShot(0, &run, &HeadlessRun::begin);

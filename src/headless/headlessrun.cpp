@@ -32,6 +32,16 @@ HeadlessRun::HeadlessRun(const QString &appFolder, ConsoleLines &console, QObjec
     connect(&m_durationTimer, &QTimer::timeout, this, &HeadlessRun::requestStop);
 }
 
+bool HeadlessRun::loadProfile(const QString &file, std::optional<quint64> seed, QString *error)
+{
+    InstrumentProfile &profile = m_session.profile();
+    profile.setAppFolder(m_appFolder);
+    if (!file.isEmpty())
+        profile.setFile(file);
+    profile.setSeed(seed);
+    return m_session.loadProfile(error);
+}
+
 bool HeadlessRun::prepare(QString *error)
 {
     const bool firstStart = FirstStart::isFirstStart(m_appFolder);

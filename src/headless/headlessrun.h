@@ -24,6 +24,9 @@ class HeadlessRun : public QObject
 public:
     HeadlessRun(const QString &appFolder, ConsoleLines &console, QObject *parent = nullptr);
 
+    // Before prepare(): reads the instrument profile, the folder's or the file given, with the
+    // seed given instead of the profile's. False with the profile's problems.
+    bool loadProfile(const QString &file, std::optional<quint64> seed, QString *error);
     // Before prepare(): the device to open instead of the one of the port number.
     void setPortDevice(const QString &device) { m_port.setDevicePath(device); }
     // Before prepare(): what a cable of the program's own still carries toward the host.

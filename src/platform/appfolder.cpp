@@ -8,12 +8,42 @@
 
 namespace AppFolder {
 
+namespace {
+// Empty when a file can be created in folder (and is gone again), else the system's reason.
+QString probeProblem(const QString &folder)
+{
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".kalo-write-probe-XXXXXX")));
+    return probe.open() ? QString() : probe.errorString();
+}
+} // namespace
+
 bool isWritable(const QString &folder)
 {
     if (folder.isEmpty() || !QDir(folder).exists())
         return false;
-    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".kalo-write-probe-XXXXXX")));
-    return probe.open();
+    return probeProblem(folder).isEmpty();
+}
+
+bool ensureWritableFolder(const QString &folder, QString *error)
+{
+    const QFileInfo info(folder);
+    if (info.exists() && !info.isDir()) {
+        *error = QStringLiteral("%1: a file of that name is in the way").arg(folder);
+        return false;
+    }
+    if (!info.exists() && !QDir().mkpath(folder)) {
+        // The parent refuses the new folder for the same reason it would refuse a file.
+        const QString reason = probeProblem(info.absolutePath());
+        *error = QStringLiteral("%1: the folder cannot be made (%2)")
+                         .arg(folder, reason.isEmpty() ? QStringLiteral("unknown reason") : reason);
+        return false;
+    }
+    const QString reason = probeProblem(folder);
+    if (!reason.isEmpty()) {
+        *error = QStringLiteral("%1: no file can be written there (%2)").arg(folder, reason);
+        return false;
+    }
+    return true;
 }
 
 QString installedDataFolder(const QString &executableFolder)

@@ -19,6 +19,11 @@ QString installedDataFolder(const QString &executableFolder);
 // or on a read-only mount, so this tries it.
 bool isWritable(const QString &folder);
 
+// Makes folder when it is missing and proves that a file can be created and removed in it,
+// so that a save at the end of a long unattended run does not fail. On failure error names
+// the folder and the system's reason.
+bool ensureWritableFolder(const QString &folder, QString *error);
+
 // True for an existing file whose permissions say nobody may write it. An atomic save
 // replaces the file through a rename, which the file's own permissions would not stop.
 bool isReadOnlyFile(const QString &path);

@@ -11,14 +11,20 @@ class QLockFile;
 class InstanceLock
 {
 public:
+    enum class Result {
+        Acquired,
+        HeldElsewhere, // another running program holds the folder
+        Unavailable, // no lock file can be made there: the folder cannot hold files either
+    };
+
     InstanceLock();
     ~InstanceLock();
 
     static QString fileName() { return QStringLiteral("kalo_rs232c.lock"); }
 
-    // False only when another running program holds the folder. A folder where no lock
-    // can be made does not keep the program out.
-    bool acquire(const QString &appFolder);
+    // Unavailable counts as a refusal too: without a lock, two programs could share one
+    // folder unseen. error says why for Unavailable.
+    Result acquire(const QString &appFolder, QString *error = nullptr);
     void release();
 
 private:

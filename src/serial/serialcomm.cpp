@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <algorithm>
 #include <chrono>
@@ -14,7 +15,10 @@
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <grp.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <termios.h>
 #endif
 
@@ -130,7 +134,9 @@ bool SerialComm::setPortOpen(bool open)
     m_port.setStopBits(m_params.stopBits);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        const QString reason = m_port.errorString();
+        QString reason = m_port.errorString();
+        if (m_port.error() == QSerialPort::PermissionError)
+            reason += permissionRemedy(device);
         m_port.clearError();
         return refuse(reason);
     }
@@ -138,6 +144,26 @@ bool SerialComm::setPortOpen(bool open)
     m_eventQueued = false;
     emit opened();
     return true;
+}
+
+// The first wall a Linux user meets: a USB adapter belongs to a group (dialout) the user is
+// not in. Name the group and the usual remedy.
+QString SerialComm::permissionRemedy(const QString &device)
+{
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (::stat(QFile::encodeName(device).constData(), &info) != 0)
+        return QString();
+    const group *owner = ::getgrgid(info.st_gid);
+    if (!owner || ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0)
+        return QString();
+    const QString name = QString::fromLocal8Bit(owner->gr_name);
+    return tr("; the device belongs to group %1: add yourself with "
+              "\"sudo usermod -aG %1 $USER\" and log in again").arg(name);
+#else
+    Q_UNUSED(device);
+    return QString();
+#endif
 }
 
 qint64 SerialComm::driverQueue() const
@@ -160,14 +186,17 @@ qint64 SerialComm::undeliveredOutput() const
     return bytes;
 }
 
-int SerialComm::drainBoundMs(qint64 bytes) const
+double SerialComm::bitsPerByte() const
 {
-    double bitsPerByte = 1.0 + double(m_params.dataBits)
-            + (m_params.parity == QSerialPort::NoParity ? 0.0 : 1.0)
+    return 1.0 + double(m_params.dataBits) + (m_params.parity == QSerialPort::NoParity ? 0.0 : 1.0)
             + (m_params.stopBits == QSerialPort::OneStop          ? 1.0
                        : m_params.stopBits == QSerialPort::TwoStop ? 2.0
                                                                    : 1.5);
-    const double lineMs = double(bytes) * bitsPerByte * 1000.0 / std::max(1, m_params.baudRate);
+}
+
+int SerialComm::drainBoundMs(qint64 bytes) const
+{
+    const double lineMs = double(bytes) * bitsPerByte() * 1000.0 / std::max(1, m_params.baudRate);
     return int(std::min<double>(kMaxDrainMs, std::ceil(lineMs) + kDrainSlackMs));
 }
 

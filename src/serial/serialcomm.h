@@ -46,6 +46,9 @@ public:
     QString deviceName() const;
 
     bool setSettings(const QString &text);
+    int baudRate() const { return m_params.baudRate; }
+    // Bits on the line for each byte: start, data, parity and stop bits.
+    double bitsPerByte() const;
     QString settings() const { return m_settingsText; }
 
     // Closing first lets queued output drain, bounded by drainBoundMs(); what is still queued
@@ -107,6 +110,7 @@ private:
     bool refuse(const QString &reason);
     bool applyChangedParameters(const CommParameters &wanted);
     void drainOutput();
+    static QString permissionRemedy(const QString &device);
     qint64 driverQueue() const;
     void discardWaiting();
 

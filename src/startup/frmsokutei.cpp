@@ -40,6 +40,7 @@ frmSOKUTEI::frmSOKUTEI(SettingsRecords &records, const QString &appFolder,
 {
     ui->setupUi(this);
     m_comm.setObjectName(QStringLiteral("MSComm1"));
+    m_session.profile().setAppFolder(appFolder);
 
     // Off the taskbar only where the notification area can bring the window back.
     const bool trayAvailable = m_services.tray && m_services.tray->isAvailable();
@@ -170,6 +171,13 @@ QString frmSOKUTEI::iconFile(const QString &name) const
 
 void frmSOKUTEI::cmdSend_Click()
 {
+    // A profile that cannot be read refuses the Start: nothing runs half-read.
+    QString problem;
+    if (!m_session.loadProfile(&problem)) {
+        m_services.messages->warning(this, Texts::appTitle(),
+                                     QStringLiteral("プロファイルを読めません。\n%1").arg(problem));
+        return;
+    }
     ui->cmdSAVE->setEnabled(false);
     ui->cmdVER->setEnabled(false);
     RefreshStatusBar();

@@ -31,8 +31,15 @@ void Startup::setPortDevice(const QString &device, const QString &hostEnd)
 bool Startup::Main()
 {
     // Before anything else: a second instance must not read or write a single file.
-    if (!m_lock.acquire(m_appFolder)) {
+    switch (m_lock.acquire(m_appFolder, &m_refusal)) {
+    case InstanceLock::Result::Acquired:
+        break;
+    case InstanceLock::Result::HeldElsewhere:
         m_services.messages->information(nullptr, Texts::appTitle(), Texts::alreadyRunning());
+        return false;
+    case InstanceLock::Result::Unavailable:
+        // Nothing could be kept there, and a second program could share the folder unseen.
+        m_services.messages->warning(nullptr, Texts::appTitle(), Texts::noSettingsFolder());
         return false;
     }
     // From here on a failing step is skipped and start-up goes on.

@@ -31,8 +31,11 @@ public:
     void setOutputCable(OutputCable *cable) { m_cable = cable; }
 
     // Runs the start-up steps. False when the program must end at once (another instance
-    // runs); the main window then does not exist.
+    // runs, or the folder cannot hold its lock); the main window then does not exist.
     bool Main();
+    // After Main() returned false for a folder that cannot hold the lock: why, for the
+    // terminal. Empty when another instance runs, which is no fault.
+    const QString &refusal() const { return m_refusal; }
 
     frmSOKUTEI *mainWindow() const { return m_window.get(); }
     // The settings dialog, once it has been opened.
@@ -51,6 +54,7 @@ private:
     SettingsRecords m_records;
     QString m_portDevice;
     QString m_hostEnd;
+    QString m_refusal;
     OutputCable *m_cable = nullptr;
     InstanceLock m_lock;
     std::unique_ptr<frmSOKUTEI> m_window;

@@ -71,7 +71,7 @@ int runWindowed(int &argc, char **argv, const StartOptions &options)
 
     if (folder.isEmpty()) {
         std::fprintf(stderr, "kalo_rs232c: %s\n", error.toUtf8().constData());
-        messages.warning(nullptr, Texts::appTitle(), QStringLiteral("設定を保存できるフォルダがありません。"));
+        messages.warning(nullptr, Texts::appTitle(), Texts::noSettingsFolder());
         return 1;
     }
 
@@ -92,7 +92,11 @@ int runWindowed(int &argc, char **argv, const StartOptions &options)
     } else {
         startup.setPortDevice(options.portDevice);
     }
-    if (!startup.Main())
-        return 0;
+    if (!startup.Main()) {
+        if (startup.refusal().isEmpty())
+            return 0;
+        std::fprintf(stderr, "kalo_rs232c: %s\n", startup.refusal().toUtf8().constData());
+        return 1;
+    }
     return app.exec();
 }

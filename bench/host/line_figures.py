@@ -1,0 +1,125 @@
+#!/usr/bin/python3
+"""Figures of profile answers and of what reaches a slow host, seen from outside.
+
+usage: line_figures.py PROGRAM [--quick]
+Prints "FIGURE|name|value|unit|target|before" lines, as the benchmarks do.
+
+- Profile answers: the simulator plays a one-rule profile (terminator CR LF, delay 0) on one
+  end of a socat cable; pyserial on the other end times from writing a command to holding
+  the whole answer. The same is timed with an ideal responder in place of the simulator: a
+  process that answers as soon as the command's last byte is read.
+- A slow host (about 2 KB/s) on the virtual port, 2,000-byte continuous output every 0.5 s,
+  SIGTERM after 12 s: bytes the log claims against bytes the host received.
+- SIGTERM at interval 30: the time until the process has ended.
+"""
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+import serial
+
+HERE = Path(__file__).parent
+sys.path.insert(0, str(HERE))
+sys.path.insert(0, str(HERE.parent.parent / "tests" / "host"))
+from headlesshost import Simulator as HeadlessSimulator  # noqa: E402
+from headlesshost import SlowHost, delivered_by_log, write_folder  # noqa: E402
+from wire_figures import Cable, Simulator, percentile, report  # noqa: E402
+
+COMMAND = b"P\r\n"
+ANSWER = b"OK\r\n"
+PROFILE = '[framing]\nterminator = "[CR][LF]"\n[[rule]]\nmatch = "P[CR][LF]"\nanswer = "OK[CR][LF]"\n'
+IDEAL = r"""
+import os, sys, termios, tty
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+tty.setraw(fd)
+got = b""
+while True:
+    got += os.read(fd, 64)
+    while b"\r\n" in got:
+        _, got = got.split(b"\r\n", 1)
+        os.write(fd, b"OK\r\n")
+"""
+
+
+def exchange_times(host_end, count):
+    times = []
+    with serial.Serial(host_end, 9600, timeout=2) as host:
+        for _ in range(count):
+            sent = time.perf_counter()
+            host.write(COMMAND)
+            if host.read(len(ANSWER)) != ANSWER:
+                sys.exit("line_figures: no answer")
+            times.append((time.perf_counter() - sent) * 1000)
+            time.sleep(0.002)
+    return times[count // 10:]  # the first ones warm up caches on both sides
+
+
+def answer_latency(program, work, count):
+    folder = work / "profile"
+    folder.mkdir()
+    write_folder(folder, b"1", b"1")
+    (folder / "Instrument.toml").write_text(PROFILE)
+    cable = Cable(folder)
+    sim = Simulator(program, folder, cable.sim_end)
+    try:
+        simulated = exchange_times(cable.host_end, count)
+    finally:
+        sim.stop()
+        cable.close()
+    cable = Cable(work)
+    ideal = subprocess.Popen([sys.executable, "-c", IDEAL, cable.sim_end])
+    try:
+        time.sleep(0.3)
+        reference = exchange_times(cable.host_end, count)
+    finally:
+        ideal.kill()
+        ideal.wait()
+        cable.close()
+    for p in (50, 99):
+        report(f"profile answer round trip, p{p}", percentile(simulated, p), "ms")
+        report(f"ideal responder round trip, p{p}", percentile(reference, p), "ms")
+        report(f"profile answer beyond the ideal responder, p{p}",
+               percentile(simulated, p) - percentile(reference, p), "ms", "<= 0.3")
+
+
+def slow_host(program, work, seconds):
+    folder = work / "slow"
+    folder.mkdir()
+    text = b"0123456789" * 200
+    write_folder(folder, b"0", b"0.5", text)
+    sim = HeadlessSimulator(program, folder)
+    host = SlowHost(sim.host_port, 2000)
+    time.sleep(seconds)
+    sim.stop()
+    received = host.finish()
+    expected, outputs, dropped = delivered_by_log(sim.saved_log(), text)
+    report("slow host: outputs logged", outputs, "", decimals=0)
+    report("slow host: bytes the log says reached the host", expected, "bytes", "= received",
+           decimals=0)
+    report("slow host: bytes received", len(received), "bytes", decimals=0)
+    report("slow host: bytes logged as dropped at the stop", dropped, "bytes", decimals=0)
+
+
+def stop_at_interval_30(program, work):
+    folder = work / "interval30"
+    folder.mkdir()
+    write_folder(folder, b"0", b"30")
+    sim = HeadlessSimulator(program, folder)
+    time.sleep(2)
+    report("SIGTERM to exit at interval 30", sim.stop() * 1000, "ms", "<= 100 + drain", "29000")
+
+
+def main():
+    program = sys.argv[1]
+    quick = "--quick" in sys.argv
+    with tempfile.TemporaryDirectory() as tmp:
+        work = Path(tmp)
+        answer_latency(program, work, 40 if quick else 400)
+        slow_host(program, work, 3 if quick else 12)
+        stop_at_interval_30(program, work)
+
+
+if __name__ == "__main__":
+    main()

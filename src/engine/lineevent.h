@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// One thing that happened on the line, for whoever follows a run from outside (an event
+// stream, a test harness). The log tells the same story for people; this tells it for
+// programs, with the bytes whole and the time to the nanosecond.
+struct LineEvent
+{
+    enum class Kind {
+        Start, // seed, profile
+        Stop,
+        Received, // bytes of one read, at its arrival
+        Sent, // bytes the port took
+        Answer, // command, bytes sent, rule, faults
+        Unanswered, // bytes dropped without an answer
+        Fault, // command, rule, faults
+        Port, // message: a port problem or its end
+        DroppedOutput, // count, message (the device)
+    };
+
+    Kind kind = Kind::Start;
+    // On the session clock.
+    qint64 atNs = 0;
+    QByteArray bytes;
+    QByteArray command;
+    QString rule;
+    QStringList faults;
+    QString message;
+    qint64 count = 0;
+    std::optional<quint64> seed;
+    QString profile;
+};
+
+// What a run has done so far, from its first Start.
+struct LineCounters
+{
+    qint64 commandsSeen = 0;
+    qint64 answered = 0;
+    qint64 dropped = 0;
+    qint64 bytesIn = 0;
+    qint64 bytesOut = 0;
+};

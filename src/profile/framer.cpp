@@ -1,0 +1,204 @@
+#include "framer.h"
+
+#include <algorithm>
+
+namespace Profile {
+
+void Framer::append(const QByteArray &bytes, qint64 atNs)
+{
+    if (m_buffer.isEmpty())
+        m_firstByteNs = atNs;
+    m_buffer += bytes;
+}
+
+void Framer::handOut(qsizetype length, qint64 completeNs, std::vector<Frame> *out)
+{
+    out->push_back(Frame { m_buffer.left(length), m_firstByteNs, completeNs });
+    m_buffer.remove(0, length);
+    // What follows in the same read arrived with the bytes that completed this frame.
+    m_firstByteNs = completeNs;
+}
+
+void Framer::discard()
+{
+    m_discarded += m_buffer.size();
+    m_buffer.clear();
+}
+
+void Framer::clear()
+{
+    m_buffer.clear();
+    m_deadlineNs = kNoDeadline;
+}
+
+std::vector<Frame> Framer::expire(qint64 nowNs)
+{
+    std::vector<Frame> frames;
+    if (nowNs >= m_deadlineNs) {
+        m_deadlineNs = kNoDeadline;
+        timeUp(&frames);
+    }
+    return frames;
+}
+
+std::vector<Frame> Framer::feed(const QByteArray &bytes, qint64 atNs)
+{
+    std::vector<Frame> frames = expire(atNs);
+    if (!bytes.isEmpty())
+        take(bytes, atNs, &frames);
+    return frames;
+}
+
+namespace {
+
+class TerminatorFramer : public Framer
+{
+public:
+    explicit TerminatorFramer(const Framing &framing)
+        : Framer(framing.maxBytes)
+        , m_terminator(framing.terminator)
+        , m_staleNs(framing.gapNs)
+    { }
+
+protected:
+    void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) override
+    {
+        // A terminator may have begun in the previous read.
+        qsizetype from = qMax<qsizetype>(0, m_buffer.size() - m_terminator.size() + 1);
+        append(bytes, atNs);
+        for (;;) {
+            const qsizetype end = m_buffer.indexOf(m_terminator, from);
+            if (end < 0)
+                break;
+            handOut(end + m_terminator.size(), atNs, out);
+            from = 0;
+        }
+        if (overflowed())
+            discard();
+        m_deadlineNs = m_buffer.isEmpty() || m_staleNs <= 0 ? kNoDeadline : atNs + m_staleNs;
+    }
+
+    void timeUp(std::vector<Frame> *) override { discard(); }
+
+private:
+    QByteArray m_terminator;
+    qint64 m_staleNs;
+};
+
+class GapFramer : public Framer
+{
+public:
+    explicit GapFramer(const Framing &framing)
+        : Framer(framing.maxBytes)
+        , m_gapNs(framing.gapNs)
+    { }
+
+protected:
+    void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) override
+    {
+        Q_UNUSED(out);
+        append(bytes, atNs);
+        if (overflowed())
+            discard();
+        m_deadlineNs = m_buffer.isEmpty() ? kNoDeadline : atNs + m_gapNs;
+        m_lastByteNs = atNs;
+    }
+
+    void timeUp(std::vector<Frame> *out) override
+    {
+        handOut(m_buffer.size(), m_lastByteNs + m_gapNs, out);
+    }
+
+private:
+    qint64 m_gapNs;
+    qint64 m_lastByteNs = 0;
+};
+
+class LengthFramer : public Framer
+{
+public:
+    explicit LengthFramer(const Framing &framing)
+        : Framer(framing.maxBytes)
+        , m_length(framing.length)
+        , m_staleNs(framing.gapNs)
+    { }
+
+protected:
+    void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) override
+    {
+        append(bytes, atNs);
+        while (m_buffer.size() >= m_length)
+            handOut(m_length, atNs, out);
+        m_deadlineNs = m_buffer.isEmpty() || m_staleNs <= 0 ? kNoDeadline : atNs + m_staleNs;
+    }
+
+    void timeUp(std::vector<Frame> *) override { discard(); }
+
+private:
+    int m_length;
+    qint64 m_staleNs;
+};
+
+// The rule the engine has without a profile: a window opens with a byte that arrives while
+// none is open, and when it ends, what waits is a command if some rule can match that many
+// bytes. More bytes than the longest command are dropped; fewer stay for the next window,
+// which the next byte opens.
+class WindowFramer : public Framer
+{
+public:
+    WindowFramer(const Framing &framing, const WindowLengths &lengths)
+        : Framer(framing.maxBytes)
+        , m_windowNs(framing.windowNs)
+        , m_lengths(lengths)
+    {
+        std::sort(m_lengths.lengths.begin(), m_lengths.lengths.end());
+    }
+
+protected:
+    void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) override
+    {
+        Q_UNUSED(out);
+        append(bytes, atNs);
+        if (m_deadlineNs == kNoDeadline)
+            m_deadlineNs = atNs + m_windowNs;
+        if (overflowed()) {
+            discard();
+            m_deadlineNs = kNoDeadline;
+        }
+        m_windowEndNs = m_deadlineNs;
+    }
+
+    void timeUp(std::vector<Frame> *out) override
+    {
+        const int waiting = int(m_buffer.size());
+        const std::vector<int> &lengths = m_lengths.lengths;
+        if (m_lengths.any || std::binary_search(lengths.begin(), lengths.end(), waiting))
+            handOut(waiting, m_windowEndNs, out);
+        else if (lengths.empty() || waiting > lengths.back())
+            discard();
+    }
+
+private:
+    qint64 m_windowNs;
+    WindowLengths m_lengths;
+    qint64 m_windowEndNs = 0;
+};
+
+} // namespace
+
+std::unique_ptr<Framer> Framer::create(const Framing &framing, const WindowLengths &lengths)
+{
+    switch (framing.mode) {
+    case Framing::Mode::Terminator:
+        return std::make_unique<TerminatorFramer>(framing);
+    case Framing::Mode::Gap:
+        return std::make_unique<GapFramer>(framing);
+    case Framing::Mode::Length:
+        return std::make_unique<LengthFramer>(framing);
+    case Framing::Mode::Window:
+        break;
+    }
+    return std::make_unique<WindowFramer>(framing, lengths);
+}
+
+} // namespace Profile

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace Profile {
+
+// How the bytes from the host are cut into commands: the [framing] table of a profile.
+struct Framing
+{
+    enum class Mode {
+        Window, // the engine's rule without a profile: what waits a window after a first byte
+        Terminator, // a command ends with the terminator bytes
+        Gap, // silence ends a command
+        Length, // every command is the same number of bytes
+    };
+    static constexpr qint64 kOneSecondNs = 1'000'000'000;
+
+    Mode mode = Mode::Window;
+    qint64 windowNs = kOneSecondNs;
+    QByteArray terminator;
+    int length = 0;
+    // Gap: the silence that ends a command. Terminator and Length: the silence after which
+    // an unfinished command is dropped, so one lost byte does not shift every later frame;
+    // 0 never drops.
+    qint64 gapNs = 0;
+    // An unfinished command longer than this is dropped: a host flooding the line without
+    // terminator or silence cannot grow memory.
+    int maxBytes = 4096;
+};
+
+// One command as the host sent it.
+struct Frame
+{
+    QByteArray bytes;
+    qint64 firstByteNs = 0;
+    // When the instrument can know the command is whole: the terminator's or last byte's
+    // arrival, the end of the silence, the end of the window. An answer's delay counts from
+    // here.
+    qint64 completeNs = 0;
+};
+
+// What the window framing hands out when its window ends: the byte counts some rule can
+// match (the exact commands' lengths), or every count when a regex rule exists.
+struct WindowLengths
+{
+    std::vector<int> lengths;
+    bool any = false;
+};
+
+// Cuts received bytes into frames. The engine feeds it each read with its arrival time on
+// the session clock, and when deadlineNs() is not kNoDeadline arms one timer for it and calls
+// expire() then: the gap and window framings end frames on time alone. Framers never wait
+// and never read a clock, so virtual time drives them as well as the real one.
+class Framer
+{
+public:
+    static constexpr qint64 kNoDeadline = std::numeric_limits<qint64>::max();
+
+    static std::unique_ptr<Framer> create(const Framing &framing, const WindowLengths &lengths);
+    virtual ~Framer() = default;
+
+    // The frames completed up to atNs, oldest first: those whose time ran out before the
+    // bytes arrived (the engine's timer may fire late), then those the bytes complete.
+    std::vector<Frame> feed(const QByteArray &bytes, qint64 atNs);
+    // The frames completed by time alone up to nowNs.
+    std::vector<Frame> expire(qint64 nowNs);
+    qint64 deadlineNs() const { return m_deadlineNs; }
+    // Drops an unfinished command (Start, Stop).
+    void clear();
+
+    qsizetype pendingBytes() const { return m_buffer.size(); }
+    // All bytes dropped so far: flood beyond maxBytes, stale or unmatched remainders.
+    qint64 discardedBytes() const { return m_discarded; }
+
+protected:
+    explicit Framer(int maxBytes)
+        : m_maxBytes(maxBytes)
+    { }
+
+    virtual void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) = 0;
+    // Called once the deadline has passed; it is cleared before.
+    virtual void timeUp(std::vector<Frame> *out) = 0;
+
+    void append(const QByteArray &bytes, qint64 atNs);
+    void handOut(qsizetype length, qint64 completeNs, std::vector<Frame> *out);
+    void discard();
+    bool overflowed() const { return m_buffer.size() > m_maxBytes; }
+
+    QByteArray m_buffer;
+    qint64 m_firstByteNs = 0;
+    qint64 m_deadlineNs = kNoDeadline;
+
+private:
+    int m_maxBytes;
+    qint64 m_discarded = 0;
+};
+
+} // namespace Profile

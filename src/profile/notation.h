@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+
+namespace Profile {
+
+// The strict form of the settings notation that profile texts use: [NAME] from the token
+// codec's table, [xHH] for any byte, other characters as their code page 932 bytes, as the
+// dialog sends them. Where the dialog drops an unknown name or copies a lone "[", a profile
+// is refused: a typo there must not reach the wire unnoticed. A literal "[" is [x5B].
+//
+// Appends the bytes of text to out. False, with the reason, for an unknown name, a "[" without
+// "]" or a character code page 932 cannot hold.
+bool appendNotation(QStringView text, QByteArray *out, QString *error);
+
+} // namespace Profile

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "profile.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace Profile {
+
+// Reads a profile (UTF-8 TOML), all or nothing: a file with any problem gives no instrument,
+// and error holds every problem found, in file order, one a line, each as
+// "FILE:LINE:COL: reason". Strict on purpose: unknown keys and bracket names, values of the
+// wrong type, unknown values or placeholders and bad regexes are all refused, so a typo
+// cannot quietly change how the instrument answers.
+std::optional<Instrument> loadProfileFile(const QString &path, QString *error);
+// The same for a text; name stands for the file in messages.
+std::optional<Instrument> loadProfileText(
+    const QByteArray &text, const QString &name, QString *error);
+
+} // namespace Profile

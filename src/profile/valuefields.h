@@ -1,0 +1,14 @@
+#pragma once
+
+#include "tomlfields.h"
+#include "values.h"
+
+#include <vector>
+
+namespace Profile {
+
+// Reads the [values] table: one ValueDef for each [values.NAME] table. A value with problems
+// is still returned under its name, so the rules that name it do not add false complaints.
+std::vector<ValueDef> readValues(TomlFields &fields, const toml::table &values);
+
+} // namespace Profile

@@ -1,0 +1,117 @@
+#include "values.h"
+
+namespace Profile {
+
+namespace {
+// Value streams sit apart from the rule streams the responder takes.
+constexpr quint64 kValueStreams = quint64(1) << 32;
+} // namespace
+
+ValueBank::ValueBank(std::vector<ValueDef> defs, quint64 seed)
+    : m_defs(std::move(defs))
+{
+    m_states.resize(m_defs.size());
+    for (size_t i = 0; i < m_defs.size(); ++i) {
+        m_states[i].rng = Rng::stream(seed, kValueStreams + i);
+        m_states[i].position = m_defs[i].start;
+        m_states[i].stored = m_defs[i].initial;
+    }
+}
+
+int ValueBank::indexOf(QStringView name) const
+{
+    for (size_t i = 0; i < m_defs.size(); ++i) {
+        if (m_defs[i].name == name)
+            return int(i);
+    }
+    return -1;
+}
+
+const LocalTime &ValueBank::now()
+{
+    if (m_clockReadIn == m_answer)
+        return m_now;
+    m_clockReadIn = m_answer;
+    if (m_wallClock) {
+        const QDateTime now = m_wallClock();
+        m_now = LocalTime { now.date(), now.time() };
+        return m_now;
+    }
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms / 1000;
+    if (second != m_localSecond) {
+        m_localSecond = second;
+        const QDateTime start = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        m_localSecondStart = LocalTime { start.date(), start.time() };
+    }
+    m_now = LocalTime { m_localSecondStart.date,
+        m_localSecondStart.time.addMSecs(int(ms - second * 1000)) };
+    return m_now;
+}
+
+void ValueBank::set(int index, const QByteArray &text)
+{
+    m_states[size_t(index)].stored = text;
+    // A value set by a rule shows its new text in the answer of that same rule.
+    m_states[size_t(index)].readIn = 0;
+}
+
+void ValueBank::append(int index, QByteArray *out)
+{
+    State &state = m_states[size_t(index)];
+    if (state.readIn != m_answer) {
+        state.readIn = m_answer;
+        state.reading.clear();
+        read(m_defs[size_t(index)], state, &state.reading);
+    }
+    out->append(state.reading);
+}
+
+void ValueBank::read(const ValueDef &def, State &state, QByteArray *out)
+{
+    switch (def.kind) {
+    case ValueKind::Random:
+        if (def.whole)
+            def.format.appendNumber(
+                double(state.rng.between(qint64(def.low), qint64(def.high))), out);
+        else
+            def.format.appendNumber(state.rng.uniform(def.low, def.high), out);
+        return;
+    case ValueKind::Walk:
+        // The first reading is the start; every later one moves.
+        if (state.started)
+            state.position = qBound(
+                def.low, state.position + state.rng.uniform(-def.step, def.step), def.high);
+        state.started = true;
+        def.format.appendNumber(state.position, out);
+        return;
+    case ValueKind::Counter:
+        if (state.started) {
+            state.position += def.step;
+            const bool past = def.limit
+                && (def.step >= 0 ? state.position > *def.limit : state.position < *def.limit);
+            if (past)
+                state.position = def.start;
+        }
+        state.started = true;
+        def.format.appendNumber(state.position, out);
+        return;
+    case ValueKind::Sequence: {
+        const ValueItem &item = def.items[state.next];
+        state.next = (state.next + 1) % def.items.size();
+        if (item.isNumber)
+            def.format.appendNumber(item.number, out);
+        else
+            def.format.appendText(item.text, out);
+        return;
+    }
+    case ValueKind::Clock:
+        def.clock.append(now(), out);
+        return;
+    case ValueKind::Stored:
+        def.format.appendText(state.stored, out);
+        return;
+    }
+}
+
+} // namespace Profile

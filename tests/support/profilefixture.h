@@ -1,0 +1,63 @@
+#pragma once
+
+#include "profileloader.h"
+#include "responder.h"
+
+#include <QDateTime>
+#include <QTest>
+
+#include <memory>
+
+// Shared by the profile tests: profiles from texts and files, played at library level.
+namespace ProfileFixture {
+
+// A profile text that must load; the test fails with the loader's message otherwise.
+inline std::optional<Profile::Instrument> load(const QByteArray &text)
+{
+    QString error;
+    std::optional<Profile::Instrument> instrument
+        = Profile::loadProfileText(text, "t.toml", &error);
+    if (!instrument)
+        qWarning().noquote() << error;
+    return instrument;
+}
+
+// The responder for a profile, on a wall clock that stands still at a known moment.
+inline std::unique_ptr<Profile::Responder> play(
+    const Profile::Instrument &instrument, quint64 seed = 1)
+{
+    auto responder = std::make_unique<Profile::Responder>(instrument, seed);
+    responder->setWallClock([] { return QDateTime(QDate(2024, 3, 9), QTime(14, 5, 6, 789)); });
+    return responder;
+}
+
+inline QString example(const char *name)
+{
+    return QStringLiteral(KALO_EXAMPLES_DIR "/profiles/") + QLatin1String(name);
+}
+
+} // namespace ProfileFixture
+
+namespace ProfileFixture {
+
+// The checksums computed the slow, obvious way, to check the library's table-driven ones.
+inline quint16 referenceCrc16(const QByteArray &bytes)
+{
+    quint16 crc = 0xFFFF;
+    for (const char c : bytes) {
+        crc ^= quint8(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    return crc;
+}
+
+inline quint8 referenceSum(const QByteArray &bytes)
+{
+    int sum = 0;
+    for (const char c : bytes)
+        sum = (sum + quint8(c)) % 256;
+    return quint8(sum);
+}
+
+} // namespace ProfileFixture

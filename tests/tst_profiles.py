@@ -1,0 +1,105 @@
+"""Instrument profiles played by the headless program on its virtual port, as a host sees them."""
+import os
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+import serial
+
+sys.path.insert(0, str(Path(__file__).parent / "host"))
+from headlesshost import NO_DISPLAY, Simulator, write_folder  # noqa: E402
+
+PROGRAM = os.environ["KALO_RS232C"]
+PROFILES = Path(__file__).parent.parent / "examples" / "profiles"
+EXAMPLE = Path(__file__).parent / "golden" / "Instrument.toml"
+
+
+def crc16_modbus(data):
+    crc = 0xFFFF
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return bytes([crc & 0xFF, crc >> 8])
+
+
+def session(folder, profile, exchanges, *options):
+    """Runs the profile, sends each command and reads its answer to the end marker."""
+    write_folder(folder, b"1", b"1")
+    sim = Simulator(PROGRAM, folder, "--profile", str(profile), *options)
+    answers = []
+    with serial.Serial(sim.host_port, 9600, timeout=1) as host:
+        for command, until in exchanges:
+            host.write(command)
+            answers.append(host.read(until) if isinstance(until, int) else host.read_until(until))
+    sim.stop()
+    return answers, sim.lines
+
+
+def test_the_documented_example_answers_as_written(tmp_path):
+    exchanges = [(b"W\r\n", b"\r\n"), (b"SET 12.5\r\n", b"\r\n"), (b"T?\r\n", b"\r\n"),
+                 (b"W\r\n", b"\r\n")]
+    answers, lines = session(tmp_path, EXAMPLE, exchanges)
+    assert re.fullmatch(rb"\+0100\.00 g\r\n", answers[0])
+    assert answers[1:3] == [b"OK\r\n", b"12.5\r\n"]
+    weight = float(answers[3].split()[0])
+    assert 99.5 <= weight <= 100.5
+    assert any(line.endswith("(seed 7)") for line in lines)
+    again, _ = session(tmp_path, EXAMPLE, exchanges)
+    assert again == answers
+
+
+def test_a_multimeter_names_itself_measures_and_reads_back_a_setting(tmp_path):
+    answers, _ = session(tmp_path, PROFILES / "multimeter.toml", [
+        (b"*IDN?\n", b"\n"), (b"READ?\n", b"\n"), (b"VOLT:DC:NPLC 2\n", 0),
+        (b"VOLT:DC:NPLC?\n", b"\n"), (b"FOO\n", b"\n")])
+    assert answers[0].startswith(b"KALO,")
+    assert 4.995 <= float(answers[1]) <= 5.005
+    assert float(answers[3]) == 2.0
+    assert answers[4] == b'-113,"Undefined header"\n'
+
+
+def test_a_binary_instrument_answers_fixed_frames_with_a_true_crc(tmp_path):
+    read = bytes.fromhex("010300000002C40B")
+    write = bytes.fromhex("01060005012C") + crc16_modbus(bytes.fromhex("01060005012C"))
+    answers, _ = session(tmp_path, PROFILES / "binary_crc.toml", [
+        (read, 9), (write, 8), (bytes.fromhex("010300050001940B"), 7)])
+    for answer in answers:
+        assert answer[-2:] == crc16_modbus(answer[:-2]), answer.hex()
+    assert answers[0][:3] == bytes.fromhex("010304")
+    assert 950 <= int.from_bytes(answers[0][3:5], "big") <= 1050
+    assert answers[1] == write
+    assert answers[2][3:5] == bytes.fromhex("012C")
+
+
+def test_a_balance_streams_a_drifting_weight(tmp_path):
+    write_folder(tmp_path, b"0", b"0.1")
+    sim = Simulator(PROGRAM, tmp_path, "--profile", str(PROFILES / "balance.toml"))
+    with serial.Serial(sim.host_port, 9600, timeout=1) as host:
+        texts = [host.read_until(b"\r\n") for _ in range(5)]
+    sim.stop()
+    weights = [float(t.split(b",")[1].split()[0]) for t in texts]
+    assert all(re.fullmatch(rb"(ST|US),[+-]\d{5}\.\d\d g\r\n", t) for t in texts), texts
+    assert all(abs(a - b) <= 0.02 + 1e-9 for a, b in zip(weights, weights[1:]))
+
+
+@pytest.mark.parametrize("text, reason", [
+    ('[[rule]]\nmatch = "A[STX]"\n', r":2:\d+: .*\[STX\]"),
+    ('[[rule]]\nmatch = "A"\nanswer = "{nope}"\n', r":3:\d+: .*\{nope\}"),
+    ('[framing\n', r":1:\d+: "),
+])
+def test_a_profile_that_cannot_be_used_refuses_the_run(tmp_path, text, reason):
+    profile = tmp_path / "bad.toml"
+    profile.write_text(text)
+    checked = subprocess.run([PROGRAM, "--check-profile", str(profile)], capture_output=True,
+                             text=True, env=NO_DISPLAY, timeout=10)
+    run = subprocess.run([PROGRAM, "--headless", "--virtual-port", "--folder", str(tmp_path),
+                          "--profile", str(profile)], capture_output=True, text=True,
+                         env=NO_DISPLAY, timeout=10)
+    for result in (checked, run):
+        assert result.returncode == 3
+        assert re.search(re.escape(str(profile)) + reason, result.stderr), result.stderr
+    assert "HOST_PORT=" not in run.stdout
+    assert not (tmp_path / "LogData").exists() or not list((tmp_path / "LogData").iterdir())

@@ -1,0 +1,468 @@
+#include "profilefixture.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+#include <cmath>
+
+using namespace Profile;
+
+// One generator of random profiles, commands and seeds. Each profile is written as TOML from
+// a model the test keeps, and every reply is judged against that model alone: the rule a
+// plain first-match scan finds, the answer read back segment by segment with its checksums
+// recomputed here, delays in range, faults at their rates, and the same seed giving the
+// same session byte for byte.
+class tst_ProfileSessions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shouldHoldForGeneratedSessions();
+    void shouldFireFaultsAtTheirRates();
+};
+
+namespace {
+
+struct Segment
+{
+    enum Kind { Literal, Value, Capture, Checksum, CheckStart } kind = Literal;
+    QByteArray bytes;
+    int value = 0;
+    QString checksum;
+    bool raw = false;
+};
+
+// Every value has a fixed width, so an answer can be read back without guessing.
+struct ValueModel
+{
+    QString name;
+    QByteArray toml;
+    int width;
+    QRegularExpression shape;
+};
+
+struct FaultModel
+{
+    FaultKind kind;
+    int every = 0;
+    double probability = 0;
+};
+
+struct RuleModel
+{
+    QString name;
+    QByteArray exact;
+    QString regex; // with one capture of four digits, or none for the fallback '.*'
+    QByteArray prefix;
+    // What may stand between the prefix and the digits; "Q" may stand for the prefix.
+    QByteArrayList middles { "" };
+    bool orQ = false;
+    bool caseless = false;
+    // A whole other command the regex takes too.
+    QByteArray other;
+    QRegularExpression compiled;
+    std::vector<Segment> answer;
+    qint64 minDelayMs = 0;
+    qint64 maxDelayMs = 0;
+    std::vector<FaultModel> faults;
+};
+
+struct ProfileModel
+{
+    QByteArray toml;
+    std::vector<ValueModel> values;
+    std::vector<RuleModel> rules;
+};
+
+const char *const kChecksums[] = { "sum8", "xor", "lrc", "crc16_modbus" };
+
+QByteArray letters(Rng &rng, int count)
+{
+    QByteArray text;
+    for (int i = 0; i < count; ++i)
+        text.append(char(rng.between('A', 'Z')));
+    return text;
+}
+
+std::vector<ValueModel> makeValues()
+{
+    const auto re = [](const char *p) { return QRegularExpression(QLatin1String(p)); };
+    return {
+        { "count", "counter = { start = 0, step = 1, max = 9999 }\nformat = \"%04d\"", 4,
+            re("\\d{4}") },
+        { "pick", "random = [0, 99999]\nformat = \"%05d\"", 5, re("\\d{5}") },
+        { "level", "random = [0.0, 50.0]\nformat = \"%06.2f\"", 6,
+            re("0[0-4]\\d\\.\\d\\d|050\\.00") },
+        { "drift", "walk = { start = 500, step = 3.5, min = 0, max = 999 }\nformat = \"%06.2f\"", 6,
+            re("\\d{3}\\.\\d\\d") },
+        { "turn", "sequence = [\"AAA\", \"B[CR]B\", 7]\nformat = \"%3s\"", 3, re("AAA|B\rB|  7") },
+        { "kept", "initial = \"0000\"", 4, re("\\d{4}") },
+        { "now", "clock = \"%H:%M:%S\"", 8, re("14:05:06") },
+    };
+}
+
+// A template of 2 to 8 segments, starting with a literal so that no answer is shorter than
+// two bytes (every fault then changes it), and its text in the notation.
+std::vector<Segment> makeTemplate(Rng &rng, int valueCount, bool captures, QByteArray *text)
+{
+    std::vector<Segment> segments;
+    const int count = int(rng.between(2, 8));
+    for (int i = 0; i < count; ++i) {
+        Segment s;
+        const qint64 pick = i == 0 ? 0 : rng.between(0, 4);
+        if (pick == 0) {
+            const QByteArray plain = letters(rng, int(rng.between(2, 4)));
+            s.bytes = plain + (rng.chance(0.3) ? "\r{\x7F" : "");
+            *text += plain + (s.bytes.size() > plain.size() ? "[CR]{{[x7F]" : "");
+        } else if (pick == 1) {
+            s.kind = Segment::Value;
+            s.value = int(rng.between(0, valueCount - 1));
+            *text += "{" + makeValues()[size_t(s.value)].name.toLatin1() + "}";
+        } else if (pick == 2 && captures) {
+            s.kind = Segment::Capture;
+            *text += "{1}";
+        } else if (pick == 3 && i > 1) {
+            s.kind = Segment::CheckStart;
+            *text += "{check_start}";
+        } else {
+            s.kind = Segment::Checksum;
+            s.checksum = QLatin1String(kChecksums[rng.between(0, 3)]);
+            const qint64 form = rng.between(0, 2);
+            s.raw = form == 0 ? s.checksum == QLatin1String("crc16_modbus") : form == 1;
+            *text += "{" + s.checksum.toLatin1()
+                + (form == 0        ? ""
+                        : form == 1 ? ":bin"
+                                    : ":hex")
+                + "}";
+        }
+        segments.push_back(s);
+    }
+    return segments;
+}
+
+QByteArray faultToml(Rng &rng, std::vector<FaultModel> *faults)
+{
+    QByteArray toml;
+    for (int k = 0; k < kFaultKinds; ++k) {
+        if (!rng.chance(0.25))
+            continue;
+        FaultModel fault { FaultKind(k) };
+        toml += faultName(fault.kind).toLatin1() + " = { ";
+        if (rng.chance(0.5)) {
+            fault.every = int(rng.between(2, 6));
+            toml += "every = " + QByteArray::number(fault.every) + " }\n";
+        } else {
+            fault.probability = double(rng.between(5, 60)) / 100;
+            toml += "probability = " + QByteArray::number(fault.probability) + " }\n";
+        }
+        faults->push_back(fault);
+    }
+    return toml;
+}
+
+ProfileModel makeProfile(Rng &rng)
+{
+    ProfileModel model;
+    model.values = makeValues();
+    for (const ValueModel &value : model.values)
+        model.toml += "[values." + value.name.toLatin1() + "]\n" + value.toml + "\n";
+    std::vector<FaultModel> defaults;
+    if (rng.chance(0.3))
+        model.toml += "[faults]\n" + faultToml(rng, &defaults);
+    const int ruleCount = int(rng.between(1, 30));
+    for (int r = 0; r < ruleCount; ++r) {
+        RuleModel rule;
+        rule.name = QStringLiteral("rule %1").arg(r + 1);
+        QByteArray toml = "[[rule]]\n";
+        const bool fallback = r == ruleCount - 1 && rng.chance(0.5);
+        const qint64 kind = fallback ? 2 : rng.between(0, 2);
+        if (fallback) {
+            rule.regex = QStringLiteral(".*");
+        } else if (kind == 0) {
+            rule.exact = "C" + letters(rng, int(rng.between(0, 2))) + "\r";
+            toml += "match = \"" + rule.exact.chopped(1) + "[CR]\"\n";
+        } else if (kind == 1 || rng.chance(0.5)) {
+            // The forms that end or hide the start a regex fixes.
+            static const struct
+            {
+                const char *pattern;
+                QByteArrayList middles;
+            } forms[] = {
+                { "%1([0-9]{4})\\r", { "" } },
+                { "%1X?([0-9]{4})\\r", { "", "X" } },
+                { "%1X*([0-9]{4})\\r", { "", "XX" } },
+                { "%1X+Y([0-9]{4})\\r", { "XY", "XXY" } },
+                { "%1\\.([0-9]{4})\\r", { "." } },
+                { "\\x50%2([0-9]{4})\\r", { "" } },
+                { "(?:%1|Q)([0-9]{4})\\r", { "" } },
+                { "%1([0-9]{4})\\r|Q\\r", { "" } },
+                { "(?i)%1([0-9]{4})\\r", { "" } },
+                { "[P]%2([0-9]{4})\\r", { "" } },
+                { "(?=P)%1([0-9]{4})\\r", { "" } },
+            };
+            const auto &form = forms[rng.between(0, std::size(forms) - 1)];
+            rule.prefix = "P" + letters(rng, int(rng.between(0, 2)));
+            rule.regex = QString::fromLatin1(form.pattern)
+                             .arg(QString::fromLatin1(rule.prefix),
+                                 QString::fromLatin1(rule.prefix.mid(1)));
+            rule.middles = form.middles;
+            rule.orQ = rule.regex.startsWith(QLatin1String("(?:"));
+            rule.caseless = rule.regex.startsWith(QLatin1String("(?i)"));
+            rule.other = rule.regex.endsWith(QLatin1String("|Q\\r")) ? "Q\r" : "";
+        } else {
+            rule.regex = QStringLiteral("[A-Z]{2}([0-9]{4})\\r");
+        }
+        const bool captures = !rule.regex.isEmpty() && !fallback;
+        if (!rule.regex.isEmpty())
+            toml += "regex = '" + rule.regex.toLatin1() + "'\n";
+        rule.compiled = QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(rule.regex),
+            QRegularExpression::DotMatchesEverythingOption);
+        if (captures && rule.other.isEmpty() && rng.chance(0.3))
+            toml += "set = { kept = \"{1}\" }\n";
+        QByteArray answer;
+        rule.answer = makeTemplate(rng, int(model.values.size()), captures, &answer);
+        toml += "answer = \"" + answer + "\"\n";
+        if (rng.chance(0.5)) {
+            rule.minDelayMs = rng.between(0, 50);
+            rule.maxDelayMs = rule.minDelayMs + rng.between(0, 50);
+            toml += "delay_ms = [" + QByteArray::number(rule.minDelayMs) + ", "
+                + QByteArray::number(rule.maxDelayMs) + "]\n";
+        }
+        toml += faultToml(rng, &rule.faults);
+        // A rule's own fault replaces the [faults] one of its kind.
+        for (const FaultModel &fault : defaults) {
+            const bool own = std::any_of(rule.faults.begin(), rule.faults.end(),
+                [&](const FaultModel &f) { return f.kind == fault.kind; });
+            if (!own)
+                rule.faults.push_back(fault);
+        }
+        model.toml += toml;
+        model.rules.push_back(rule);
+    }
+    return model;
+}
+
+QByteArray makeCommand(Rng &rng, const ProfileModel &model)
+{
+    const RuleModel &rule = model.rules[size_t(rng.between(0, qint64(model.rules.size()) - 1))];
+    const QByteArray digits = QByteArray::number(rng.between(0, 9999)).rightJustified(4, '0');
+    if (rng.chance(0.1))
+        return letters(rng, int(rng.between(0, 6))) + (rng.chance(0.5) ? "\r" : "");
+    if (!rule.exact.isEmpty())
+        return rule.exact;
+    if (!rule.other.isEmpty() && rng.chance(0.3))
+        return rule.other;
+    const QByteArray start = rule.prefix.isEmpty() ? letters(rng, 2)
+        : rule.orQ && rng.chance(0.5)              ? QByteArray("Q")
+        : rule.caseless && rng.chance(0.5)         ? rule.prefix.toLower()
+                                                   : rule.prefix;
+    return start + rule.middles[rng.between(0, rule.middles.size() - 1)] + digits + "\r";
+}
+
+// The first rule in order that matches, by trying every rule.
+int firstMatch(const ProfileModel &model, const QByteArray &command, QByteArray *capture)
+{
+    for (size_t r = 0; r < model.rules.size(); ++r) {
+        const RuleModel &rule = model.rules[r];
+        if (rule.regex.isEmpty()) {
+            if (command == rule.exact)
+                return int(r);
+            continue;
+        }
+        const QRegularExpressionMatch m = rule.compiled.match(QString::fromLatin1(command));
+        if (m.hasMatch()) {
+            *capture = m.captured(1).toLatin1();
+            return int(r);
+        }
+    }
+    return -1;
+}
+
+QByteArray checksum(const QString &name, bool raw, const QByteArray &over)
+{
+    if (name == QLatin1String("crc16_modbus")) {
+        const quint16 crc = ProfileFixture::referenceCrc16(over);
+        return raw ? QByteArray(1, char(crc & 0xFF)) + char(crc >> 8)
+                   : QByteArray::number(crc, 16).toUpper().rightJustified(4, '0');
+    }
+    quint8 x = 0;
+    for (const char c : over)
+        x ^= quint8(c);
+    const quint8 sum = ProfileFixture::referenceSum(over);
+    const quint8 value = name == QLatin1String("sum8") ? sum
+        : name == QLatin1String("xor")                 ? x
+                                                       : quint8(256 - sum);
+    return raw ? QByteArray(1, char(value))
+               : QByteArray::number(value, 16).toUpper().rightJustified(2, '0');
+}
+
+// Reads an answer back along its template; empty when it fits, else what did not.
+QString misfit(const ProfileModel &model, const RuleModel &rule, const QByteArray &answer,
+    const QByteArray &capture)
+{
+    qsizetype pos = 0;
+    qsizetype checkStart = 0;
+    for (const Segment &s : rule.answer) {
+        QByteArray expected;
+        if (s.kind == Segment::Literal) {
+            expected = s.bytes;
+        } else if (s.kind == Segment::Capture) {
+            expected = capture;
+        } else if (s.kind == Segment::Checksum) {
+            expected = checksum(s.checksum, s.raw, answer.mid(checkStart, pos - checkStart));
+        } else if (s.kind == Segment::CheckStart) {
+            checkStart = pos;
+            continue;
+        } else {
+            const ValueModel &value = model.values[size_t(s.value)];
+            const QString piece = QString::fromLatin1(answer.mid(pos, value.width));
+            if (!QRegularExpression(QRegularExpression::anchoredPattern(value.shape.pattern()))
+                     .match(piece)
+                     .hasMatch())
+                return QStringLiteral("value %1 at %2: '%3'").arg(value.name).arg(pos).arg(piece);
+            pos += value.width;
+            continue;
+        }
+        if (answer.mid(pos, expected.size()) != expected)
+            return QStringLiteral("at %1: %2 expected").arg(pos).arg(expected.toHex().constData());
+        pos += expected.size();
+    }
+    return pos == answer.size() ? QString() : QStringLiteral("trailing bytes");
+}
+
+struct Tally
+{
+    double count = 0;
+    double mean = 0;
+    double variance = 0;
+
+    void add(bool fired, double probability)
+    {
+        count += fired;
+        mean += probability;
+        variance += probability * (1 - probability);
+    }
+    // The sessions are fixed by their seeds, so a bound this tight cannot fail by chance on
+    // one run and pass on the next.
+    bool holds() const
+    {
+        return variance > 0 && std::fabs(count - mean) <= 4 * std::sqrt(variance);
+    }
+    QString describe(FaultKind kind) const
+    {
+        return QStringLiteral("%1: %2 times, %3 expected")
+            .arg(faultName(kind))
+            .arg(count)
+            .arg(mean);
+    }
+};
+
+} // namespace
+
+void tst_ProfileSessions::shouldHoldForGeneratedSessions()
+{
+    // scripts/fuzz runs a random series; a failing profile's number replays it alone.
+    const int first = qMax(1, qEnvironmentVariableIntValue("KALO_PROFILE_SEED"));
+    const int profiles = qEnvironmentVariableIntValue("KALO_PROFILE_SESSIONS") > 0
+        ? qEnvironmentVariableIntValue("KALO_PROFILE_SESSIONS")
+        : 80;
+    std::array<Tally, kFaultKinds> tallies {};
+    int seedsThatDiffer = 0;
+    for (quint64 p = quint64(first); p < quint64(first + profiles); ++p) {
+        Rng rng(p);
+        const ProfileModel model = makeProfile(rng);
+        const std::optional<Instrument> instrument = ProfileFixture::load(model.toml);
+        QVERIFY2(instrument, model.toml.constData());
+        const quint64 seed = rng.next();
+        std::vector<QByteArray> commands;
+        for (int i = 0; i < 400; ++i)
+            commands.push_back(makeCommand(rng, model));
+
+        const auto session = [&](quint64 s) {
+            const std::unique_ptr<Responder> responder = ProfileFixture::play(*instrument, s);
+            std::vector<Reply> replies;
+            for (const QByteArray &command : commands)
+                replies.push_back(responder->reply(command));
+            return replies;
+        };
+        const std::vector<Reply> replies = session(seed);
+        const std::vector<Reply> again = session(seed);
+        const std::vector<Reply> other = session(seed + 1);
+        bool differs = false;
+        std::vector<int> answered(model.rules.size());
+        for (size_t i = 0; i < commands.size(); ++i) {
+            const Reply &reply = replies[i];
+            const QString context = QStringLiteral("profile %1, command %2 (%3)\n%4")
+                                        .arg(p)
+                                        .arg(i)
+                                        .arg(QString::fromLatin1(commands[i].toHex()))
+                                        .arg(QString::fromLatin1(model.toml));
+            QVERIFY2(reply.bytes == again[i].bytes && reply.delayNs == again[i].delayNs
+                    && reply.faults == again[i].faults,
+                qPrintable(context));
+            differs = differs || reply.bytes != other[i].bytes || reply.delayNs != other[i].delayNs;
+
+            QByteArray capture;
+            const int expected = firstMatch(model, commands[i], &capture);
+            QVERIFY2(reply.matched == (expected >= 0), qPrintable(context));
+            if (expected < 0)
+                continue;
+            const RuleModel &rule = model.rules[size_t(expected)];
+            QVERIFY2(reply.rule == rule.name, qPrintable(reply.rule + QLatin1Char(' ') + context));
+            QVERIFY(reply.delayNs >= rule.minDelayMs * 1'000'000
+                && reply.delayNs <= rule.maxDelayMs * 1'000'000);
+            const int nth = ++answered[size_t(expected)];
+            if (reply.faults.isEmpty()) {
+                const QString why = misfit(model, rule, reply.bytes, capture);
+                QVERIFY2(why.isEmpty(), qPrintable(why + QLatin1Char('\n') + context));
+            }
+            for (const FaultModel &fault : rule.faults) {
+                const bool applied = reply.faults.contains(faultName(fault.kind));
+                // Every fault but drop shows only on an answer that was not dropped.
+                const bool counted = fault.kind == FaultKind::Drop || !reply.dropped;
+                if (fault.every > 0) {
+                    QVERIFY2(applied == (counted && nth % fault.every == 0), qPrintable(context));
+                } else if (counted) {
+                    tallies[size_t(fault.kind)].add(applied, fault.probability);
+                }
+            }
+        }
+        seedsThatDiffer += differs;
+    }
+    // Every profile has random values, so another seed must change some session.
+    QVERIFY(seedsThatDiffer > profiles / 2);
+    for (int k = 0; k < kFaultKinds; ++k)
+        QVERIFY2(tallies[size_t(k)].holds(), qPrintable(tallies[size_t(k)].describe(FaultKind(k))));
+}
+
+// Many answers of one rule with every fault at a random probability: each fault's rate, among
+// the answers a drop left, must match its own probability closely.
+void tst_ProfileSessions::shouldFireFaultsAtTheirRates()
+{
+    std::array<Tally, kFaultKinds> tallies {};
+    for (quint64 seed = 1; seed <= 20; ++seed) {
+        Rng rng(seed);
+        std::array<double, kFaultKinds> probability {};
+        QByteArray toml = "[[rule]]\nmatch = \"Q\"\nanswer = \"ANSWER\"\n";
+        for (int k = 0; k < kFaultKinds; ++k) {
+            probability[size_t(k)] = double(rng.between(2, 60)) / 100;
+            toml += faultName(FaultKind(k)).toLatin1()
+                + " = { probability = " + QByteArray::number(probability[size_t(k)]) + " }\n";
+        }
+        const std::optional<Instrument> instrument = ProfileFixture::load(toml);
+        QVERIFY(instrument);
+        const std::unique_ptr<Responder> responder = ProfileFixture::play(*instrument, seed);
+        for (int i = 0; i < 3000; ++i) {
+            const Reply reply = responder->reply("Q");
+            tallies[0].add(reply.dropped, probability[0]);
+            for (int k = 1; k < kFaultKinds && !reply.dropped; ++k)
+                tallies[size_t(k)].add(
+                    reply.faults.contains(faultName(FaultKind(k))), probability[size_t(k)]);
+        }
+    }
+    for (int k = 0; k < kFaultKinds; ++k)
+        QVERIFY2(tallies[size_t(k)].holds(), qPrintable(tallies[size_t(k)].describe(FaultKind(k))));
+}
+
+QTEST_GUILESS_MAIN(tst_ProfileSessions)
+#include "tst_profilesessions.moc"
