@@ -33,9 +33,8 @@ struct Arrival
 std::vector<Frame> drive(Framer &framer, const std::vector<Arrival> &reads, Rng &rng)
 {
     std::vector<Frame> frames;
-    const auto add = [&](std::vector<Frame> more) {
-        frames.insert(frames.end(), more.begin(), more.end());
-    };
+    const auto add
+        = [&](std::vector<Frame> more) { frames.insert(frames.end(), more.begin(), more.end()); };
     for (const Arrival &read : reads) {
         if (framer.deadlineNs() <= read.atNs && rng.chance(0.5))
             add(framer.expire(framer.deadlineNs()));
@@ -68,8 +67,8 @@ void tst_Framer::shouldCutTheSameFramesHoweverReadsFall()
         qint64 now = 0;
         for (int c = 0, n = int(rng.between(1, 8)); c < n; ++c) {
             QByteArray command;
-            const int size = framing.mode == Framing::Mode::Length ? framing.length
-                                                                   : int(rng.between(1, 20));
+            const int size
+                = framing.mode == Framing::Mode::Length ? framing.length : int(rng.between(1, 20));
             for (int i = 0; i < size; ++i)
                 command.append(char(terminated ? rng.between('A', 'Z') : rng.between(0, 255)));
             if (terminated)
@@ -89,8 +88,8 @@ void tst_Framer::shouldCutTheSameFramesHoweverReadsFall()
         QCOMPARE(frames.size(), commands.size());
         for (size_t i = 0; i < frames.size(); ++i) {
             QCOMPARE(frames[i].bytes, commands[i]);
-            const qint64 complete = lastReadNs[i]
-                    + (framing.mode == Framing::Mode::Gap ? framing.gapNs : 0);
+            const qint64 complete
+                = lastReadNs[i] + (framing.mode == Framing::Mode::Gap ? framing.gapNs : 0);
             QCOMPARE(frames[i].completeNs, complete);
         }
         QCOMPARE(framer->pendingBytes(), 0);
@@ -107,24 +106,27 @@ void tst_Framer::shouldKeepTheOneSecondRule_data()
     QTest::addColumn<std::vector<qint64>>("completeMs");
     QTest::addColumn<qint64>("discarded");
     // The exact commands are 2 and 4 bytes long unless a regex rule takes any count.
-    QTest::newRow("a command in one read") << QByteArrayList { "ABCD" } << std::vector<qint64> { 5 }
-                                           << false << QByteArrayList { "ABCD" }
-                                           << std::vector<qint64> { 1005 } << qint64(0);
+    QTest::newRow("a command in one read")
+        << QByteArrayList { "ABCD" } << std::vector<qint64> { 5 } << false
+        << QByteArrayList { "ABCD" } << std::vector<qint64> { 1005 } << qint64(0);
     QTest::newRow("reads within the window join")
-            << QByteArrayList { "AB", "CD" } << std::vector<qint64> { 0, 999 } << false
-            << QByteArrayList { "ABCD" } << std::vector<qint64> { 1000 } << qint64(0);
+        << QByteArrayList { "AB", "CD" } << std::vector<qint64> { 0, 999 } << false
+        << QByteArrayList { "ABCD" } << std::vector<qint64> { 1000 } << qint64(0);
     QTest::newRow("a read after the window opens the next")
-            << QByteArrayList { "AB", "CD" } << std::vector<qint64> { 0, 1000 } << false
-            << QByteArrayList { "AB", "CD" } << std::vector<qint64> { 1000, 2000 } << qint64(0);
+        << QByteArrayList { "AB", "CD" } << std::vector<qint64> { 0, 1000 } << false
+        << QByteArrayList { "AB", "CD" } << std::vector<qint64> { 1000, 2000 } << qint64(0);
     QTest::newRow("too few bytes wait for the next window")
-            << QByteArrayList { "ABC", "D" } << std::vector<qint64> { 0, 3000 } << false
-            << QByteArrayList { "ABCD" } << std::vector<qint64> { 4000 } << qint64(0);
+        << QByteArrayList { "ABC", "D" } << std::vector<qint64> { 0, 3000 } << false
+        << QByteArrayList { "ABCD" } << std::vector<qint64> { 4000 } << qint64(0);
+    QTest::newRow("what begins no command is dropped")
+        << QByteArrayList { "XYZ", "AB" } << std::vector<qint64> { 0, 1500 } << false
+        << QByteArrayList { "AB" } << std::vector<qint64> { 2500 } << qint64(3);
     QTest::newRow("more than the longest are dropped")
-            << QByteArrayList { "ABCDE", "AB" } << std::vector<qint64> { 0, 1500 } << false
-            << QByteArrayList { "AB" } << std::vector<qint64> { 2500 } << qint64(5);
+        << QByteArrayList { "ABCDE", "AB" } << std::vector<qint64> { 0, 1500 } << false
+        << QByteArrayList { "AB" } << std::vector<qint64> { 2500 } << qint64(5);
     QTest::newRow("a regex rule takes every count")
-            << QByteArrayList { "ABCDE" } << std::vector<qint64> { 0 } << true
-            << QByteArrayList { "ABCDE" } << std::vector<qint64> { 1000 } << qint64(0);
+        << QByteArrayList { "ABCDE" } << std::vector<qint64> { 0 } << true
+        << QByteArrayList { "ABCDE" } << std::vector<qint64> { 1000 } << qint64(0);
 }
 
 void tst_Framer::shouldKeepTheOneSecondRule()
@@ -138,7 +140,7 @@ void tst_Framer::shouldKeepTheOneSecondRule()
     std::vector<Arrival> arrivals;
     for (qsizetype i = 0; i < reads.size(); ++i)
         arrivals.push_back({ reads[i], readMs[size_t(i)] * kMs });
-    const std::unique_ptr<Framer> framer = Framer::create(Framing {}, { { 4, 2 }, anyLength });
+    const std::unique_ptr<Framer> framer = Framer::create(Framing {}, { { 4, 2 }, anyLength, { "ABCD", "AB" } });
     for (int late = 0; late < 2; ++late) {
         framer->clear();
         Rng rng(quint64(late) + 1);

@@ -129,12 +129,13 @@ void tst_MainWindow::shouldHaveFixedFrameWithoutMenuBar()
     QVERIFY(flags & Qt::WindowCloseButtonHint);
     QCOMPARE(w.form->minimumSize(), w.form->maximumSize());
     QCOMPARE(w.form->width(), 586);
-    // Outer height 5300 twips: the client area plus the frame the window manager adds, which
-    // the style's title bar and borders stand for until the window is managed.
+    // Outer height 5300 twips, 353 pixels at 96 dpi: the client area plus the frame the
+    // window manager adds, which the style's title bar and borders stand for until the
+    // window is managed.
     const QStyle *style = w.form->style();
     QCOMPARE(w.form->height() + style->pixelMetric(QStyle::PM_TitleBarHeight)
                      + 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth),
-             frmSOKUTEI::kOuterHeight);
+             353);
     auto *bar = w.form->findChild<QStatusBar *>(QStringLiteral("StB"));
     QCOMPARE(bar->geometry().bottom(), w.form->height() - 1);
     QCOMPARE(bar->width(), w.form->width());

@@ -21,7 +21,7 @@ std::unique_ptr<Responder> playExample(const char *name)
 {
     QString error;
     const std::optional<Instrument> instrument
-            = loadProfileFile(ProfileFixture::example(name), &error);
+        = loadProfileFile(ProfileFixture::example(name), &error);
     if (!instrument) {
         qWarning().noquote() << error;
         return nullptr;
@@ -51,7 +51,8 @@ void tst_ProfileExamples::shouldStreamAndWeighLikeABalance()
     double previous = 100.0;
     int unstable = 0;
     for (int i = 0; i < 100; ++i) {
-        const QRegularExpressionMatch text = shape.match(QString::fromLatin1(balance->continuousText()));
+        const QRegularExpressionMatch text
+            = shape.match(QString::fromLatin1(balance->continuousText()));
         QVERIFY2(text.hasMatch(), qPrintable(text.captured()));
         QVERIFY(qAbs(text.captured(2).toDouble() - previous) <= 0.02 + 0.01);
         previous = text.captured(2).toDouble();
@@ -76,9 +77,9 @@ void tst_ProfileExamples::shouldAnswerScpiLikeAMultimeter()
     for (const QByteArray &command : { QByteArray("READ?\n"), QByteArray("MEAS:VOLT:DC?\n") }) {
         const QByteArray reading = meter->reply(command).bytes;
         QVERIFY2(QRegularExpression(QStringLiteral("^[+-]\\d\\.\\d{6}E[+-]\\d\\d\n$"))
-                         .match(QString::fromLatin1(reading))
-                         .hasMatch(),
-                 reading.constData());
+                     .match(QString::fromLatin1(reading))
+                     .hasMatch(),
+            reading.constData());
         QVERIFY(reading.toDouble() >= 4.995 && reading.toDouble() <= 5.005);
     }
     QCOMPARE(meter->reply("VOLT:DC:NPLC?\n").bytes, QByteArray("+1.00000000E+01\n"));

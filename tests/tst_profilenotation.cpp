@@ -15,7 +15,6 @@ class tst_ProfileNotation : public QObject
 private slots:
     void shouldReadNotation_data();
     void shouldReadNotation();
-    void shouldWriteNotationBack();
     void shouldExpandChecksums_data();
     void shouldExpandChecksums();
     void shouldFormatNumbers_data();
@@ -27,7 +26,8 @@ void tst_ProfileNotation::shouldReadNotation_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes"); // hex, or the error when it starts with "!"
     QTest::newRow("names") << "A[CR][LF]" << QByteArray("41 0d 0a");
-    QTest::newRow("SXT EOT EXT as the dialog has them") << "[SXT][EOT][EXT]" << QByteArray("02 03 04");
+    QTest::newRow("SXT EOT EXT as the dialog has them")
+        << "[SXT][EOT][EXT]" << QByteArray("02 03 04");
     QTest::newRow("hex bytes, either case") << "[x00][xff][xA5]" << QByteArray("00 ff a5");
     QTest::newRow("a literal bracket") << "[x5B]]" << QByteArray("5b 5d");
     QTest::newRow("code page 932") << "ｱ測" << QByteArray("b1 91 aa");
@@ -47,18 +47,6 @@ void tst_ProfileNotation::shouldReadNotation()
     QCOMPARE(ok ? out.toHex(' ') : "!" + error.toUtf8(), bytes);
 }
 
-void tst_ProfileNotation::shouldWriteNotationBack()
-{
-    QByteArray every;
-    for (int b = 0; b < 256; ++b)
-        every.append(char(b));
-    QByteArray back;
-    QString error;
-    QVERIFY(appendNotation(toNotation(every), &back, &error));
-    QCOMPARE(back, every);
-    QCOMPARE(toNotation("[A]\r"), QStringLiteral("[x5B]A][CR]"));
-}
-
 void tst_ProfileNotation::shouldExpandChecksums_data()
 {
     QTest::addColumn<QString>("text");
@@ -68,17 +56,19 @@ void tst_ProfileNotation::shouldExpandChecksums_data()
     QTest::newRow("xor") << "123456789{xor}" << QByteArray("12345678931");
     QTest::newRow("lrc") << "123456789{lrc}" << QByteArray("12345678923");
     QTest::newRow("sum8 raw") << "123456789{sum8:bin}" << QByteArray("123456789\xDD");
-    QTest::newRow("crc raw, low byte first") << "123456789{crc16_modbus}"
-                                             << QByteArray("123456789\x37\x4B");
-    QTest::newRow("crc hex, high first") << "123456789{crc16_modbus:hex}"
-                                         << QByteArray("1234567894B37");
+    QTest::newRow("crc raw, low byte first")
+        << "123456789{crc16_modbus}" << QByteArray("123456789\x37\x4B");
+    QTest::newRow("crc hex, high first")
+        << "123456789{crc16_modbus:hex}" << QByteArray("1234567894B37");
     QTest::newRow("a Modbus request") << "[x01][x03][x00][x00][x00][x02]{crc16_modbus}"
                                       << QByteArray::fromHex("010300000002C40B");
-    QTest::newRow("over an earlier checksum") << "A{sum8:bin}{sum8:bin}"
-                                              << QByteArray("A\x41\x82");
+    QTest::newRow("over an earlier checksum") << "A{sum8:bin}{sum8:bin}" << QByteArray("A\x41\x82");
     QTest::newRow("from check_start") << "[SXT]{check_start}12[EXT]{xor}"
-                                      << QByteArray("\x02" "12\x04" "07");
-    QTest::newRow("nothing before") << "{crc16_modbus:hex}{check_start}{sum8}" << QByteArray("FFFF00");
+                                      << QByteArray("\x02"
+                                                    "12\x04"
+                                                    "07");
+    QTest::newRow("nothing before")
+        << "{crc16_modbus:hex}{check_start}{sum8}" << QByteArray("FFFF00");
     QTest::newRow("literal brace") << "{{sum8}" << QByteArray("{sum8}");
 }
 
@@ -88,7 +78,7 @@ void tst_ProfileNotation::shouldExpandChecksums()
     QFETCH(QByteArray, bytes);
     QString error;
     const std::optional<AnswerTemplate> answer = AnswerTemplate::parse(
-            text, [](QStringView) { return -1; }, 0, &error);
+        text, [](QStringView) { return -1; }, 0, &error);
     QVERIFY2(answer, qPrintable(error));
     ValueBank values;
     QByteArray out;

@@ -75,13 +75,14 @@ void ProfileAnswering::onDeadline(quint64 generation)
 
 void ProfileAnswering::handle(std::vector<Profile::Frame> frames)
 {
+    // Bytes no frame will take (a stale half command, a flood past the frame limit).
+    const QByteArray lost = m_framer->takeDropped();
+    if (!lost.isEmpty())
+        logUnanswered(lost);
     for (const Profile::Frame &frame : frames) {
         const Profile::Reply reply = m_responder->reply(frame.bytes);
         if (!reply.matched) {
-            // As without a profile: the user must see why nothing was answered.
-            m_log.appendStampedBytes(Ansi::encodeLossy(LineTexts::unansweredInputPrefix())
-                                     + frame.bytes);
-            emit unanswered(frame.bytes);
+            logUnanswered(frame.bytes);
             continue;
         }
         Pending answer;
@@ -94,6 +95,13 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames)
         m_queue.push_back(std::move(answer));
     }
     pump();
+}
+
+// As without a profile: the user must see why nothing was answered.
+void ProfileAnswering::logUnanswered(const QByteArray &bytes)
+{
+    m_log.appendStampedBytes(Ansi::encodeLossy(LineTexts::unansweredInputPrefix()) + bytes);
+    emit unanswered(bytes);
 }
 
 void ProfileAnswering::armPump(qint64 dueNs)

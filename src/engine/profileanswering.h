@@ -70,6 +70,7 @@ private:
     void pump();
     void armPump(qint64 dueNs);
     void finish(const Pending &answer);
+    void logUnanswered(const QByteArray &bytes);
 
     CommLog &m_log;
     SessionClock &m_clock;

@@ -18,6 +18,7 @@ const QString kDuration = QStringLiteral("duration");
 const QString kProfile = QStringLiteral("profile");
 const QString kSeed = QStringLiteral("seed");
 const QString kCheckProfile = QStringLiteral("check-profile");
+const QString kRecord = QStringLiteral("record");
 const QString kEvents = QStringLiteral("events");
 const QString kControl = QStringLiteral("control");
 const QString kHostLink = QStringLiteral("host-link");
@@ -68,6 +69,7 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
             { kProfile, QString(), QStringLiteral("FILE") },
             { kSeed, QString(), QStringLiteral("N") },
             { kCheckProfile, QString(), QStringLiteral("FILE") },
+            { kRecord, QString(), QStringLiteral("DEVICE") },
             { kEvents, QString(), QStringLiteral("FILE") },
             { kControl, QString(), QStringLiteral("PATH") },
             { kHostLink, QString(), QStringLiteral("PATH") },
@@ -109,6 +111,24 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
         *error = QStringLiteral("--profile and --check-profile need a file");
         return std::nullopt;
     }
+    if (parser.isSet(kRecord)) {
+        options.recordDevice = parser.value(kRecord);
+        QString problem;
+        // A recording sits between two lines: without the host's it would relay to nobody.
+        if (options.recordDevice.isEmpty())
+            problem = QStringLiteral("--record needs a device");
+        else if (!options.headless)
+            problem = QStringLiteral("--record is for --headless runs only");
+        else if (!options.virtualPort && !parser.isSet(kPort))
+            problem = QStringLiteral("--record needs the host's side: --virtual-port or --port");
+        else if (parser.isSet(kProfile) || parser.isSet(kSeed))
+            problem = QStringLiteral("--record relays a real instrument; --profile and --seed "
+                                     "play one");
+        if (!problem.isEmpty()) {
+            *error = problem;
+            return std::nullopt;
+        }
+    }
     if (parser.isSet(kSeed)) {
         bool ok = false;
         options.seed = parser.value(kSeed).toULongLong(&ok);
@@ -142,6 +162,7 @@ QString StartOptions::usage()
     return QStringLiteral(
             "Usage: kalo_rs232c [--virtual-port | --port DEVICE] [--folder DIR] [OPTION]...\n"
             "  or:  kalo_rs232c --headless [--events FILE] [--control PATH] [OPTION]...\n"
+            "  or:  kalo_rs232c --headless (--virtual-port | --port DEVICE) --record DEVICE\n"
             "  or:  kalo_rs232c --check-profile FILE\n"
             "  or:  kalo_rs232c --help | --version\n"
             "\n"
@@ -177,6 +198,10 @@ QString StartOptions::usage()
             "                      the profile's own\n"
             "  --check-profile FILE  check a profile and exit: 0 when it can be used, 3 with\n"
             "                      FILE:LINE:COL: reason lines on standard error otherwise\n"
+            "  --record DEVICE     with --headless: relay between the host's port and the\n"
+            "                      instrument on DEVICE, log both ways, and at the end write\n"
+            "                      the instrument as DIR/Recorded.toml, printing\n"
+            "                      RECORDED=<path>\n"
             "  --help              print this text\n"
             "  --version           print the version\n"
             "\n"

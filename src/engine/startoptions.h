@@ -19,6 +19,7 @@ struct StartOptions
     QString profileFile; // instead of the folder's Instrument.toml
     std::optional<quint64> seed; // instead of the profile's seed
     QString checkProfile; // check this profile and exit
+    QString recordDevice; // relay to the instrument on this device and record it
     QString eventsFile; // JSON lines of the line's events; "-" is standard output
     QString controlPath; // Unix socket taking requests while the run goes on
     QString hostLinkPath; // a symbolic link to the virtual port's host end

@@ -9,6 +9,7 @@
 #include "instancelock.h"
 #include "logfiles.h"
 #include "programversion.h"
+#include "recordprogram.h"
 #include "sessionclock.h"
 #include "startoptions.h"
 #include "stopsignals.h"
@@ -46,8 +47,6 @@ QString countsLine(const LineCounters &counters)
 bool openChannels(const StartOptions &options, HeadlessRun &run, ConsoleLines &console,
                   EventStream &events, ControlServer &control, QString *error)
 {
-    if (!options.hostLinkPath.isEmpty() && !HostLink::check(options.hostLinkPath, error))
-        return false;
     if (!options.controlPath.isEmpty() && !control.listen(options.controlPath, error))
         return false;
     if (options.eventsToStandardOutput()) {
@@ -59,6 +58,26 @@ bool openChannels(const StartOptions &options, HeadlessRun &run, ConsoleLines &c
     }
     if (!options.eventsFile.isEmpty())
         events.follow(run.session());
+    return true;
+}
+
+// The port the host software talks to: the virtual port's host end, named on standard output
+// and linked where asked, or else the device given. Nothing is opened here.
+bool makeHostSide(const StartOptions &options, VirtualPort &virtualPort, HostLink &hostLink,
+                  ConsoleLines &console, QString *device, QString *error)
+{
+    *device = options.portDevice;
+    if (!options.virtualPort)
+        return true;
+    if (!virtualPort.open(error)) {
+        *error = QStringLiteral("the virtual port cannot be made: %1").arg(*error);
+        return false;
+    }
+    if (!options.hostLinkPath.isEmpty()
+        && !hostLink.make(options.hostLinkPath, virtualPort.hostPath(), error))
+        return false;
+    *device = virtualPort.portPath();
+    console.print(QStringLiteral("HOST_PORT=") + virtualPort.hostPath());
     return true;
 }
 } // namespace
@@ -105,6 +124,19 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     // The run's port writes toward the cable until the run is gone.
     VirtualPort virtualPort;
     HostLink hostLink;
+    if (!options.hostLinkPath.isEmpty() && !HostLink::check(options.hostLinkPath, &error)) {
+        complain(error);
+        return 1;
+    }
+    QString device;
+    if (!options.recordDevice.isEmpty()) {
+        if (!makeHostSide(options, virtualPort, hostLink, console, &device, &error)) {
+            complain(error);
+            return 1;
+        }
+        return runRecording(console, stopSignals, folder, device,
+                            options.virtualPort ? &virtualPort : nullptr, options);
+    }
     HeadlessRun run(folder);
     // A profile that cannot be used refuses the run before anything is made for it.
     if (!run.loadProfile(options.profileFile, options.seed, &error)) {
@@ -113,23 +145,10 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     }
     EventStream events(runStartNs);
     ControlServer control(run.session());
-    if (!openChannels(options, run, console, events, control, &error)) {
+    if (!openChannels(options, run, console, events, control, &error)
+        || !makeHostSide(options, virtualPort, hostLink, console, &device, &error)) {
         complain(error);
         return 1;
-    }
-    QString device = options.portDevice;
-    if (options.virtualPort) {
-        if (!virtualPort.open(&error)) {
-            complain(QStringLiteral("the virtual port cannot be made: %1").arg(error));
-            return 1;
-        }
-        device = virtualPort.portPath();
-        if (!options.hostLinkPath.isEmpty()
-            && !hostLink.make(options.hostLinkPath, virtualPort.hostPath(), &error)) {
-            complain(error);
-            return 1;
-        }
-        console.print(QStringLiteral("HOST_PORT=") + virtualPort.hostPath());
     }
     run.setPortDevice(device);
     if (options.virtualPort)

@@ -20,8 +20,7 @@ bool isCaptureNumber(QStringView name, int *number)
 using Segment = AnswerTemplate::Segment;
 
 std::optional<Segment> placeholder(QStringView inside,
-                                   const std::function<int(QStringView)> &valueIndex,
-                                   int captureCount, QString *error)
+    const std::function<int(QStringView)> &valueIndex, int captureCount, QString *error)
 {
     const qsizetype colon = inside.indexOf(QLatin1Char(':'));
     const QStringView name = colon < 0 ? inside : inside.left(colon);
@@ -49,8 +48,8 @@ std::optional<Segment> placeholder(QStringView inside,
         }
         if (number > captureCount) {
             *error = QStringLiteral("{%1}: the rule has %2 capture group(s)")
-                             .arg(name)
-                             .arg(captureCount);
+                         .arg(name)
+                         .arg(captureCount);
             return std::nullopt;
         }
         segment.type = Segment::Type::Capture;
@@ -91,9 +90,8 @@ AnswerTemplate AnswerTemplate::literal(const QByteArray &bytes)
     return answer;
 }
 
-std::optional<AnswerTemplate> AnswerTemplate::parse(
-        const QString &text, const std::function<int(QStringView)> &valueIndex, int captureCount,
-        QString *error)
+std::optional<AnswerTemplate> AnswerTemplate::parse(const QString &text,
+    const std::function<int(QStringView)> &valueIndex, int captureCount, QString *error)
 {
     AnswerTemplate answer;
     QString plain;
@@ -126,7 +124,7 @@ std::optional<AnswerTemplate> AnswerTemplate::parse(
         if (!flushPlain())
             return std::nullopt;
         const std::optional<Segment> segment = placeholder(
-                QStringView(text).mid(pos + 1, close - pos - 1), valueIndex, captureCount, error);
+            QStringView(text).mid(pos + 1, close - pos - 1), valueIndex, captureCount, error);
         if (!segment)
             return std::nullopt;
         answer.m_segments.push_back(*segment);
@@ -137,8 +135,8 @@ std::optional<AnswerTemplate> AnswerTemplate::parse(
     return answer;
 }
 
-void AnswerTemplate::expand(ValueBank &values, const QList<QByteArray> &captures,
-                            QByteArray *out) const
+void AnswerTemplate::expand(
+    ValueBank &values, const QList<QByteArray> &captures, QByteArray *out) const
 {
     static const ClockFormat time = ClockFormat::time();
     static const ClockFormat date = ClockFormat::date();
@@ -162,8 +160,8 @@ void AnswerTemplate::expand(ValueBank &values, const QList<QByteArray> &captures
             break;
         case Segment::Type::Checksum:
             // The view into out stays valid: the sum is taken before anything is appended.
-            appendChecksum(segment.checksum, segment.raw,
-                           QByteArrayView(*out).sliced(checkStart), out);
+            appendChecksum(
+                segment.checksum, segment.raw, QByteArrayView(*out).sliced(checkStart), out);
             break;
         case Segment::Type::CheckStart:
             checkStart = out->size();

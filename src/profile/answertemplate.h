@@ -38,16 +38,13 @@ public:
     // all, as for the continuous text. False, with the reason, for bad notation and unknown
     // placeholders.
     static std::optional<AnswerTemplate> parse(const QString &text,
-                                               const std::function<int(QStringView)> &valueIndex,
-                                               int captureCount, QString *error);
+        const std::function<int(QStringView)> &valueIndex, int captureCount, QString *error);
     // Bytes sent as they are, as the dialog's output data are.
     static AnswerTemplate literal(const QByteArray &bytes);
 
     // Appends the expansion to out. Checksums cover what this expansion wrote before them.
     // Values are read from values within the answer it has begun.
     void expand(ValueBank &values, const QList<QByteArray> &captures, QByteArray *out) const;
-
-    const std::vector<Segment> &segments() const { return m_segments; }
 
 private:
     void addLiteral(const QByteArray &bytes);

@@ -26,9 +26,9 @@ void readFault(TomlFields &fields, const toml::table &owner, FaultKind kind, Fau
     FaultSetting fault;
     fault.configured = true;
     if (table->contains("every") == table->contains("probability")) {
-        fields.fail(*table, table->contains("every")
-                            ? QStringLiteral("every and probability exclude each other")
-                            : QStringLiteral("%1 needs every or probability").arg(name));
+        fields.fail(*table,
+            table->contains("every") ? QStringLiteral("every and probability exclude each other")
+                                     : QStringLiteral("%1 needs every or probability").arg(name));
     }
     fault.every = int(fields.integer(*table, "every", 1, 1'000'000'000).value_or(0));
     fault.probability = fields.number(*table, "probability", 0, 1).value_or(0);
@@ -43,9 +43,8 @@ void readFault(TomlFields &fields, const toml::table &owner, FaultKind kind, Fau
 }
 } // namespace
 
-const std::vector<const char *> kBehaviourKeys = { "delay_ms",  "drop",    "truncate",
-                                                   "corrupt",   "duplicate", "garbage",
-                                                   "pace",      "char_gap_ms" };
+const std::vector<const char *> kBehaviourKeys
+    = { "delay_ms", "drop", "truncate", "corrupt", "duplicate", "garbage", "pace", "char_gap_ms" };
 
 void readBehaviour(TomlFields &fields, const toml::table &table, Behaviour *behaviour)
 {

@@ -31,7 +31,8 @@ bool toBytePattern(const QString &pattern, QString *bytePattern, QString *error)
             if (c == QLatin1Char('\\') && i + 1 < pattern.size()) {
                 bytePattern->append(pattern[++i]);
                 if (pattern[i].unicode() >= 0x80) {
-                    *error = QStringLiteral("regex: write '\\%1' as its bytes, \\xHH").arg(pattern[i]);
+                    *error
+                        = QStringLiteral("regex: write '\\%1' as its bytes, \\xHH").arg(pattern[i]);
                     return false;
                 }
             } else if (c == QLatin1Char('[')) {
@@ -94,7 +95,7 @@ int literalAt(const QString &pattern, qsizetype *pos)
 
 // The bytes every match starts with. An alternation anywhere could start differently, so a
 // pattern with "|" fixes nothing; an atom made optional by ?, * or {} ends the prefix
-// without itself.
+// without itself, and one repeated by + ends it with itself (the "+" is no literal).
 QByteArray fixedStart(const QString &pattern)
 {
     for (qsizetype i = 0; i < pattern.size(); ++i) {
@@ -113,8 +114,6 @@ QByteArray fixedStart(const QString &pattern)
         if (next == QLatin1Char('?') || next == QLatin1Char('*') || next == QLatin1Char('{'))
             break;
         prefix.append(char(byte));
-        if (next == QLatin1Char('+'))
-            break;
     }
     return prefix;
 }
@@ -126,9 +125,8 @@ std::optional<ByteRegex> ByteRegex::compile(const QString &pattern, QString *err
     if (!toBytePattern(pattern, &bytePattern, error))
         return std::nullopt;
     ByteRegex regex;
-    regex.m_pattern = pattern;
     regex.m_regex = QRegularExpression(QRegularExpression::anchoredPattern(bytePattern),
-                                       QRegularExpression::DotMatchesEverythingOption);
+        QRegularExpression::DotMatchesEverythingOption);
     if (!regex.m_regex.isValid()) {
         *error = QStringLiteral("bad regex: %1").arg(regex.m_regex.errorString());
         return std::nullopt;
@@ -136,6 +134,14 @@ std::optional<ByteRegex> ByteRegex::compile(const QString &pattern, QString *err
     regex.m_regex.optimize();
     regex.m_captureCount = regex.m_regex.captureCount();
     regex.m_prefix = fixedStart(pattern);
+    if (regex.m_prefix.isEmpty()) {
+        for (int byte = 0; byte < 256; ++byte) {
+            const QRegularExpressionMatch start = regex.m_regex.match(
+                QString(QChar(byte)), 0, QRegularExpression::PartialPreferCompleteMatch);
+            regex.m_firstBytes[size_t(byte)] = start.hasMatch() || start.hasPartialMatch();
+        }
+        regex.m_matchesEmpty = regex.m_regex.match(QString()).hasMatch();
+    }
     return regex;
 }
 

@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QString>
 
+#include <bitset>
 #include <optional>
 
 namespace Profile {
@@ -31,13 +32,19 @@ public:
     // Bytes every frame the pattern matches starts with (empty when it fixes no start): a
     // frame without them skips the regex, which keeps a thousand rules cheap.
     const QByteArray &literalPrefix() const { return m_prefix; }
-    const QString &pattern() const { return m_pattern; }
+    // For a pattern without a literal prefix: the bytes a matching frame can start with, and
+    // whether the empty frame matches. Found once by asking PCRE whether each byte alone
+    // could begin a match (a partial match), so "(?i)meas", "[A-Z]{3}" or "(?:R|S)\d" are
+    // still tried only on the frames they can match.
+    bool canStartWith(quint8 byte) const { return m_firstBytes[byte]; }
+    bool matchesEmpty() const { return m_matchesEmpty; }
 
 private:
-    QString m_pattern;
     QRegularExpression m_regex;
     int m_captureCount = 0;
     QByteArray m_prefix;
+    std::bitset<256> m_firstBytes;
+    bool m_matchesEmpty = false;
 };
 
 } // namespace Profile

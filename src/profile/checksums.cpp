@@ -83,8 +83,8 @@ void appendChecksum(ChecksumKind kind, bool raw, QByteArrayView over, QByteArray
         return;
     }
     const quint8 value = kind == ChecksumKind::Sum8 ? sum8(over)
-            : kind == ChecksumKind::Xor            ? xor8(over)
-                                                   : lrc8(over);
+        : kind == ChecksumKind::Xor                 ? xor8(over)
+                                                    : lrc8(over);
     if (raw)
         out->append(char(value));
     else

@@ -29,7 +29,7 @@ std::optional<ClockFormat> ClockFormat::parse(const QString &format, QString *er
         if (c == '\0' || !std::strchr("YymdHIMSpjL%", c)) {
             *error = QStringLiteral("clock format '%1' knows %Y %y %m %d %H %I %M %S %p %j %L "
                                     "and %%")
-                             .arg(format);
+                         .arg(format);
             return std::nullopt;
         }
         ++i;
@@ -51,10 +51,10 @@ ClockFormat ClockFormat::date()
     return clock;
 }
 
-void ClockFormat::append(const QDateTime &local, QByteArray *out) const
+void ClockFormat::append(const LocalTime &local, QByteArray *out) const
 {
-    const QDate day = local.date();
-    const QTime time = local.time();
+    const QDate &day = local.date;
+    const QTime &time = local.time;
     for (qsizetype i = 0; i < m_format.size(); ++i) {
         const char c = m_format[i];
         if (c != '%' || i + 1 >= m_format.size()) {
@@ -62,18 +62,42 @@ void ClockFormat::append(const QDateTime &local, QByteArray *out) const
             continue;
         }
         switch (m_format[++i]) {
-        case 'Y': appendDigits(day.year(), 4, out); break;
-        case 'y': appendDigits(day.year() % 100, 2, out); break;
-        case 'm': appendDigits(day.month(), 2, out); break;
-        case 'd': appendDigits(day.day(), 2, out); break;
-        case 'H': appendDigits(time.hour(), 2, out); break;
-        case 'I': appendDigits((time.hour() + 11) % 12 + 1, 2, out); break;
-        case 'M': appendDigits(time.minute(), 2, out); break;
-        case 'S': appendDigits(time.second(), 2, out); break;
-        case 'p': out->append(time.hour() < 12 ? "AM" : "PM"); break;
-        case 'j': appendDigits(day.dayOfYear(), 3, out); break;
-        case 'L': appendDigits(time.msec(), 3, out); break;
-        default: out->append('%'); break;
+        case 'Y':
+            appendDigits(day.year(), 4, out);
+            break;
+        case 'y':
+            appendDigits(day.year() % 100, 2, out);
+            break;
+        case 'm':
+            appendDigits(day.month(), 2, out);
+            break;
+        case 'd':
+            appendDigits(day.day(), 2, out);
+            break;
+        case 'H':
+            appendDigits(time.hour(), 2, out);
+            break;
+        case 'I':
+            appendDigits((time.hour() + 11) % 12 + 1, 2, out);
+            break;
+        case 'M':
+            appendDigits(time.minute(), 2, out);
+            break;
+        case 'S':
+            appendDigits(time.second(), 2, out);
+            break;
+        case 'p':
+            out->append(time.hour() < 12 ? "AM" : "PM");
+            break;
+        case 'j':
+            appendDigits(day.dayOfYear(), 3, out);
+            break;
+        case 'L':
+            appendDigits(time.msec(), 3, out);
+            break;
+        default:
+            out->append('%');
+            break;
         }
     }
 }

@@ -8,6 +8,13 @@
 
 namespace Profile {
 
+// A local date and time as a clock reading shows it.
+struct LocalTime
+{
+    QDate date;
+    QTime time;
+};
+
 // The local date and time as a profile writes them, strftime-like but locale-free, so a
 // host sees the same digits on every desktop: %Y %y %m %d %H %I %M %S %p (AM/PM), %j (day of
 // the year), %L (milliseconds), %% (a percent sign); other characters as code page 932 text.
@@ -19,7 +26,7 @@ public:
     static ClockFormat time();
     static ClockFormat date();
 
-    void append(const QDateTime &local, QByteArray *out) const;
+    void append(const LocalTime &local, QByteArray *out) const;
 
 private:
     QByteArray m_format;

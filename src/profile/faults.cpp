@@ -6,8 +6,8 @@
 namespace Profile {
 
 namespace {
-const char *const kFaultNames[kFaultKinds] = { "drop", "truncate", "corrupt", "duplicate",
-                                               "garbage" };
+const char *const kFaultNames[kFaultKinds]
+    = { "drop", "truncate", "corrupt", "duplicate", "garbage" };
 
 bool fires(const FaultSetting &setting, quint64 *answers, Rng &rng)
 {
@@ -20,8 +20,8 @@ bool fires(const FaultSetting &setting, quint64 *answers, Rng &rng)
 
 void truncate(const FaultSetting &setting, Rng &rng, QByteArray *answer)
 {
-    const qint64 cut = setting.keep >= 0 ? setting.keep
-                                         : rng.between(1, qMax<qint64>(1, answer->size() - 1));
+    const qint64 cut
+        = setting.keep >= 0 ? setting.keep : rng.between(1, qMax<qint64>(1, answer->size() - 1));
     answer->truncate(cut);
 }
 
@@ -60,8 +60,8 @@ std::optional<FaultKind> faultKind(QStringView name)
     return std::nullopt;
 }
 
-FaultOutcome applyFaults(const Behaviour &behaviour, FaultCounters &counters, Rng &rng,
-                         QByteArray *answer)
+FaultOutcome applyFaults(
+    const Behaviour &behaviour, FaultCounters &counters, Rng &rng, QByteArray *answer)
 {
     std::array<bool, kFaultKinds> fired {};
     for (int k = 0; k < kFaultKinds; ++k)

@@ -24,6 +24,7 @@ struct FaultSetting
 {
     bool configured = false;
     // Switched at run time; a fault loads switched on unless its table says enabled = false.
+    // Switched off it neither fires nor counts answers for every.
     bool enabled = true;
     // Every every-th answer of the rule, or each answer with the probability.
     int every = 0;
@@ -71,7 +72,7 @@ struct FaultCounters
 // fire: drop, or truncate, corrupt, duplicate (the damaged answer twice) and garbage in front.
 // Each fault is judged on every answer, fired or not, so the rate of one does not depend on
 // another. A fault that leaves the answer as it was (a cut beyond its end) is not named.
-FaultOutcome applyFaults(const Behaviour &behaviour, FaultCounters &counters, Rng &rng,
-                         QByteArray *answer);
+FaultOutcome applyFaults(
+    const Behaviour &behaviour, FaultCounters &counters, Rng &rng, QByteArray *answer);
 
 } // namespace Profile

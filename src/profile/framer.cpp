@@ -22,7 +22,15 @@ void Framer::handOut(qsizetype length, qint64 completeNs, std::vector<Frame> *ou
 void Framer::discard()
 {
     m_discarded += m_buffer.size();
+    m_dropped += m_buffer;
     m_buffer.clear();
+}
+
+QByteArray Framer::takeDropped()
+{
+    QByteArray dropped;
+    dropped.swap(m_dropped);
+    return dropped;
 }
 
 void Framer::clear()
@@ -55,9 +63,10 @@ class TerminatorFramer : public Framer
 {
 public:
     explicit TerminatorFramer(const Framing &framing)
-        : Framer(framing.maxBytes), m_terminator(framing.terminator), m_staleNs(framing.gapNs)
-    {
-    }
+        : Framer(framing.maxBytes)
+        , m_terminator(framing.terminator)
+        , m_staleNs(framing.gapNs)
+    { }
 
 protected:
     void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) override
@@ -87,9 +96,10 @@ private:
 class GapFramer : public Framer
 {
 public:
-    explicit GapFramer(const Framing &framing) : Framer(framing.maxBytes), m_gapNs(framing.gapNs)
-    {
-    }
+    explicit GapFramer(const Framing &framing)
+        : Framer(framing.maxBytes)
+        , m_gapNs(framing.gapNs)
+    { }
 
 protected:
     void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) override
@@ -116,9 +126,10 @@ class LengthFramer : public Framer
 {
 public:
     explicit LengthFramer(const Framing &framing)
-        : Framer(framing.maxBytes), m_length(framing.length), m_staleNs(framing.gapNs)
-    {
-    }
+        : Framer(framing.maxBytes)
+        , m_length(framing.length)
+        , m_staleNs(framing.gapNs)
+    { }
 
 protected:
     void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) override
@@ -138,13 +149,15 @@ private:
 
 // The rule the engine has without a profile: a window opens with a byte that arrives while
 // none is open, and when it ends, what waits is a command if some rule can match that many
-// bytes. More bytes than the longest command are dropped; fewer stay for the next window,
-// which the next byte opens.
+// bytes. The beginning of a command stays for the next window, which the next byte opens;
+// anything else is dropped, so a stray byte cannot swallow the next command.
 class WindowFramer : public Framer
 {
 public:
     WindowFramer(const Framing &framing, const WindowLengths &lengths)
-        : Framer(framing.maxBytes), m_windowNs(framing.windowNs), m_lengths(lengths)
+        : Framer(framing.maxBytes)
+        , m_windowNs(framing.windowNs)
+        , m_lengths(lengths)
     {
         std::sort(m_lengths.lengths.begin(), m_lengths.lengths.end());
     }
@@ -167,9 +180,13 @@ protected:
     {
         const int waiting = int(m_buffer.size());
         const std::vector<int> &lengths = m_lengths.lengths;
-        if (m_lengths.any || std::binary_search(lengths.begin(), lengths.end(), waiting))
+        if (m_lengths.any || std::binary_search(lengths.begin(), lengths.end(), waiting)) {
             handOut(waiting, m_windowEndNs, out);
-        else if (lengths.empty() || waiting > lengths.back())
+            return;
+        }
+        const bool begins = std::any_of(m_lengths.commands.begin(), m_lengths.commands.end(),
+                                        [this](const QByteArray &c) { return c.startsWith(m_buffer); });
+        if (!begins)
             discard();
     }
 

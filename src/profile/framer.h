@@ -49,6 +49,9 @@ struct WindowLengths
 {
     std::vector<int> lengths;
     bool any = false;
+    // The exact commands: what begins one of them may still be on its way and waits for the
+    // next window; anything else is dropped.
+    std::vector<QByteArray> commands;
 };
 
 // Cuts received bytes into frames. The engine feeds it each read with its arrival time on
@@ -75,9 +78,13 @@ public:
     qsizetype pendingBytes() const { return m_buffer.size(); }
     // All bytes dropped so far: flood beyond maxBytes, stale or unmatched remainders.
     qint64 discardedBytes() const { return m_discarded; }
+    // The bytes dropped since the last call, so the engine can say what went unanswered.
+    QByteArray takeDropped();
 
 protected:
-    explicit Framer(int maxBytes) : m_maxBytes(maxBytes) { }
+    explicit Framer(int maxBytes)
+        : m_maxBytes(maxBytes)
+    { }
 
     virtual void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) = 0;
     // Called once the deadline has passed; it is cleared before.
@@ -95,6 +102,7 @@ protected:
 private:
     int m_maxBytes;
     qint64 m_discarded = 0;
+    QByteArray m_dropped;
 };
 
 } // namespace Profile

@@ -29,8 +29,8 @@ bool appendText(QStringView text, QByteArray *out, QString *error)
     out->append(bytes);
     return true;
 }
-} // namespace
 
+// The byte one bracket name stands for ("CR", "x0D"); -1 when it names none.
 int notationByte(QStringView name)
 {
     if (name.size() == 3 && name[0] == QLatin1Char('x')) {
@@ -45,6 +45,7 @@ int notationByte(QStringView name)
     }
     return -1;
 }
+} // namespace
 
 bool appendNotation(QStringView text, QByteArray *out, QString *error)
 {

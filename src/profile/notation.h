@@ -15,9 +15,6 @@ namespace Profile {
 // "]" or a character code page 932 cannot hold.
 bool appendNotation(QStringView text, QByteArray *out, QString *error);
 
-// The byte one bracket name stands for ("CR", "x0D"); -1 when it names none.
-int notationByte(QStringView name);
-
 // The notation of bytes, for messages and tools: printable ASCII as itself, the rest as
 // names ([CR]) or [xHH], "[" as [x5B]. appendNotation() reads it back to the same bytes.
 QString toNotation(const QByteArray &bytes);

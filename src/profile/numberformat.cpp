@@ -67,8 +67,11 @@ std::optional<NumberFormat> NumberFormat::parse(const QString &text, QString *er
 {
     NumberFormat format;
     static const std::pair<const char *, Raw> rawForms[] = {
-        { "u8", Raw::U8 },     { "be16", Raw::Be16 }, { "le16", Raw::Le16 },
-        { "be32", Raw::Be32 }, { "le32", Raw::Le32 },
+        { "u8", Raw::U8 },
+        { "be16", Raw::Be16 },
+        { "le16", Raw::Le16 },
+        { "be32", Raw::Be32 },
+        { "le32", Raw::Le32 },
     };
     for (const auto &[name, raw] : rawForms) {
         if (text == QLatin1String(name)) {
@@ -108,22 +111,22 @@ std::optional<NumberFormat> NumberFormat::parse(const QString &text, QString *er
         if (type == '\0' || !std::strchr("diuoxXfFeEgGs", type)) {
             *error = QStringLiteral("format '%1' needs one conversion of d i u o x X f F e E g G "
                                     "s, or u8, be16, le16, be32, le32")
-                             .arg(text);
+                         .arg(text);
             return std::nullopt;
         }
         if (width > kMaxWidth || precision > kMaxPrecision) {
             *error = QStringLiteral("format '%1' is wider than %2 or more precise than %3")
-                             .arg(text)
-                             .arg(kMaxWidth)
-                             .arg(kMaxPrecision);
+                         .arg(text)
+                         .arg(kMaxWidth)
+                         .arg(kMaxPrecision);
             return std::nullopt;
         }
         ++pos;
         format.m_width = width;
         format.m_precision = precision;
         format.m_type = type;
-        format.m_conversion = '%' + bytes.mid(start, pos - 1 - start)
-                + (isIntegerType(type) ? "ll" : "") + type;
+        format.m_conversion
+            = '%' + bytes.mid(start, pos - 1 - start) + (isIntegerType(type) ? "ll" : "") + type;
         literal = &format.m_suffix;
     }
     if (format.m_type == 0 && !bytes.isEmpty()) {
@@ -135,7 +138,8 @@ std::optional<NumberFormat> NumberFormat::parse(const QString &text, QString *er
 
 void NumberFormat::appendConverted(double value, QByteArray *out) const
 {
-    char buffer[160];
+    // Room for the widest double "%f" writes (309 digits) with the largest precision.
+    char buffer[400];
     int length = 0;
     if (m_type == 's') {
         QByteArray plain;
@@ -145,7 +149,7 @@ void NumberFormat::appendConverted(double value, QByteArray *out) const
     }
     if (isIntegerType(m_type)) {
         length = std::snprintf(buffer, sizeof buffer, m_conversion.constData(),
-                               static_cast<long long>(roundedInteger(value)));
+            static_cast<long long>(roundedInteger(value)));
     } else {
         length = std::snprintf(buffer, sizeof buffer, m_conversion.constData(), value);
     }

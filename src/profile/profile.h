@@ -34,6 +34,8 @@ struct Rule
     Behaviour behaviour;
 };
 
+// A default Instrument is the program without a profile: the one-second window, no values,
+// no rules of its own.
 struct Instrument
 {
     // The file (or the name a text was loaded under), for messages.

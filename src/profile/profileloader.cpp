@@ -14,20 +14,21 @@ namespace {
 
 constexpr qint64 kNsPerMs = 1'000'000;
 constexpr qint64 kLongestMs = 3'600'000;
+constexpr int kUnknownCaptures = 9999;
 
 class ProfileReader
 {
 public:
     ProfileReader(TomlFields &fields, Instrument &instrument)
-        : m_fields(fields), m_instrument(instrument)
-    {
-    }
+        : m_fields(fields)
+        , m_instrument(instrument)
+    { }
 
     void read(const toml::table &root)
     {
         m_fields.allowKeys(root, { "seed", "framing", "values", "rule", "faults", "continuous" });
-        if (const std::optional<qint64> seed = m_fields.integer(
-                    root, "seed", 0, std::numeric_limits<qint64>::max()))
+        if (const std::optional<qint64> seed
+            = m_fields.integer(root, "seed", 0, std::numeric_limits<qint64>::max()))
             m_instrument.seed = quint64(*seed);
         if (const toml::table *framing = m_fields.table(root, "framing"))
             readFraming(*framing);
@@ -63,14 +64,15 @@ private:
                 terminator = bytes;
         }
         const int kinds = int(table.contains("terminator")) + int(table.contains("length"))
-                + int(table.contains("window_ms"));
+            + int(table.contains("window_ms"));
         if (kinds > 1) {
-            m_fields.fail(table, QStringLiteral("terminator, length and window_ms exclude each other"));
+            m_fields.fail(
+                table, QStringLiteral("terminator, length and window_ms exclude each other"));
             return;
         }
         if (kinds == 0 && !table.contains("gap_ms")) {
-            m_fields.fail(table, QStringLiteral("[framing] needs terminator, gap_ms, length or "
-                                                "window_ms"));
+            m_fields.fail(
+                table, QStringLiteral("[framing] needs terminator, gap_ms, length or window_ms"));
             return;
         }
         if (window && table.contains("gap_ms"))
@@ -101,16 +103,15 @@ private:
         return -1;
     }
 
-    std::optional<AnswerTemplate> readTemplate(const toml::table &table, const char *key,
-                                               int captureCount)
+    std::optional<AnswerTemplate> readTemplate(
+        const toml::table &table, const char *key, int captureCount)
     {
         const std::optional<QString> text = m_fields.text(table, key);
         if (!text)
             return std::nullopt;
         QString error;
         std::optional<AnswerTemplate> parsed = AnswerTemplate::parse(
-                *text, [this](QStringView name) { return valueIndex(name); }, captureCount,
-                &error);
+            *text, [this](QStringView name) { return valueIndex(name); }, captureCount, &error);
         if (!parsed)
             m_fields.fail(*table.get(key), error);
         return parsed;
@@ -132,7 +133,7 @@ private:
             Rule rule = readRule(table, int(i) + 1);
             if (names.contains(rule.name))
                 m_fields.fail(table.contains("name") ? *table.get("name") : table,
-                              QStringLiteral("rule name '%1' is used twice").arg(rule.name));
+                    QStringLiteral("rule name '%1' is used twice").arg(rule.name));
             names.insert(rule.name);
             m_instrument.rules.push_back(std::move(rule));
         }
@@ -149,9 +150,9 @@ private:
             m_fields.fail(*table.get("name"), QStringLiteral("'name' is empty"));
         int captureCount = 0;
         if (table.contains("match") == table.contains("regex")) {
-            m_fields.fail(table, table.contains("match")
-                                  ? QStringLiteral("match and regex exclude each other")
-                                  : QStringLiteral("a rule needs match or regex"));
+            m_fields.fail(table,
+                table.contains("match") ? QStringLiteral("match and regex exclude each other")
+                                        : QStringLiteral("a rule needs match or regex"));
         } else if (const std::optional<QString> match = m_fields.text(table, "match")) {
             QString error;
             if (!appendNotation(*match, &rule.exact, &error))
@@ -161,10 +162,14 @@ private:
         } else if (const std::optional<QString> pattern = m_fields.text(table, "regex")) {
             QString error;
             rule.regex = ByteRegex::compile(*pattern, &error);
-            if (!rule.regex)
-                m_fields.fail(*table.get("regex"), error);
-            else
+            if (rule.regex) {
                 captureCount = rule.regex->captureCount();
+            } else {
+                m_fields.fail(*table.get("regex"), error);
+                // The captures of a regex that did not compile are unknown: no complaints
+                // about them on top.
+                captureCount = kUnknownCaptures;
+            }
         }
         rule.answer = readTemplate(table, "answer", captureCount);
         if (const toml::table *sets = m_fields.table(table, "set"))
@@ -184,13 +189,14 @@ private:
                 continue;
             }
             if (m_instrument.values[size_t(index)].kind != ValueKind::Stored) {
-                m_fields.fail(key.source(), QStringLiteral("value '%1' has no initial text and "
-                                                           "cannot be set")
-                                                    .arg(name));
+                m_fields.fail(key.source(),
+                    QStringLiteral("value '%1' has no initial text and "
+                                   "cannot be set")
+                        .arg(name));
                 continue;
             }
-            if (std::optional<AnswerTemplate> text = readTemplate(sets, key.str().data(),
-                                                                  captureCount))
+            if (std::optional<AnswerTemplate> text
+                = readTemplate(sets, key.str().data(), captureCount))
                 rule->sets.emplace_back(index, std::move(*text));
         }
     }
@@ -209,16 +215,17 @@ private:
 
 } // namespace
 
-std::optional<Instrument> loadProfileText(const QByteArray &text, const QString &name,
-                                          QString *error)
+std::optional<Instrument> loadProfileText(
+    const QByteArray &text, const QString &name, QString *error)
 {
     TomlFields fields(name);
     toml::table root;
     try {
-        root = toml::parse(std::string_view(text.constData(), size_t(text.size())),
-                           name.toStdString());
+        root = toml::parse(
+            std::string_view(text.constData(), size_t(text.size())), name.toStdString());
     } catch (const toml::parse_error &parseError) {
-        fields.fail(parseError.source(), QString::fromStdString(std::string(parseError.description())));
+        fields.fail(
+            parseError.source(), QString::fromStdString(std::string(parseError.description())));
         *error = fields.report();
         return std::nullopt;
     }

@@ -16,7 +16,7 @@ namespace Profile {
 // cannot quietly change how the instrument answers.
 std::optional<Instrument> loadProfileFile(const QString &path, QString *error);
 // The same for a text; name stands for the file in messages.
-std::optional<Instrument> loadProfileText(const QByteArray &text, const QString &name,
-                                          QString *error);
+std::optional<Instrument> loadProfileText(
+    const QByteArray &text, const QString &name, QString *error);
 
 } // namespace Profile

@@ -5,7 +5,9 @@
 namespace Profile {
 
 Responder::Responder(Instrument instrument, quint64 seed)
-    : m_instrument(std::move(instrument)), m_seed(seed), m_values(m_instrument.values, seed)
+    : m_instrument(std::move(instrument))
+    , m_seed(seed)
+    , m_values(m_instrument.values, seed)
 {
     addRuleStates();
 }

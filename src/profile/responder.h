@@ -44,8 +44,9 @@ struct Reply
 // are just the dialog's five patterns (appendPatterns()), in the one-second window: the
 // behaviour of the program without profiles.
 //
-// Run-time control (setValue(), setFaultEnabled()) changes only this responder; the loaded
-// Instrument stays as the file says. One thread; not copyable, the matcher points into it.
+// The responder plays its own copy of the instrument: appended patterns and run-time control
+// (setValue(), setFaultEnabled(), for a later control channel) never change the loaded one.
+// One thread; not copyable, its matcher points into its rules.
 class Responder
 {
 public:

@@ -1,29 +1,49 @@
 #include "rulematcher.h"
 
+#include <QVarLengthArray>
+
 #include <algorithm>
 #include <climits>
 #include <set>
 
 namespace Profile {
 
+namespace {
+// Longer fixed starts are keyed by their first bytes only, which keeps the tables few.
+constexpr int kLongestKey = 8;
+} // namespace
+
 void RuleMatcher::build(const std::vector<Rule> &rules)
 {
     m_rules = &rules;
     m_exact.clear();
-    for (std::vector<int> &bucket : m_regexByFirstByte)
-        bucket.clear();
-    m_regexAnyStart.clear();
+    m_regexByPrefix.clear();
+    for (std::vector<int> &rules : m_regexByFirstByte)
+        rules.clear();
+    m_regexMatchingEmpty.clear();
     for (int i = 0; i < int(rules.size()); ++i) {
         const Rule &rule = rules[size_t(i)];
-        if (rule.regex) {
-            const QByteArray &prefix = rule.regex->literalPrefix();
-            if (prefix.isEmpty())
-                m_regexAnyStart.push_back(i);
-            else
-                m_regexByFirstByte[quint8(prefix[0])].push_back(i);
-        } else if (!m_exact.contains(rule.exact)) {
-            m_exact.insert(rule.exact, i);
+        if (!rule.regex) {
+            if (!m_exact.contains(rule.exact))
+                m_exact.insert(rule.exact, i);
+            continue;
         }
+        const QByteArray key = rule.regex->literalPrefix().left(kLongestKey);
+        if (key.isEmpty()) {
+            for (int byte = 0; byte < 256; ++byte) {
+                if (rule.regex->canStartWith(quint8(byte)))
+                    m_regexByFirstByte[size_t(byte)].push_back(i);
+            }
+            if (rule.regex->matchesEmpty())
+                m_regexMatchingEmpty.push_back(i);
+            continue;
+        }
+        auto table = std::find_if(m_regexByPrefix.begin(), m_regexByPrefix.end(),
+            [&](const PrefixTable &t) { return t.length == key.size(); });
+        if (table == m_regexByPrefix.end())
+            table = m_regexByPrefix.insert(
+                m_regexByPrefix.end(), PrefixTable { int(key.size()), {} });
+        table->rules[key].push_back(i);
     }
 }
 
@@ -31,26 +51,31 @@ RuleMatcher::Match RuleMatcher::find(const QByteArray &frame) const
 {
     Match found;
     const int exactHit = m_exact.value(frame, INT_MAX);
-    static const std::vector<int> none;
-    const std::vector<int> &keyed = frame.isEmpty() ? none : m_regexByFirstByte[quint8(frame[0])];
-    // Both lists are in rule order: walk them together, lowest rule first.
-    auto a = keyed.begin();
-    auto b = m_regexAnyStart.begin();
-    QString subject;
-    for (;;) {
-        const int nextA = a != keyed.end() ? *a : INT_MAX;
-        const int nextB = b != m_regexAnyStart.end() ? *b : INT_MAX;
-        const int next = std::min(nextA, nextB);
-        if (next >= exactHit)
-            break;
-        (next == nextA ? a : b)++;
-        const ByteRegex &regex = *(*m_rules)[size_t(next)].regex;
-        if (!frame.startsWith(regex.literalPrefix()))
+    QVarLengthArray<int, 32> candidates;
+    const auto collect = [&](const std::vector<int> &rules) {
+        for (const int rule : rules) {
+            if (rule >= exactHit)
+                break;
+            candidates.append(rule);
+        }
+    };
+    for (const PrefixTable &table : m_regexByPrefix) {
+        if (frame.size() < table.length)
             continue;
+        const auto it
+            = table.rules.constFind(QByteArray::fromRawData(frame.constData(), table.length));
+        if (it != table.rules.cend())
+            collect(*it);
+    }
+    collect(frame.isEmpty() ? m_regexMatchingEmpty : m_regexByFirstByte[quint8(frame[0])]);
+    std::sort(candidates.begin(), candidates.end());
+    QString subject;
+    for (const int rule : candidates) {
+        const ByteRegex &regex = *(*m_rules)[size_t(rule)].regex;
         if (subject.isNull())
             subject = ByteRegex::subject(frame);
         if (regex.match(subject, &found.captures)) {
-            found.rule = next;
+            found.rule = rule;
             return found;
         }
     }
@@ -64,13 +89,15 @@ RuleMatcher::Match RuleMatcher::find(const QByteArray &frame) const
 WindowLengths RuleMatcher::windowLengths() const
 {
     WindowLengths lengths;
-    lengths.any = !m_regexAnyStart.empty()
-            || std::any_of(m_regexByFirstByte.begin(), m_regexByFirstByte.end(),
-                           [](const std::vector<int> &bucket) { return !bucket.empty(); });
+    lengths.any = !m_regexByPrefix.empty() || !m_regexMatchingEmpty.empty()
+        || std::any_of(m_regexByFirstByte.begin(), m_regexByFirstByte.end(),
+            [](const std::vector<int> &rules) { return !rules.empty(); });
     std::set<int> distinct;
     for (auto it = m_exact.cbegin(); it != m_exact.cend(); ++it) {
-        if (!it.key().isEmpty())
+        if (!it.key().isEmpty()) {
             distinct.insert(int(it.key().size()));
+            lengths.commands.push_back(it.key());
+        }
     }
     lengths.lengths.assign(distinct.begin(), distinct.end());
     return lengths;

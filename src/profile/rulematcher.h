@@ -13,7 +13,8 @@ namespace Profile {
 
 // Finds the first rule, in order, that matches a frame, without trying every rule: exact
 // commands sit in a hash, and regexes are tried in order only up to the first exact hit and
-// only when the frame starts with the bytes the regex fixes at its start.
+// only when the frame starts with the bytes the regex fixes at its start (found through a
+// hash too) or, for a regex that fixes none, with a byte it can start with.
 class RuleMatcher
 {
 public:
@@ -36,9 +37,17 @@ private:
     const std::vector<Rule> *m_rules = nullptr;
     // Command -> the first rule with it.
     QHash<QByteArray, int> m_exact;
-    // Regex rules in order, by the first byte they fix; those that fix none apart.
+    // Regex rules in order under the first bytes they fix, one table for each length of
+    // those; rules that fix no start under each byte they can start with, and apart those
+    // that match the empty frame.
+    struct PrefixTable
+    {
+        int length;
+        QHash<QByteArray, std::vector<int>> rules;
+    };
+    std::vector<PrefixTable> m_regexByPrefix;
     std::array<std::vector<int>, 256> m_regexByFirstByte;
-    std::vector<int> m_regexAnyStart;
+    std::vector<int> m_regexMatchingEmpty;
 };
 
 } // namespace Profile

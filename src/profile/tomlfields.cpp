@@ -4,14 +4,30 @@
 
 namespace Profile {
 
+namespace {
+// A reason quotes the file, which may hold line breaks in a string: written as escapes, every
+// problem stays on a line of its own.
+QString oneLine(const QString &reason)
+{
+    QString line;
+    for (const QChar c : reason) {
+        if (c.unicode() >= 0x20 && c.unicode() != 0x7F)
+            line += c;
+        else
+            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    }
+    return line;
+}
+} // namespace
+
 void TomlFields::fail(const toml::source_region &where, const QString &reason)
 {
     m_problems.push_back(Problem { where.begin.line, where.begin.column,
-                                   QStringLiteral("%1:%2:%3: %4")
-                                           .arg(m_source)
-                                           .arg(where.begin.line)
-                                           .arg(where.begin.column)
-                                           .arg(reason) });
+        QStringLiteral("%1:%2:%3: %4")
+            .arg(m_source)
+            .arg(where.begin.line)
+            .arg(where.begin.column)
+            .arg(oneLine(reason)) });
 }
 
 QString TomlFields::report() const
@@ -28,13 +44,13 @@ QString TomlFields::report() const
 
 void TomlFields::allowKeys(const toml::table &table, const std::vector<const char *> &allowed)
 {
-    for (auto &&[key, node] : table) {
-        Q_UNUSED(node);
-        const bool known = std::any_of(allowed.begin(), allowed.end(),
-                                       [&](const char *name) { return key.str() == name; });
+    for (auto it = table.cbegin(); it != table.cend(); ++it) {
+        const std::string_view key = it->first.str();
+        const bool known = std::any_of(
+            allowed.begin(), allowed.end(), [key](const char *name) { return key == name; });
         if (!known)
-            fail(key.source(), QStringLiteral("unknown key '%1'").arg(QString::fromStdString(
-                                       std::string(key.str()))));
+            fail(it->first.source(),
+                QStringLiteral("unknown key '%1'").arg(QString::fromStdString(std::string(key))));
     }
 }
 
@@ -58,8 +74,8 @@ std::optional<QString> TomlFields::text(const toml::table &table, const char *ke
     return std::nullopt;
 }
 
-std::optional<qint64> TomlFields::integer(const toml::table &table, const char *key, qint64 min,
-                                          qint64 max)
+std::optional<qint64> TomlFields::integer(
+    const toml::table &table, const char *key, qint64 min, qint64 max)
 {
     const toml::node *node = table.get(key);
     if (!node)
@@ -68,17 +84,19 @@ std::optional<qint64> TomlFields::integer(const toml::table &table, const char *
     if (i && i->get() >= min && i->get() <= max)
         return i->get();
     if (max == std::numeric_limits<qint64>::max())
-        fail(*node, QStringLiteral("'%1' must be a whole number from %2").arg(QLatin1String(key)).arg(min));
+        fail(*node,
+            QStringLiteral("'%1' must be a whole number from %2").arg(QLatin1String(key)).arg(min));
     else
-        fail(*node, QStringLiteral("'%1' must be a whole number from %2 to %3")
-                            .arg(QLatin1String(key))
-                            .arg(min)
-                            .arg(max));
+        fail(*node,
+            QStringLiteral("'%1' must be a whole number from %2 to %3")
+                .arg(QLatin1String(key))
+                .arg(min)
+                .arg(max));
     return std::nullopt;
 }
 
-std::optional<double> TomlFields::number(const toml::table &table, const char *key, double min,
-                                         double max)
+std::optional<double> TomlFields::number(
+    const toml::table &table, const char *key, double min, double max)
 {
     const toml::node *node = table.get(key);
     if (!node)
@@ -106,9 +124,8 @@ std::optional<bool> TomlFields::flag(const toml::table &table, const char *key)
     return std::nullopt;
 }
 
-std::optional<std::pair<qint64, qint64>> TomlFields::integerRange(const toml::table &table,
-                                                                  const char *key, qint64 min,
-                                                                  qint64 max)
+std::optional<std::pair<qint64, qint64>> TomlFields::integerRange(
+    const toml::table &table, const char *key, qint64 min, qint64 max)
 {
     const toml::node *node = table.get(key);
     if (!node)
@@ -126,10 +143,11 @@ std::optional<std::pair<qint64, qint64>> TomlFields::integerRange(const toml::ta
         if (low <= high)
             return std::pair(low, high);
     }
-    fail(*node, QStringLiteral("'%1' must be a whole number from %2 to %3, or [low, high] of such")
-                        .arg(QLatin1String(key))
-                        .arg(min)
-                        .arg(max));
+    fail(*node,
+        QStringLiteral("'%1' must be a whole number from %2 to %3, or [low, high] of such")
+            .arg(QLatin1String(key))
+            .arg(min)
+            .arg(max));
     return std::nullopt;
 }
 

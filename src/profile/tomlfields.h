@@ -21,7 +21,9 @@ class TomlFields
 public:
     static constexpr double kNoLimit = std::numeric_limits<double>::infinity();
 
-    explicit TomlFields(const QString &source) : m_source(source) { }
+    explicit TomlFields(const QString &source)
+        : m_source(source)
+    { }
 
     void fail(const toml::source_region &where, const QString &reason);
     void fail(const toml::node &node, const QString &reason) { fail(node.source(), reason); }
@@ -33,14 +35,14 @@ public:
     void allowKeys(const toml::table &table, const std::vector<const char *> &allowed);
 
     std::optional<QString> text(const toml::table &table, const char *key);
-    std::optional<qint64> integer(const toml::table &table, const char *key, qint64 min,
-                                  qint64 max);
-    std::optional<double> number(const toml::table &table, const char *key,
-                                 double min = -kNoLimit, double max = kNoLimit);
+    std::optional<qint64> integer(
+        const toml::table &table, const char *key, qint64 min, qint64 max);
+    std::optional<double> number(
+        const toml::table &table, const char *key, double min = -kNoLimit, double max = kNoLimit);
     std::optional<bool> flag(const toml::table &table, const char *key);
     // A whole number, or [low, high] of whole numbers; one number n is [n, n].
-    std::optional<std::pair<qint64, qint64>> integerRange(const toml::table &table,
-                                                          const char *key, qint64 min, qint64 max);
+    std::optional<std::pair<qint64, qint64>> integerRange(
+        const toml::table &table, const char *key, qint64 min, qint64 max);
     const toml::table *table(const toml::table &table, const char *key);
 
     // A node's number, integer or float.

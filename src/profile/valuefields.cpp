@@ -33,8 +33,10 @@ QString checkName(const QString &name)
 void readRandom(TomlFields &fields, const toml::node &node, ValueDef *value)
 {
     const auto *array = node.as_array();
-    const auto low = array && array->size() == 2 ? TomlFields::numberOf(*array->get(0)) : std::nullopt;
-    const auto high = array && array->size() == 2 ? TomlFields::numberOf(*array->get(1)) : std::nullopt;
+    const auto low
+        = array && array->size() == 2 ? TomlFields::numberOf(*array->get(0)) : std::nullopt;
+    const auto high
+        = array && array->size() == 2 ? TomlFields::numberOf(*array->get(1)) : std::nullopt;
     if (!low || !high || *low > *high) {
         fields.fail(node, QStringLiteral("'random' must be [low, high] with low <= high"));
         return;
@@ -111,7 +113,8 @@ void readKind(TomlFields &fields, const toml::table &table, const char *kind, Va
         value->kind = ValueKind::Clock;
         QString error;
         const std::optional<QString> format = fields.text(table, kind);
-        std::optional<ClockFormat> clock = format ? ClockFormat::parse(*format, &error) : std::nullopt;
+        std::optional<ClockFormat> clock
+            = format ? ClockFormat::parse(*format, &error) : std::nullopt;
         if (clock)
             value->clock = *clock;
         else if (format)
@@ -129,30 +132,34 @@ ValueDef readValue(TomlFields &fields, const QString &name, const toml::table &t
 {
     ValueDef value;
     value.name = name;
-    fields.allowKeys(table, { "random", "walk", "sequence", "counter", "clock", "initial", "format" });
+    fields.allowKeys(
+        table, { "random", "walk", "sequence", "counter", "clock", "initial", "format" });
     const char *kind = nullptr;
     for (const char *candidate : kKinds) {
         if (!table.contains(candidate))
             continue;
         if (kind) {
-            fields.fail(table, QStringLiteral("value '%1' has both %2 and %3")
-                                       .arg(name, QLatin1String(kind), QLatin1String(candidate)));
+            fields.fail(table,
+                QStringLiteral("value '%1' has both %2 and %3")
+                    .arg(name, QLatin1String(kind), QLatin1String(candidate)));
             return value;
         }
         kind = candidate;
     }
     if (!kind) {
-        fields.fail(table, QStringLiteral("value '%1' needs one of random, walk, sequence, "
-                                          "counter, clock, initial")
-                                   .arg(name));
+        fields.fail(table,
+            QStringLiteral("value '%1' needs one of random, walk, sequence, "
+                           "counter, clock, initial")
+                .arg(name));
         return value;
     }
     readKind(fields, table, kind, &value);
     if (const std::optional<QString> format = fields.text(table, "format")) {
         QString error;
         if (value.kind == ValueKind::Clock)
-            fields.fail(*table.get("format"), QStringLiteral("a clock value has its format in "
-                                                             "'clock'"));
+            fields.fail(*table.get("format"),
+                QStringLiteral("a clock value has its format in "
+                               "'clock'"));
         else if (std::optional<NumberFormat> parsed = NumberFormat::parse(*format, &error))
             value.format = *parsed;
         else

@@ -7,7 +7,8 @@ namespace {
 constexpr quint64 kValueStreams = quint64(1) << 32;
 } // namespace
 
-ValueBank::ValueBank(std::vector<ValueDef> defs, quint64 seed) : m_defs(std::move(defs))
+ValueBank::ValueBank(std::vector<ValueDef> defs, quint64 seed)
+    : m_defs(std::move(defs))
 {
     m_states.resize(m_defs.size());
     for (size_t i = 0; i < m_defs.size(); ++i) {
@@ -26,12 +27,25 @@ int ValueBank::indexOf(QStringView name) const
     return -1;
 }
 
-const QDateTime &ValueBank::now()
+const LocalTime &ValueBank::now()
 {
-    if (m_clockReadIn != m_answer) {
-        m_clockReadIn = m_answer;
-        m_now = m_wallClock ? m_wallClock() : QDateTime::currentDateTime();
+    if (m_clockReadIn == m_answer)
+        return m_now;
+    m_clockReadIn = m_answer;
+    if (m_wallClock) {
+        const QDateTime now = m_wallClock();
+        m_now = LocalTime { now.date(), now.time() };
+        return m_now;
     }
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms / 1000;
+    if (second != m_localSecond) {
+        m_localSecond = second;
+        const QDateTime start = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        m_localSecondStart = LocalTime { start.date(), start.time() };
+    }
+    m_now = LocalTime { m_localSecondStart.date,
+        m_localSecondStart.time.addMSecs(int(ms - second * 1000)) };
     return m_now;
 }
 
@@ -58,17 +72,16 @@ void ValueBank::read(const ValueDef &def, State &state, QByteArray *out)
     switch (def.kind) {
     case ValueKind::Random:
         if (def.whole)
-            def.format.appendNumber(double(state.rng.between(qint64(def.low), qint64(def.high))),
-                                    out);
+            def.format.appendNumber(
+                double(state.rng.between(qint64(def.low), qint64(def.high))), out);
         else
             def.format.appendNumber(state.rng.uniform(def.low, def.high), out);
         return;
     case ValueKind::Walk:
         // The first reading is the start; every later one moves.
         if (state.started)
-            state.position = qBound(def.low,
-                                    state.position + state.rng.uniform(-def.step, def.step),
-                                    def.high);
+            state.position = qBound(
+                def.low, state.position + state.rng.uniform(-def.step, def.step), def.high);
         state.started = true;
         def.format.appendNumber(state.position, out);
         return;
@@ -76,7 +89,7 @@ void ValueBank::read(const ValueDef &def, State &state, QByteArray *out)
         if (state.started) {
             state.position += def.step;
             const bool past = def.limit
-                    && (def.step >= 0 ? state.position > *def.limit : state.position < *def.limit);
+                && (def.step >= 0 ? state.position > *def.limit : state.position < *def.limit);
             if (past)
                 state.position = def.start;
         }

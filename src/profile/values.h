@@ -64,15 +64,13 @@ public:
     // a value twice writes the same reading twice, and the clock is read at most once.
     void beginAnswer() { ++m_answer; }
     void append(int index, QByteArray *out);
-    const QDateTime &now();
+    const LocalTime &now();
 
     // Only stored values (those with an initial text) are set, by rules and at run time.
     bool isSettable(int index) const { return m_defs[size_t(index)].kind == ValueKind::Stored; }
     void set(int index, const QByteArray &text);
 
     int indexOf(QStringView name) const;
-    int count() const { return int(m_defs.size()); }
-    const ValueDef &def(int index) const { return m_defs[size_t(index)]; }
 
 private:
     struct State
@@ -93,7 +91,12 @@ private:
     std::function<QDateTime()> m_wallClock;
     quint64 m_answer = 1;
     quint64 m_clockReadIn = 0;
-    QDateTime m_now;
+    LocalTime m_now;
+    // Local time is found once a second and the milliseconds added: turning a clock reading
+    // into local time costs more than the rest of an answer, and an offset from UTC changes
+    // only on whole seconds.
+    qint64 m_localSecond = -1;
+    LocalTime m_localSecondStart;
 };
 
 } // namespace Profile

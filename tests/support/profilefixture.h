@@ -15,20 +15,19 @@ namespace ProfileFixture {
 inline std::optional<Profile::Instrument> load(const QByteArray &text)
 {
     QString error;
-    std::optional<Profile::Instrument> instrument = Profile::loadProfileText(text, "t.toml", &error);
+    std::optional<Profile::Instrument> instrument
+        = Profile::loadProfileText(text, "t.toml", &error);
     if (!instrument)
         qWarning().noquote() << error;
     return instrument;
 }
 
 // The responder for a profile, on a wall clock that stands still at a known moment.
-inline std::unique_ptr<Profile::Responder> play(const Profile::Instrument &instrument,
-                                                quint64 seed = 1)
+inline std::unique_ptr<Profile::Responder> play(
+    const Profile::Instrument &instrument, quint64 seed = 1)
 {
     auto responder = std::make_unique<Profile::Responder>(instrument, seed);
-    responder->setWallClock([] {
-        return QDateTime(QDate(2024, 3, 9), QTime(14, 5, 6, 789));
-    });
+    responder->setWallClock([] { return QDateTime(QDate(2024, 3, 9), QTime(14, 5, 6, 789)); });
     return responder;
 }
 

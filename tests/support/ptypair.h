@@ -30,6 +30,8 @@ public:
     bool isValid() const { return m_master >= 0; }
     QString slavePath() const { return m_slavePath; }
     int masterFd() const { return m_master; }
+    // The device's end, held open by the pair; -1 once the cable is pulled.
+    int slaveFd() const { return m_slave; }
 
     // Host side: writes all bytes.
     bool write(const QByteArray &bytes);

@@ -35,6 +35,13 @@ struct RunningWindow
         return form->findChild<QPushButton *>(QLatin1String(name));
     }
     CommLog &log() const { return form->log(); }
+    // The device goes away. Its pty number is free for any process to take, and the
+    // program's retry must not open someone else's terminal through port 1.
+    void pullCable()
+    {
+        pty.closeMaster();
+        folder.linkMissingCom1();
+    }
     QByteArray lastLine() const { return log().line(log().lineCount() - 1); }
     // The text of a stamped line, after "[YYYY/MM/DD HH:MM:SS] ".
     static QByteArray textOf(const QByteArray &line) { return line.mid(22); }

@@ -55,9 +55,10 @@ public:
     }
 
     // Port 1 of this folder names a device that is not there, so no test opens a real port
-    // of the machine by accident.
+    // of the machine by accident, nor a freed pty that another process has taken since.
     void linkMissingCom1() const
     {
+        QFile::remove(file(QStringLiteral("COM1")));
         QFile::link(file(QStringLiteral("no-such-device")), file(QStringLiteral("COM1")));
     }
 

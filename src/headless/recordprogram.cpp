@@ -1,0 +1,42 @@
+#include "recordprogram.h"
+
+#include "consolelines.h"
+#include "recordrun.h"
+#include "startoptions.h"
+#include "stopsignals.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+int runRecording(ConsoleLines &console, StopSignals &stopSignals, const QString &folder,
+                 const QString &hostDevice, OutputCable *hostCable, const StartOptions &options)
+{
+    RecordRun run(folder, console);
+    run.setHostPort(hostDevice, hostCable);
+    run.setInstrumentDevice(options.recordDevice);
+    if (options.durationSeconds)
+        run.setDuration(*options.durationSeconds);
+    QString error;
+    if (!run.prepare(&error)) {
+        std::fprintf(stderr, "kalo_rs232c: %s\n", error.toUtf8().constData());
+        return 1;
+    }
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &RecordRun::requestStop);
+    QObject::connect(&run, &RecordRun::finished, &run,
+                     [&console](bool saved, const QString &recorded, const QString &logFile,
+                                const QString &problem) {
+                         if (!recorded.isEmpty())
+                             console.print(QStringLiteral("RECORDED=") + recorded);
+                         if (!logFile.isEmpty())
+                             console.print(QStringLiteral("LOG_FILE=") + logFile);
+                         console.finish();
+                         if (!saved)
+                             std::fprintf(stderr, "kalo_rs232c: %s\n",
+                                          problem.toUtf8().constData());
+                         QCoreApplication::exit(saved ? 0 : 1);
+                     });
+    QTimer::singleShot(0, &run, &RecordRun::begin);
+    return QCoreApplication::exec();
+}

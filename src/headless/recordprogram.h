@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+class ConsoleLines;
+class OutputCable;
+class StopSignals;
+struct StartOptions;
+
+// The headless program with --record, once the folder is locked and the host's port is
+// known: relays until stopped, then prints RECORDED=<path> and LOG_FILE=<path>. Returns the
+// exit code: 0 with both files written, 1 when a port, the profile or the log failed.
+int runRecording(ConsoleLines &console, StopSignals &stopSignals, const QString &folder,
+                 const QString &hostDevice, OutputCable *hostCable, const StartOptions &options);

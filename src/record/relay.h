@@ -1,0 +1,54 @@
+#pragma once
+
+#include "exchangeinference.h"
+
+#include <QObject>
+#include <QString>
+
+#include <vector>
+
+class CommLog;
+class SerialComm;
+
+// The cable that --record lays between the host and a real instrument: every read on one
+// port goes to the other at once and unchanged, and only then into the log and the recording,
+// so the relay adds to the line no more than a read and a write. Nothing is answered, nothing
+// is held back for framing: what a command is, is worked out from the recording afterwards.
+//
+// Both ports are opened and closed by the owner; the relay only retries one that went away.
+class Relay : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kPortRetryMs = 1000;
+    // A run of days must not grow without bound; the line is still relayed past these. A read
+    // costs some 80 bytes of memory, and on a real line most reads are a byte or two.
+    static constexpr qint64 kMaxRecordedBytes = 16 * 1024 * 1024;
+    static constexpr size_t kMaxRecordedChunks = 500'000;
+
+    Relay(SerialComm &host, SerialComm &device, CommLog &log, QObject *parent = nullptr);
+
+    // Relays from now on; bytes that waited before are not the recording's.
+    void start();
+    void stop();
+
+    const std::vector<Recording::Chunk> &chunks() const { return m_chunks; }
+
+private:
+    void forward(SerialComm &from, SerialComm &to, Recording::Side side);
+    void record(Recording::Side side, const QByteArray &bytes, qint64 atNs);
+    void logProblem(const QString &line);
+    void onPortLost(SerialComm &port, const QString &message);
+    void retry(SerialComm &port);
+
+    SerialComm &m_host;
+    SerialComm &m_device;
+    CommLog &m_log;
+    bool m_relaying = false;
+    std::vector<Recording::Chunk> m_chunks;
+    qint64 m_recordedBytes = 0;
+    bool m_full = false;
+    // The last port problem logged: the same one is not logged again until a read went through.
+    QString m_loggedProblem;
+};

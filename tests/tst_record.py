@@ -1,0 +1,95 @@
+"""--record from outside: the simulator plays the real instrument on one end of a socat cable,
+the recorder relays a pyserial host to the other end, and the profile it writes must play
+the same answers back to the same script."""
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).parent / "host"))
+from headlesshost import NO_DISPLAY, write_folder  # noqa: E402
+from recordhost import Cable, Program, converse  # noqa: E402
+
+PROGRAM = os.environ["KALO_RS232C"]
+MULTIMETER = Path(__file__).parent.parent / "examples" / "profiles" / "multimeter.toml"
+SCRIPT = [b"*IDN?\n", b"MEAS:VOLT:DC?\n", b"MEAS:VOLT:DC?\n", b"READ?\n", b"VOLT:DC:NPLC?\n",
+          b"VOLT:DC:NPLC 2\n", b"VOLT:DC:NPLC?\n", b"MEAS:VOLT:DC?\n", b"FOO\n", b"*IDN?\n",
+          b"READ?\n"]
+
+
+@pytest.fixture
+def cable(tmp_path):
+    cable = Cable(tmp_path)
+    yield cable
+    cable.close()
+
+
+def folder(tmp_path, name):
+    path = tmp_path / name
+    path.mkdir()
+    return path
+
+
+def check_profile(path):
+    return subprocess.run([PROGRAM, "--check-profile", str(path)], capture_output=True,
+                          text=True, env=NO_DISPLAY, timeout=10)
+
+
+def test_a_recorded_multimeter_plays_back_the_same_answers(tmp_path, cable):
+    f1, f2, f3 = (folder(tmp_path, name) for name in ("F1", "F2", "F3"))
+    write_folder(f1, b"1", b"1")
+    instrument = Program(PROGRAM, f1, "--port", cable.b, "--profile", str(MULTIMETER),
+                         "--seed", "1")
+    recorder = Program(PROGRAM, f2, "--virtual-port", "--record", cable.a)
+    recorded = converse(recorder.host_port, SCRIPT)
+    assert recorder.stop() == 0
+    assert instrument.stop() == 0
+
+    assert recorded[0].startswith(b"KALO,DMM-6500")
+    assert recorded[5] == b""
+    assert [float(recorded[4]), float(recorded[6])] == [10.0, 2.0]
+    assert recorded[8] == b'-113,"Undefined header"\n'
+    assert len(set(recorded[i] for i in (1, 2, 7))) == 3, recorded
+    profile = f2 / "Recorded.toml"
+    assert recorder.value("RECORDED") == str(profile)
+    assert check_profile(profile).returncode == 0, check_profile(profile).stderr
+
+    # Both directions in the log, shown with the usual names and saved as the bytes were.
+    shown = [line[22:] for line in recorder.lines]
+    assert "ホスト→装置: *IDN?[LF]" in shown
+    assert '装置→ホスト: -113,"Undefined header"[LF]' in shown
+    saved = Path(recorder.value("LOG_FILE")).read_bytes()
+    for command in SCRIPT:
+        assert "ホスト→装置: ".encode("cp932") + command + b'"\r\n' in saved
+
+    write_folder(f3, b"1", b"1")
+    player = Program(PROGRAM, f3, "--virtual-port", "--profile", str(profile))
+    played = converse(player.host_port, SCRIPT)
+    assert player.stop() == 0
+    assert played == recorded
+
+
+def test_a_recording_without_exchange_is_a_profile_that_says_so(tmp_path, cable):
+    recorder = Program(PROGRAM, folder(tmp_path, "F2"), "--virtual-port", "--record", cable.a)
+    assert recorder.stop() == 0
+    profile = Path(recorder.value("RECORDED"))
+    assert check_profile(profile).returncode == 0
+    assert profile.read_text().startswith("# Recorded by kalo_rs232c --record from " + cable.a)
+    assert "LOG_FILE" in "".join(recorder.lines)
+
+
+@pytest.mark.parametrize("options, code, reason", [
+    (["--virtual-port", "--record", "DEV"], 2, "--record is for --headless"),
+    (["--headless", "--record", "DEV"], 2, "--record needs the host's side"),
+    (["--headless", "--port", "X", "--record", "DEV", "--seed", "1"], 2, "--profile and --seed"),
+    (["--headless", "--virtual-port", "--record", "/nonexistent/tty"], 1,
+     "instrument's port cannot be opened"),
+])
+def test_a_recording_that_cannot_relay_is_refused(tmp_path, options, code, reason):
+    run = subprocess.run([PROGRAM, "--folder", str(tmp_path), *options], capture_output=True,
+                         text=True, env=NO_DISPLAY, timeout=10)
+    assert run.returncode == code
+    assert reason in run.stderr
+    assert not (tmp_path / "Recorded.toml").exists()
