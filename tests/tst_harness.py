@@ -15,6 +15,7 @@ import serial
 
 sys.path.insert(0, str(Path(__file__).parent / "host"))
 from headlesshost import NO_DISPLAY, Control, Simulator, read_events, write_folder  # noqa: E402
+from recordhost import Cable, Program  # noqa: E402
 
 PROGRAM = os.environ["KALO_RS232C"]
 COMMON = {"v", "kind", "t_ns", "time"}
@@ -221,6 +222,31 @@ def snapshot(path):
     if path.is_symlink():
         return os.readlink(path)
     return path.read_bytes() if path.is_file() else path.exists()
+
+
+def test_a_recording_streams_both_directions_and_links_its_host_end(tmp_path):
+    (tmp_path / "p.toml").write_text(PROFILE)
+    instrument_folder, recorder_folder = tmp_path / "F1", tmp_path / "F2"
+    for folder in (instrument_folder, recorder_folder):
+        folder.mkdir()
+        write_folder(folder, b"1", b"1")
+    cable = Cable(tmp_path)
+    instrument = Program(PROGRAM, instrument_folder, "--port", cable.b, "--profile",
+                         str(tmp_path / "p.toml"))
+    link, events = tmp_path / "host", tmp_path / "events"
+    recorder = Program(PROGRAM, recorder_folder, "--virtual-port", "--record", cable.a,
+                       "--events", str(events), "--host-link", str(link))
+    with serial.Serial(str(link), 9600, timeout=2) as host:
+        read = [exchange(host, b"T?\r\n"), exchange(host, b"F\r\n", b"FL")]
+    assert recorder.stop() == 0 and instrument.stop() == 0
+    cable.close()
+    assert not os.path.lexists(link)
+    stream = read_events(events)
+    check_keys(stream)
+    assert [stream[0]["kind"], stream[-1]["kind"]] == ["start", "stop"]
+    wire = lambda kind: bytes.fromhex("".join(e["hex"] for e in stream if e["kind"] == kind))
+    assert (wire("received"), wire("sent")) == (b"T?\r\nF\r\n", b"".join(read))
+    assert read == [b"0\r\n", b"FL"]
 
 
 def live_socket(path):

@@ -116,6 +116,8 @@ def log_data_file(folder):
 @pytest.mark.parametrize("options, prepare, code, told", [
     (["--bogus"], None, 2, ["bogus", "Usage:"]),
     (["--duration", "abc"], None, 2, ["--duration", "abc", "Usage:"]),
+    (["--port", "/dev/null", "--host-link", "x"], None, 2, ["--host-link", "--virtual-port"]),
+    (["--virtual-port", "--record", "/dev/null", "--control", "x"], None, 2, ["--control"]),
     (["--port", "/nonexistent/ttyK"], None, 1, ["/nonexistent/ttyK", "No such file or directory"]),
     (["--virtual-port"], another_instance, 1, ["既に起動されています"]),
     (["--virtual-port"], read_only, 1, ["kalo_rs232c.lock", "cannot be made"]),

@@ -49,6 +49,11 @@ bool parseHarnessOptions(const QCommandLineParser &parser, StartOptions &options
             return false;
         }
     }
+    if (!options.controlPath.isEmpty() && parser.isSet(kRecord)) {
+        *error = QStringLiteral("--control steers the instrument the program plays; --record "
+                                "relays a real one");
+        return false;
+    }
     if (!options.hostLinkPath.isEmpty() && !options.virtualPort) {
         *error = QStringLiteral("--host-link links to the host end of --virtual-port; give both");
         return false;

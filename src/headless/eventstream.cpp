@@ -2,6 +2,7 @@
 
 #include "commsession.h"
 #include "lineeventjson.h"
+#include "relay.h"
 #include "sessionclock.h"
 #include "streamwriter.h"
 
@@ -65,6 +66,11 @@ void EventStream::shareWriter(StreamWriter &writer)
 void EventStream::follow(const CommSession &session)
 {
     connect(&session, &CommSession::lineEvent, this, &EventStream::write);
+}
+
+void EventStream::follow(const Relay &relay)
+{
+    connect(&relay, &Relay::lineEvent, this, &EventStream::write);
 }
 
 void EventStream::finish()

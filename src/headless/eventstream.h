@@ -9,6 +9,7 @@
 #include <memory>
 
 class CommSession;
+class Relay;
 class StreamWriter;
 
 // The run's line events as JSON lines (--events), for a harness that follows the line as a
@@ -31,6 +32,7 @@ public:
     void shareWriter(StreamWriter &writer);
 
     void follow(const CommSession &session);
+    void follow(const Relay &relay);
     // Before the process ends: what is queued goes out, within a few seconds.
     void finish();
 

@@ -42,23 +42,15 @@ QString countsLine(const LineCounters &counters)
             .arg(counters.bytesOut);
 }
 
-// Where the run is followed and steered from outside. Every path given is taken or refused
-// here, before the port is made: a harness waiting for HOST_PORT= sees the process end.
-bool openChannels(const StartOptions &options, HeadlessRun &run, ConsoleLines &console,
-                  EventStream &events, ControlServer &control, QString *error)
+// The event stream: a file of its own, or standard output instead of the log lines.
+bool openEvents(const StartOptions &options, ConsoleLines &console, EventStream &events,
+                QString *error)
 {
-    if (!options.controlPath.isEmpty() && !control.listen(options.controlPath, error))
-        return false;
     if (options.eventsToStandardOutput()) {
         events.shareWriter(console.writer());
-    } else {
-        console.follow(run.log());
-        if (!options.eventsFile.isEmpty() && !events.openFile(options.eventsFile, error))
-            return false;
+        return true;
     }
-    if (!options.eventsFile.isEmpty())
-        events.follow(run.session());
-    return true;
+    return options.eventsFile.isEmpty() || events.openFile(options.eventsFile, error);
 }
 
 // The port the host software talks to: the virtual port's host end, named on standard output
@@ -124,17 +116,20 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     // The run's port writes toward the cable until the run is gone.
     VirtualPort virtualPort;
     HostLink hostLink;
+    EventStream events(runStartNs);
+    // Every path given for the harness is taken or refused before the port is made.
     if (!options.hostLinkPath.isEmpty() && !HostLink::check(options.hostLinkPath, &error)) {
         complain(error);
         return 1;
     }
     QString device;
     if (!options.recordDevice.isEmpty()) {
-        if (!makeHostSide(options, virtualPort, hostLink, console, &device, &error)) {
+        if (!openEvents(options, console, events, &error)
+            || !makeHostSide(options, virtualPort, hostLink, console, &device, &error)) {
             complain(error);
             return 1;
         }
-        return runRecording(console, stopSignals, folder, device,
+        return runRecording(console, events, stopSignals, folder, device,
                             options.virtualPort ? &virtualPort : nullptr, options);
     }
     HeadlessRun run(folder);
@@ -143,13 +138,17 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
         complain(error);
         return StartOptions::kBadProfile;
     }
-    EventStream events(runStartNs);
     ControlServer control(run.session());
-    if (!openChannels(options, run, console, events, control, &error)
+    if ((!options.controlPath.isEmpty() && !control.listen(options.controlPath, &error))
+        || !openEvents(options, console, events, &error)
         || !makeHostSide(options, virtualPort, hostLink, console, &device, &error)) {
         complain(error);
         return 1;
     }
+    if (!options.eventsToStandardOutput())
+        console.follow(run.log());
+    if (!options.eventsFile.isEmpty())
+        events.follow(run.session());
     run.setPortDevice(device);
     if (options.virtualPort)
         run.setOutputCable(&virtualPort);

@@ -1,6 +1,7 @@
 #include "recordprogram.h"
 
 #include "consolelines.h"
+#include "eventstream.h"
 #include "recordrun.h"
 #include "startoptions.h"
 #include "stopsignals.h"
@@ -10,10 +11,15 @@
 
 #include <cstdio>
 
-int runRecording(ConsoleLines &console, StopSignals &stopSignals, const QString &folder,
-                 const QString &hostDevice, OutputCable *hostCable, const StartOptions &options)
+int runRecording(ConsoleLines &console, EventStream &events, StopSignals &stopSignals,
+                 const QString &folder, const QString &hostDevice, OutputCable *hostCable,
+                 const StartOptions &options)
 {
-    RecordRun run(folder, console);
+    RecordRun run(folder);
+    if (!options.eventsToStandardOutput())
+        console.follow(run.log());
+    if (!options.eventsFile.isEmpty())
+        events.follow(run.relay());
     run.setHostPort(hostDevice, hostCable);
     run.setInstrumentDevice(options.recordDevice);
     if (options.durationSeconds)
@@ -25,12 +31,13 @@ int runRecording(ConsoleLines &console, StopSignals &stopSignals, const QString 
     }
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &RecordRun::requestStop);
     QObject::connect(&run, &RecordRun::finished, &run,
-                     [&console](bool saved, const QString &recorded, const QString &logFile,
-                                const QString &problem) {
+                     [&console, &events](bool saved, const QString &recorded,
+                                         const QString &logFile, const QString &problem) {
                          if (!recorded.isEmpty())
                              console.print(QStringLiteral("RECORDED=") + recorded);
                          if (!logFile.isEmpty())
                              console.print(QStringLiteral("LOG_FILE=") + logFile);
+                         events.finish();
                          console.finish();
                          if (!saved)
                              std::fprintf(stderr, "kalo_rs232c: %s\n",

@@ -3,7 +3,6 @@
 #include "ansicodec.h"
 #include "appfolder.h"
 #include "commsession.h"
-#include "consolelines.h"
 #include "exchangeinference.h"
 #include "firststart.h"
 #include "loadsettings.h"
@@ -19,10 +18,9 @@
 #include <cmath>
 #include <limits>
 
-RecordRun::RecordRun(const QString &appFolder, ConsoleLines &console, QObject *parent)
+RecordRun::RecordRun(const QString &appFolder, QObject *parent)
     : QObject(parent), m_appFolder(appFolder), m_relay(m_host, m_device, m_log)
 {
-    console.follow(m_log);
     m_durationTimer.setSingleShot(true);
     m_durationTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_durationTimer, &QTimer::timeout, this, &RecordRun::requestStop);

@@ -11,8 +11,6 @@
 
 #include <optional>
 
-class ConsoleLines;
-
 // One recording without windows (--record): the host's port and the instrument's, both set as
 // the folder's ACSet.txt says, relayed until a stop request; then the log saved as a headless
 // run saves it and the recording written as Recorded.toml beside the settings. No settings
@@ -22,7 +20,7 @@ class RecordRun : public QObject
     Q_OBJECT
 
 public:
-    RecordRun(const QString &appFolder, ConsoleLines &console, QObject *parent = nullptr);
+    explicit RecordRun(const QString &appFolder, QObject *parent = nullptr);
 
     // Before prepare(): the host's side, and a cable of the program's own on it, if any.
     void setHostPort(const QString &device, OutputCable *cable);
@@ -36,6 +34,10 @@ public:
     void requestStop();
 
     static QString fileName() { return QStringLiteral("Recorded.toml"); }
+
+    // For those who follow the run from outside: standard output, the event stream.
+    const CommLog &log() const { return m_log; }
+    const Relay &relay() const { return m_relay; }
 
 signals:
     // Both files written (recordedFile, logFile), or not (problem says why); nothing follows.

@@ -5,6 +5,7 @@
 #include "linetexts.h"
 #include "recordtexts.h"
 #include "serialcomm.h"
+#include "sessionclock.h"
 
 #include <QTimer>
 
@@ -23,6 +24,7 @@ Relay::Relay(SerialComm &host, SerialComm &device, CommLog &log, QObject *parent
         connect(port, &SerialComm::outputDropped, this,
                 [this](qint64 bytes, const QString &device) {
                     m_log.appendStamped(LineTexts::droppedOutput(bytes, device));
+                    reportMessage(LineEvent::Kind::DroppedOutput, device, bytes);
                 });
     }
 }
@@ -36,6 +38,7 @@ void Relay::start()
             port->clearInBuffer();
         port->setRThreshold(1);
     }
+    report(LineEvent::Kind::Start);
 }
 
 void Relay::stop()
@@ -43,6 +46,26 @@ void Relay::stop()
     m_relaying = false;
     m_host.setRThreshold(0);
     m_device.setRThreshold(0);
+    report(LineEvent::Kind::Stop);
+}
+
+void Relay::report(LineEvent::Kind kind, const QByteArray &bytes, qint64 atNs)
+{
+    LineEvent event;
+    event.kind = kind;
+    event.bytes = bytes;
+    event.atNs = atNs ? atNs : SessionClock::steady().nowNs();
+    emit lineEvent(event);
+}
+
+void Relay::reportMessage(LineEvent::Kind kind, const QString &message, qint64 count)
+{
+    LineEvent event;
+    event.kind = kind;
+    event.message = message;
+    event.count = count;
+    event.atNs = SessionClock::steady().nowNs();
+    emit lineEvent(event);
 }
 
 void Relay::forward(SerialComm &from, SerialComm &to, Side side)
@@ -54,7 +77,12 @@ void Relay::forward(SerialComm &from, SerialComm &to, Side side)
         return;
     const qint64 atNs = from.lastEventArrivalNs();
     // The write goes first: the log and the recording are the relay's business, not the line's.
-    if (!to.output(bytes)) {
+    const bool forwarded = to.output(bytes);
+    if (side == Side::Host)
+        report(LineEvent::Kind::Received, bytes, atNs);
+    else if (forwarded)
+        report(LineEvent::Kind::Sent, bytes);
+    if (!forwarded) {
         logProblem(QStringLiteral("送信できません: ") + to.lastError());
         m_log.appendStampedBytes(Ansi::encodeLossy(RecordTexts::notForwarded()) + bytes);
         return;
@@ -86,6 +114,7 @@ void Relay::logProblem(const QString &line)
         return;
     m_loggedProblem = line;
     m_log.appendStamped(line);
+    reportMessage(LineEvent::Kind::Port, line);
 }
 
 void Relay::onPortLost(SerialComm &port, const QString &message)
@@ -104,7 +133,9 @@ void Relay::retry(SerialComm &port)
         return;
     }
     m_loggedProblem.clear();
-    m_log.appendStamped(QStringLiteral("ポートを再接続しました: ") + port.deviceName());
+    const QString line = QStringLiteral("ポートを再接続しました: ") + port.deviceName();
+    m_log.appendStamped(line);
+    reportMessage(LineEvent::Kind::Port, line);
     port.setDiscardInput(false);
     port.setRThreshold(1);
 }

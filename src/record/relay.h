@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exchangeinference.h"
+#include "lineevent.h"
 
 #include <QObject>
 #include <QString>
@@ -35,7 +36,14 @@ public:
 
     const std::vector<Recording::Chunk> &chunks() const { return m_chunks; }
 
+signals:
+    // The line as the host sees it, for an event stream: its bytes read are "received", the
+    // instrument's bytes handed to it "sent".
+    void lineEvent(const LineEvent &event);
+
 private:
+    void report(LineEvent::Kind kind, const QByteArray &bytes = QByteArray(), qint64 atNs = 0);
+    void reportMessage(LineEvent::Kind kind, const QString &message, qint64 count = 0);
     void forward(SerialComm &from, SerialComm &to, Recording::Side side);
     void record(Recording::Side side, const QByteArray &bytes, qint64 atNs);
     void logProblem(const QString &line);
