@@ -97,12 +97,17 @@ class Host:
         self.port.write(data)
 
     def _read(self):
+        # Only what waits is read: a read still collecting when the simulator closes the
+        # cable raises and loses what it had collected.
         quiet_since = None
         while True:
             try:
-                data = self.port.read(self.slow[0] if self.slow else 4096)
-            except serial.SerialException:
+                waiting = self.port.in_waiting
+                data = self.port.read(min(waiting, self.slow[0] if self.slow else 4096))
+            except (serial.SerialException, OSError):
                 break
+            if not data:
+                time.sleep(0.002)
             if data:
                 self.read += data
                 self.last_arrival = time.monotonic()
