@@ -116,6 +116,13 @@ def test_events_tell_the_wire_as_the_host_saw_it(run, tmp_path):
                                  "bytes_in": len(b"".join(written)), "bytes_out": 7}
 
 
+def until(condition, step, seconds=30):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        assert time.monotonic() < deadline, "timed out"
+        step()
+
+
 def test_a_flood_the_host_stops_reading_shows_the_rest_of_the_kinds(tmp_path):
     """Events unread while the host reads: skipped. Then the host stops reading: the port
     refuses output (port), and what it holds at the stop is dropped (dropped_output)."""
@@ -126,16 +133,14 @@ def test_a_flood_the_host_stops_reading_shows_the_rest_of_the_kinds(tmp_path):
     sim = Simulator(PROGRAM, tmp_path, "--events", str(fifo))
     received, stream = bytearray(), bytearray()
     with serial.Serial(sim.host_port, 9600, timeout=0.1) as host:
-        deadline = time.monotonic() + 30
-        while len(received) < 400_000:
-            assert time.monotonic() < deadline, len(received)
-            received += host.read(65536)
+        until(lambda: len(received) > 400_000, lambda: received.extend(host.read(65536)))
         os.set_blocking(reader, True)
         drain = threading.Thread(target=lambda: [stream.extend(chunk) for chunk in
                                                  iter(lambda: os.read(reader, 1 << 20), b"")])
         drain.start()
-        host.read(65536)
-        time.sleep(1.5)
+        # The notice comes once the writer has caught up; then the host stops reading.
+        until(lambda: b'"skipped"' in stream, lambda: host.read(65536))
+        until(lambda: b'"kind":"port"' in stream, lambda: time.sleep(0.05))
         sim.stop()
         drain.join(10)
     os.close(reader)
