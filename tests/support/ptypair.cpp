@@ -114,3 +114,12 @@ QByteArray PtyPair::read(int timeoutMs, int want)
     }
     return result;
 }
+
+QByteArray PtyPair::readAvailable()
+{
+    QByteArray result;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(m_master, buf, sizeof buf)) > 0;)
+        result.append(buf, n);
+    return result;
+}

@@ -37,6 +37,8 @@ public:
     bool write(const QByteArray &bytes);
     // Host side: reads what arrives within timeoutMs (stops early once `want` bytes are in).
     QByteArray read(int timeoutMs, int want = -1);
+    // Host side: what has arrived by now, without waiting.
+    QByteArray readAvailable();
     // Collects what the program sends while the test's event loop runs (inside a click that
     // waits, for instance), with the time of arrival.
     void startCollecting();

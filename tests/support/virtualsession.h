@@ -4,6 +4,7 @@
 #include "commsession.h"
 #include "loadsettings.h"
 #include "ptypair.h"
+#include "serialcomm.h"
 #include "settingsfolder.h"
 #include "virtualclock.h"
 
@@ -28,6 +29,14 @@ struct VirtualSession
         folder.writeDefaults(pty.slavePath(), outputType, interval);
     }
     void load() { LoadSettings(records, port, folder.path()); }
+    // The profile as the folder's Instrument.toml, played with this seed from the next Start.
+    bool loadProfile(const QByteArray &toml, quint64 seed, QString *error)
+    {
+        folder.write(InstrumentProfile::folderFileName(), toml);
+        session.profile().setAppFolder(folder.path());
+        session.profile().setSeed(seed);
+        return session.loadProfile(error);
+    }
     void at(qint64 ms, std::function<void()> action) { clock.schedule(ms * kMs, std::move(action)); }
     // Starts at virtual time 0 and runs every scheduled action up to untilMs.
     void run(qint64 untilMs)

@@ -21,6 +21,8 @@ inline const QByteArray kDropped = cp932(QStringLiteral("未送信のまま破�
 inline const QByteArray kDroppedUnit = cp932(QStringLiteral(" バイト ("));
 // Followed by the dropped input as it came.
 inline const QByteArray kUnanswered = cp932(QStringLiteral("応答なしで破棄した受信: "));
+// Followed by the rule's name, "): " and its faults, joined by ", ".
+inline const QByteArray kFaultsApplied = cp932(QStringLiteral("障害を適用しました ("));
 // Followed by the names of the fields that differ.
 inline const QByteArray kFilesDisagree = cp932(
     QStringLiteral("SOUCHICMD.txt が PROTcol.txt と異なります (SOUCHICMD.txt を送信します): "));
