@@ -1,5 +1,6 @@
 #include "ansicodec.h"
 #include "linetexts.h"
+#include "oracle/cp932.h"
 #include "runningwindow.h"
 #include "virtualsession.h"
 
@@ -47,6 +48,7 @@ private slots:
     void shouldSwitchLookOnStartAndStop();
     void shouldAnswerIndependentPyserialHost();
     void shouldAnswerByProfileOrRefuseStartWithOneItCannotRead();
+    void shouldPlayTheExampleProfileAsWritten();
 };
 
 void tst_Exchange::shouldAnswerPatternOneAboutOneSecondAfterFirstByte()
@@ -297,6 +299,37 @@ void tst_Exchange::shouldAnswerByProfileOrRefuseStartWithOneItCannotRead()
     QCOMPARE(ask(w, "P\r", 100), QByteArray("OK\r"));
     QVERIFY(w.texts().contains(Ansi::encodeLossy(LineTexts::profileInForce(
             w.folder.file(QStringLiteral("Instrument.toml")), 3))));
+}
+
+// The README's example profile, verbatim: a weight within its delay, far inside the fixed
+// instrument's second, and a value the host sets and reads back.
+void tst_Exchange::shouldPlayTheExampleProfileAsWritten()
+{
+    RunningWindow w;
+    QFile example(QStringLiteral(KALO_TESTS_DIR "/golden/Instrument.toml"));
+    QVERIFY(example.open(QIODevice::ReadOnly));
+    w.folder.write(QStringLiteral("Instrument.toml"), example.readAll());
+    w.button("cmdSend")->click();
+    QVERIFY(w.form->session().isCommunicating());
+
+    const qint64 sentAt = w.pty.sinceCollectingStarted();
+    w.pty.write("W\r\n");
+    const QByteArray weight = w.pty.waitCollected(12, 1000);
+    const qint64 latency = w.pty.arrivals().value(0).ms - sentAt;
+    QVERIFY2(latency >= 20 && latency < 500, qPrintable(QString::number(latency)));
+    const double grams = weight.left(8).toDouble();
+    QCOMPARE(weight, QString::asprintf("%+08.2f", grams).toLatin1() + " g\r\n");
+    QVERIFY2(grams >= 0 && grams <= 500, weight.constData());
+
+    w.pty.write("SET 12.5\r\n");
+    QCOMPARE(w.pty.waitCollected(16, 1000).mid(12), QByteArray("OK\r\n"));
+    w.pty.write("T?\r\n");
+    QCOMPARE(w.pty.waitCollected(22, 1000).mid(16), QByteArray("12.5\r\n"));
+    QTest::qWait(100);
+    QCOMPARE(w.pty.collected().size(), 22);
+    const QString seedLine = QStringLiteral("プロファイル: %1 (seed 7)")
+                                     .arg(w.folder.file(QStringLiteral("Instrument.toml")));
+    QVERIFY(w.texts().contains(Oracle::cp932(seedLine)));
 }
 
 QTEST_MAIN(tst_Exchange)
