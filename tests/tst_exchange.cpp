@@ -328,7 +328,7 @@ void tst_Exchange::shouldPlayTheExampleProfileAsWritten()
     QTest::qWait(100);
     QCOMPARE(w.pty.collected().size(), 22);
     const QString seedLine = QStringLiteral("プロファイル: %1 (seed 7)")
-                                     .arg(w.folder.file(QStringLiteral("Instrument.toml")));
+                                 .arg(w.folder.file(QStringLiteral("Instrument.toml")));
     QVERIFY(w.texts().contains(Oracle::cp932(seedLine)));
 }
 

@@ -414,7 +414,7 @@ std::vector<Exchange> play(const ProfileModel &model, const std::vector<QByteArr
         const qint64 latest = at + frameMs + (r < 0 ? 0 : model.rules[size_t(r)].maxDelayMs);
         v.at(at, [&v, &x, command] {
             x.firstLine = v.log.lineCount();
-            v.pty.write(command);
+            v.hostWrites(command);
         });
         if (earliest > at) {
             v.at(earliest - 1, [&v, &x] {
@@ -470,7 +470,10 @@ void tst_ProfileSessions::shouldHoldForGeneratedSessions()
         const QByteArrayList record = wireAndLog(session);
         QVERIFY2(wireAndLog(play(model, commands, seed, &problem)) == record,
             qPrintable(QStringLiteral("profile %1: the seed did not repeat the wire").arg(p)));
-        seedsThatDiffer += wireAndLog(play(model, commands, seed + 1, &problem)) != record;
+        // Another seed shows within the first third of the commands.
+        const std::vector<QByteArray> some(commands.begin(), commands.begin() + 20);
+        seedsThatDiffer += wireAndLog(play(model, some, seed + 1, &problem))
+            != wireAndLog({ session.begin(), session.begin() + 20 });
 
         std::vector<int> answered(model.rules.size());
         for (size_t i = 0; i < commands.size(); ++i) {
@@ -505,8 +508,8 @@ void tst_ProfileSessions::shouldHoldForGeneratedSessions()
                 const QByteArray said
                     = Oracle::LogTexts::kFaultsApplied + rule.name.toLatin1() + "): ";
                 QVERIFY2(x.lines[1].startsWith(said), qPrintable(context));
-                faults = QString::fromLatin1(x.lines[1].mid(said.size()))
-                             .split(QStringLiteral(", "));
+                faults
+                    = QString::fromLatin1(x.lines[1].mid(said.size())).split(QStringLiteral(", "));
             }
             for (const QString &name : faults) {
                 QVERIFY2(std::any_of(rule.faults.begin(), rule.faults.end(),

@@ -8,6 +8,8 @@
 #include "settingsfolder.h"
 #include "virtualclock.h"
 
+#include <QDeadlineTimer>
+
 #include <functional>
 
 // The line work alone on virtual time: a settings folder whose port 1 is a pty, loaded
@@ -36,6 +38,16 @@ struct VirtualSession
         session.profile().setAppFolder(folder.path());
         session.profile().setSeed(seed);
         return session.loadProfile(error);
+    }
+    // Writes as the host, and lets the program take the bytes before virtual time moves on:
+    // a pty hands them over a little later, but they must arrive at this moment.
+    void hostWrites(const QByteArray &bytes)
+    {
+        const qint64 taken = session.counters().bytesIn + bytes.size();
+        pty.write(bytes);
+        for (QDeadlineTimer patience(2000);
+             session.counters().bytesIn < taken && !patience.hasExpired();)
+            VirtualClock::settle();
     }
     void at(qint64 ms, std::function<void()> action) { clock.schedule(ms * kMs, std::move(action)); }
     // Starts at virtual time 0 and runs every scheduled action up to untilMs.
