@@ -429,7 +429,7 @@ std::vector<Exchange> play(const ProfileModel &model, const std::vector<QByteArr
             const qsizetype sent = logged.startsWith(command + arrow)
                 ? logged.size() - command.size() - arrow.size()
                 : 0;
-            x.wire = sent > 0 ? v.pty.read(200, int(sent)) : QByteArray();
+            x.wire = v.pty.read(200, int(sent));
             x.wire += v.pty.readAvailable();
         });
     }
