@@ -36,14 +36,9 @@ def answer_latency(program, work, count):
     (folder / "Instrument.toml").write_text(ONE_RULE)
     with Cable(folder) as cable, Simulator(program, folder, "--port", cable.a):
         simulated = times_on(cable.b, count)
-    with Cable(work) as cable:
-        ideal = ideal_responder(cable.a)
-        try:
-            time.sleep(0.3)
-            reference = times_on(cable.b, count)
-        finally:
-            ideal.kill()
-            ideal.wait()
+    with Cable(work) as cable, ideal_responder(cable.a):
+        time.sleep(0.3)
+        reference = times_on(cable.b, count)
     for p in (50, 99):
         report(f"profile answer round trip, p{p}", percentile(simulated, p), "ms")
         report(f"ideal responder round trip, p{p}", percentile(reference, p), "ms")

@@ -30,23 +30,13 @@ def main():
         work = Path(tmp)
         for name in ("direct", "relayed"):
             (work / name).mkdir()
-        cables = [Cable(work / "direct"), Cable(work / "relayed")]
-        ideals = [ideal_responder(cable.b) for cable in cables]
-        recorder = None
-        try:
-            recorder = Simulator(program, work / "relayed", "--record", cables[1].a)
+        with Cable(work / "direct") as near_cable, Cable(work / "relayed") as far_cable, \
+                ideal_responder(near_cable.b), ideal_responder(far_cable.b), \
+                Simulator(program, work / "relayed", "--record", far_cable.a) as recorder:
             time.sleep(0.3)
-            with serial.Serial(cables[0].a, 9600, timeout=2) as near, \
+            with serial.Serial(near_cable.a, 9600, timeout=2) as near, \
                     serial.Serial(recorder.host_port, 9600, timeout=2) as far:
                 direct, relayed = exchange_times([near, far], count)
-        finally:
-            if recorder:
-                recorder.stop()
-            for ideal in ideals:
-                ideal.kill()
-                ideal.wait()
-            for cable in cables:
-                cable.close()
     paired = [r - d for r, d in zip(relayed, direct)]
     for p in (50, 99):
         report(f"record: round trip on the cable, p{p}", percentile(direct, p), "ms")

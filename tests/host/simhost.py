@@ -4,6 +4,7 @@ comes, hosts that read at their own pace, and exchanges timed as a host waits fo
 
 The figures put tests/host on sys.path to import this module, as the tests do.
 """
+import contextlib
 import json
 import os
 import re
@@ -177,9 +178,15 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")  # utime + stime
 
 
+@contextlib.contextmanager
 def ideal_responder(device):
-    """A process on device that answers as IDEAL does; the caller kills it."""
-    return subprocess.Popen([sys.executable, "-c", IDEAL, device])
+    """A process on device that answers as IDEAL does, for as long as the block lasts."""
+    process = subprocess.Popen([sys.executable, "-c", IDEAL, device])
+    try:
+        yield process
+    finally:
+        process.kill()
+        process.wait()
 
 
 def round_trip_ms(host, command=COMMAND, answer=ANSWER):
