@@ -108,25 +108,32 @@ class Simulator:
         self.process = subprocess.Popen(
             [program, *(mode if headless else []), "--folder", str(folder), *options],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-        self.lines, self.errors = [], []
+        self.lines, self.errors, self._closed = [], [], []
+        # Woken by each line: a run as short as --duration 0 keeps its port only for moments.
+        self._news = threading.Condition()
         self._readers = [self._reader(self.process.stderr, self.errors)]
         if not read_stdout:
             self.lines.append(self.process.stdout.readline().decode().rstrip("\n"))
+            ready = lambda: self.lines[0].startswith("HOST_PORT=")  # noqa: E731
         else:
             self._readers.append(self._reader(self.process.stdout, self.lines))
-            if headless:
-                wait_for(lambda: self.said(started) or self.process.poll() is not None, 10,
-                         "the start line")
-        if self.process.poll() is not None:
-            self.wait()
-            raise AssertionError("the simulator ended: " + "\n".join(self.errors + self.lines))
+            ready = lambda: not headless or self.said(started)  # noqa: E731
+            with self._news:
+                self._news.wait_for(lambda: ready() or self.process.stdout in self._closed, 10)
+        if not ready():
+            self.wait()  # ended or hung: every line it wrote, and no process left behind
+            assert ready(), "the simulator did not start: " + "\n".join(self.errors + self.lines)
         self.host_port = self.value("HOST_PORT")
 
-    @staticmethod
-    def _reader(stream, lines):
+    def _reader(self, stream, lines):
         def read():
             for line in stream:
-                lines.append(line.decode(errors="replace").rstrip("\n"))
+                with self._news:
+                    lines.append(line.decode(errors="replace").rstrip("\n"))
+                    self._news.notify_all()
+            with self._news:
+                self._closed.append(stream)
+                self._news.notify_all()
         thread = threading.Thread(target=read, daemon=True)
         thread.start()
         return thread
