@@ -117,6 +117,12 @@ void tst_ProfileLoader::shouldRefuseBadProfile_data()
         << "bad.toml:5:9: value 'r' has no initial text and cannot be set";
     QTest::newRow("set an unknown value") << rule + "set = { q = \"1\" }\n"
                                           << "bad.toml:3:9: unknown value 'q'";
+    QTest::newRow("text as a number") << QByteArray("[framing]\nterminator = 13\n")
+                                      << "bad.toml:2:14: 'terminator' must be a string";
+    QTest::newRow("flag as text") << QByteArray("[faults]\ndrop = { every = 2, enabled = \"no\" }\n")
+                                  << "bad.toml:2:31: 'enabled' must be true or false";
+    QTest::newRow("table as a number") << QByteArray("framing = 3\n")
+                                       << "bad.toml:1:11: 'framing' must be a table";
     QTest::newRow("continuous without text")
         << QByteArray("[continuous]\n") << "bad.toml:1:1: [continuous] needs text";
 }
