@@ -10,16 +10,18 @@ import os
 import random
 import re
 import signal
-import subprocess
+import sys
 import threading
 import time
+from pathlib import Path
 
 import pytest
 import serial
 
+sys.path.insert(0, str(Path(__file__).parent / "host"))
+from simhost import Simulator  # noqa: E402
+
 PROGRAM = os.environ["KALO_RS232C"]
-NO_DISPLAY = {k: v for k, v in os.environ.items()
-              if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
 
 # The bytes 0x00 to 0x20 by the names the settings dialog takes.
 NAMES = ("NUL SOH SXT EOT EXT ENQ ACK BEL BS HT LF VT FF CR SO SI DLE DC1 DC2 DC3 DC4 NAK "
@@ -253,25 +255,17 @@ def test_saved_log_tells_what_the_host_read(tmp_path, seed):
     seconds = rng.uniform(3.0, 5.0)
     by_signal = rng.random() < 0.5
     options = [] if by_signal else ["--duration", f"{seconds:.2f}"]
-    sim = subprocess.Popen([PROGRAM, "--headless", "--virtual-port", "--folder", str(tmp_path),
-                            *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                           env=NO_DISPLAY, text=True, encoding="utf-8")
-    out = []
-    while not out or not out[-1].endswith("通信を開始しました。"):
-        out.append(sim.stdout.readline().rstrip("\n"))
-        assert out[-1], sim.stderr.read()
+    sim = Simulator(PROGRAM, tmp_path, *options)
     started = time.monotonic()
-    reader = threading.Thread(target=lambda: out.extend(line.rstrip("\n") for line in sim.stdout))
-    reader.start()
-    host = Host(out[0].removeprefix("HOST_PORT="), slow)
+    host = Host(sim.host_port, slow)
     talk(rng, settings, host, seconds)
     if by_signal:
         time.sleep(max(0.0, seconds - (time.monotonic() - started)))
-        sim.send_signal(signal.SIGTERM)
+        sim.process.send_signal(signal.SIGTERM)
     # The duration counts from the start, which the host learns a little late.
     stopped_at = time.monotonic() if by_signal else started + seconds - 0.2
-    assert sim.wait(timeout=20) == 0, sim.stderr.read()
-    reader.join()
+    assert sim.wait(20) == 0, sim.errors
+    out = sim.lines
     wire = host.finish()
 
     assert out[-2].startswith("LOG_FILE=")

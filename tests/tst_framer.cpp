@@ -5,7 +5,13 @@
 
 using namespace Profile;
 
-Q_DECLARE_METATYPE(std::vector<qint64>)
+// A framing and, for the one-second rule, the commands it may hand out.
+struct Setup
+{
+    Framing framing;
+    WindowLengths lengths;
+};
+Q_DECLARE_METATYPE(Setup)
 
 // Framing from the line's point of view: bytes arrive in reads of any size at any time, and
 // the frames must not depend on how the reads fell or whether the engine's timer was late.
@@ -15,9 +21,8 @@ class tst_Framer : public QObject
 
 private slots:
     void shouldCutTheSameFramesHoweverReadsFall();
-    void shouldKeepTheOneSecondRule_data();
-    void shouldKeepTheOneSecondRule();
-    void shouldDropAStaleOrFloodingFrame();
+    void shouldCutAsTheFramingSays_data();
+    void shouldCutAsTheFramingSays();
 };
 
 namespace {
@@ -43,6 +48,17 @@ std::vector<Frame> drive(Framer &framer, const std::vector<Arrival> &reads, Rng 
     if (framer.deadlineNs() != Framer::kNoDeadline)
         add(framer.expire(framer.deadlineNs()));
     return frames;
+}
+
+// "AB@0 CD@999": bytes and the millisecond of their read, or of their frame's completion.
+std::vector<Arrival> timed(const QByteArray &words)
+{
+    std::vector<Arrival> arrivals;
+    for (const QByteArray &word : words.split(' ')) {
+        const qsizetype at = word.lastIndexOf('@');
+        arrivals.push_back({ word.left(at), word.mid(at + 1).toLongLong() * kMs });
+    }
+    return arrivals;
 }
 } // namespace
 
@@ -97,86 +113,66 @@ void tst_Framer::shouldCutTheSameFramesHoweverReadsFall()
     }
 }
 
-void tst_Framer::shouldKeepTheOneSecondRule_data()
+void tst_Framer::shouldCutAsTheFramingSays_data()
 {
-    QTest::addColumn<QByteArrayList>("reads");
-    QTest::addColumn<std::vector<qint64>>("readMs");
-    QTest::addColumn<bool>("anyLength");
-    QTest::addColumn<QByteArrayList>("frames");
-    QTest::addColumn<std::vector<qint64>>("completeMs");
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QByteArray>("reads");
+    QTest::addColumn<QByteArray>("frames");
     QTest::addColumn<qint64>("discarded");
-    // The exact commands are 2 and 4 bytes long unless a regex rule takes any count.
-    QTest::newRow("a command in one read")
-        << QByteArrayList { "ABCD" } << std::vector<qint64> { 5 } << false
-        << QByteArrayList { "ABCD" } << std::vector<qint64> { 1005 } << qint64(0);
-    QTest::newRow("reads within the window join")
-        << QByteArrayList { "AB", "CD" } << std::vector<qint64> { 0, 999 } << false
-        << QByteArrayList { "ABCD" } << std::vector<qint64> { 1000 } << qint64(0);
-    QTest::newRow("a read after the window opens the next")
-        << QByteArrayList { "AB", "CD" } << std::vector<qint64> { 0, 1000 } << false
-        << QByteArrayList { "AB", "CD" } << std::vector<qint64> { 1000, 2000 } << qint64(0);
-    QTest::newRow("too few bytes wait for the next window")
-        << QByteArrayList { "ABC", "D" } << std::vector<qint64> { 0, 3000 } << false
-        << QByteArrayList { "ABCD" } << std::vector<qint64> { 4000 } << qint64(0);
-    QTest::newRow("what begins no command is dropped")
-        << QByteArrayList { "XYZ", "AB" } << std::vector<qint64> { 0, 1500 } << false
-        << QByteArrayList { "AB" } << std::vector<qint64> { 2500 } << qint64(3);
-    QTest::newRow("more than the longest are dropped")
-        << QByteArrayList { "ABCDE", "AB" } << std::vector<qint64> { 0, 1500 } << false
-        << QByteArrayList { "AB" } << std::vector<qint64> { 2500 } << qint64(5);
-    QTest::newRow("a regex rule takes every count")
-        << QByteArrayList { "ABCDE" } << std::vector<qint64> { 0 } << true
-        << QByteArrayList { "ABCDE" } << std::vector<qint64> { 1000 } << qint64(0);
+    const auto row = [](const char *name, const Setup &setup, const char *reads, const char *frames,
+                         qint64 discarded) {
+        QTest::newRow(name) << setup << QByteArray(reads) << QByteArray(frames) << discarded;
+    };
+    // The one-second rule: the exact commands are 2 and 4 bytes long unless a regex rule takes
+    // any count.
+    const Setup window { {}, { { 4, 2 }, false, { "ABCD", "AB" } } };
+    row("a command in one read", window, "ABCD@5", "ABCD@1005", 0);
+    row("reads within the window join", window, "AB@0 CD@999", "ABCD@1000", 0);
+    row("a read after the window opens the next", window, "AB@0 CD@1000", "AB@1000 CD@2000", 0);
+    row("too few bytes wait for the next window", window, "ABC@0 D@3000", "ABCD@4000", 0);
+    row("what begins no command is dropped", window, "XYZ@0 AB@1500", "AB@2500", 3);
+    row("more than the longest are dropped", window, "ABCDE@0 AB@1500", "AB@2500", 5);
+    row("a regex rule takes every count", Setup { {}, { {}, true, {} } }, "ABCDE@0", "ABCDE@1000",
+        0);
+
+    // The rest of a command after 50 ms of silence is the start of a new one.
+    Setup length;
+    length.framing.mode = Framing::Mode::Length;
+    length.framing.length = 4;
+    length.framing.gapNs = 50 * kMs;
+    row("length within the silence", length, "AB@0 CD@49", "ABCD@49", 0);
+    row("length after the silence", length, "AB@0 WXYZ@50", "WXYZ@50", 2);
+    row("silence counts from the last byte", length, "AB@0 C@40 D@89", "ABCD@89", 0);
+    Setup terminated = length;
+    terminated.framing.mode = Framing::Mode::Terminator;
+    terminated.framing.terminator = "\r";
+    row("terminator within the silence", terminated, "AB@0 C\r@49", "ABC\r@49", 0);
+    row("terminator after the silence", terminated, "AB@0 OK\r@50", "OK\r@50", 2);
+    terminated.framing.gapNs = 0;
+    row("no silence drops without gap_ms", terminated, "AB@0 C\r@9000", "ABC\r@9000", 0);
+    terminated.framing.maxBytes = 8;
+    row("a flood beyond maxBytes", terminated, "AAAAAAAAA@0 OK\r@1", "OK\r@1", 9);
 }
 
-void tst_Framer::shouldKeepTheOneSecondRule()
+void tst_Framer::shouldCutAsTheFramingSays()
 {
-    QFETCH(QByteArrayList, reads);
-    QFETCH(std::vector<qint64>, readMs);
-    QFETCH(bool, anyLength);
-    QFETCH(QByteArrayList, frames);
-    QFETCH(std::vector<qint64>, completeMs);
+    QFETCH(Setup, setup);
+    QFETCH(QByteArray, reads);
+    QFETCH(QByteArray, frames);
     QFETCH(qint64, discarded);
-    std::vector<Arrival> arrivals;
-    for (qsizetype i = 0; i < reads.size(); ++i)
-        arrivals.push_back({ reads[i], readMs[size_t(i)] * kMs });
-    const std::unique_ptr<Framer> framer = Framer::create(Framing {}, { { 4, 2 }, anyLength, { "ABCD", "AB" } });
-    for (int late = 0; late < 2; ++late) {
+    const std::vector<Arrival> expected = timed(frames);
+    const std::unique_ptr<Framer> framer = Framer::create(setup.framing, setup.lengths);
+    for (quint64 seed = 1; seed <= 2; ++seed) {
         framer->clear();
-        Rng rng(quint64(late) + 1);
-        const std::vector<Frame> cut = drive(*framer, arrivals, rng);
-        QCOMPARE(cut.size(), size_t(frames.size()));
+        Rng rng(seed);
+        const std::vector<Frame> cut = drive(*framer, timed(reads), rng);
+        QCOMPARE(cut.size(), expected.size());
         for (size_t i = 0; i < cut.size(); ++i) {
-            QCOMPARE(cut[i].bytes, frames[qsizetype(i)]);
-            QCOMPARE(cut[i].completeNs, completeMs[i] * kMs);
+            QCOMPARE(cut[i].bytes, expected[i].bytes);
+            QCOMPARE(cut[i].completeNs, expected[i].atNs);
         }
     }
     QCOMPARE(framer->discardedBytes(), 2 * discarded);
-}
-
-void tst_Framer::shouldDropAStaleOrFloodingFrame()
-{
-    Framing framing;
-    framing.mode = Framing::Mode::Length;
-    framing.length = 4;
-    framing.gapNs = 50 * kMs;
-    std::unique_ptr<Framer> framer = Framer::create(framing, {});
-    QVERIFY(framer->feed("AB", 0).empty());
-    QCOMPARE(framer->deadlineNs(), 50 * kMs);
-    // The rest of a command after the silence is the start of a new one.
-    const std::vector<Frame> frames = framer->feed("WXYZ", 80 * kMs);
-    QCOMPARE(frames.size(), size_t(1));
-    QCOMPARE(frames[0].bytes, QByteArray("WXYZ"));
-    QCOMPARE(framer->discardedBytes(), 2);
-
-    framing.mode = Framing::Mode::Terminator;
-    framing.terminator = "\r";
-    framing.gapNs = 0;
-    framing.maxBytes = 8;
-    framer = Framer::create(framing, {});
-    QVERIFY(framer->feed(QByteArray(9, 'A'), 0).empty());
-    QCOMPARE(framer->pendingBytes(), 0);
-    QCOMPARE(framer->feed("OK\r", 1).front().bytes, QByteArray("OK\r"));
 }
 
 QTEST_GUILESS_MAIN(tst_Framer)

@@ -14,8 +14,7 @@ import pytest
 import serial
 
 sys.path.insert(0, str(Path(__file__).parent / "host"))
-from headlesshost import NO_DISPLAY, Control, Simulator, read_events, write_folder  # noqa: E402
-from recordhost import Cable, Program  # noqa: E402
+from simhost import NO_DISPLAY, Cable, Control, Simulator, read_events, write_folder  # noqa: E402
 
 PROGRAM = os.environ["KALO_RS232C"]
 COMMON = {"v", "kind", "t_ns", "time"}
@@ -236,11 +235,11 @@ def test_a_recording_streams_both_directions_and_links_its_host_end(tmp_path):
         folder.mkdir()
         write_folder(folder, b"1", b"1")
     cable = Cable(tmp_path)
-    instrument = Program(PROGRAM, instrument_folder, "--port", cable.b, "--profile",
-                         str(tmp_path / "p.toml"))
+    instrument = Simulator(PROGRAM, instrument_folder, "--port", cable.b, "--profile",
+                           str(tmp_path / "p.toml"))
     link, events = tmp_path / "host", tmp_path / "events"
-    recorder = Program(PROGRAM, recorder_folder, "--virtual-port", "--record", cable.a,
-                       "--events", str(events), "--host-link", str(link))
+    recorder = Simulator(PROGRAM, recorder_folder, "--record", cable.a, "--events", str(events),
+                         "--host-link", str(link))
     with serial.Serial(str(link), 9600, timeout=2) as host:
         read = [exchange(host, b"T?\r\n"), exchange(host, b"F\r\n", b"FL")]
     assert recorder.stop() == 0 and instrument.stop() == 0

@@ -6,6 +6,7 @@ import re
 import signal
 import struct
 import subprocess
+import sys
 import termios
 import threading
 import time
@@ -14,26 +15,17 @@ from pathlib import Path
 import pytest
 import serial
 
+sys.path.insert(0, str(Path(__file__).parent / "host"))
+from simhost import NO_DISPLAY, CountingHost, Simulator, round_trip_ms, wait_for  # noqa: E402
+
 PROGRAM = os.environ["KALO_RS232C"]
 GOLDEN = Path(__file__).parent / "golden"
-NO_DISPLAY = {k: v for k, v in os.environ.items()
-              if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
-STARTED = "通信を開始しました。"
 
 
 def start(folder, *options, stdout=subprocess.PIPE):
     return subprocess.Popen([PROGRAM, "--headless", "--folder", str(folder), *options],
                             stdout=stdout, stderr=subprocess.PIPE, env=NO_DISPLAY,
                             text=True, encoding="utf-8")
-
-
-def read_until_started(sim):
-    lines = []
-    while not lines or not lines[-1].endswith(STARTED):
-        line = sim.stdout.readline()
-        assert line, sim.stderr.read()
-        lines.append(line.rstrip("\n"))
-    return lines
 
 
 def saved_form(shown):
@@ -47,16 +39,14 @@ def files(folder):
 
 
 def test_first_start_sends_defaults_until_duration_ends(tmp_path):
-    sim = start(tmp_path, "--virtual-port", "--duration", "3.5")
-    lines = read_until_started(sim)
-    assert lines[0].startswith("HOST_PORT=")
+    sim = Simulator(PROGRAM, tmp_path, "--duration", "3.5")
     # One a second; the stop at 3.5 s sends nothing more.
     cycles = 3
-    with serial.Serial(lines[0][len("HOST_PORT="):], 9600, timeout=8) as host:
+    with serial.Serial(sim.host_port, 9600, timeout=8) as host:
         received = host.read(len(b"99.99") * cycles)
-    out, err = sim.communicate(timeout=15)
-    assert sim.returncode == 0, err
-    lines += out.splitlines()
+    assert sim.wait(15) == 0, sim.errors
+    lines = sim.lines
+    assert lines[0].startswith("HOST_PORT=")
     assert received == b"99.99" * cycles
     assert len([line for line in lines if line.endswith("] 99.99")]) == cycles
     assert lines[-3].endswith("通信を停止しました。") and lines[-2].startswith("LOG_FILE=")
@@ -68,18 +58,14 @@ def test_first_start_sends_defaults_until_duration_ends(tmp_path):
 def test_sigterm_saves_the_exchange_byte_exact(tmp_path):
     (tmp_path / "PROTcol.txt").write_bytes((GOLDEN / "PROTcol.txt").read_bytes().replace(b'"0"', b'"1"', 1))
     (tmp_path / "SOUCHICMD.txt").write_bytes((GOLDEN / "SOUCHICMD.txt").read_bytes())
-    sim = start(tmp_path, "--virtual-port")
-    lines = read_until_started(sim)
-    with serial.Serial(lines[0][len("HOST_PORT="):], 9600, timeout=3) as host:
-        sent = time.monotonic()
-        host.write(b"ABC+\r+\n")
-        assert host.read(7) == b"4569.12"
-        assert time.monotonic() - sent >= 1.0
-        lines.append(sim.stdout.readline().rstrip("\n"))
-        assert lines[-1].endswith("] ABC+[CR]+[LF]→4569.12")
-    sim.send_signal(signal.SIGTERM)
-    lines += sim.communicate(timeout=10)[0].splitlines()
-    assert sim.returncode == 0
+    sim = Simulator(PROGRAM, tmp_path)
+    lines = sim.lines
+    with serial.Serial(sim.host_port, 9600, timeout=3) as host:
+        at = len(lines)
+        assert round_trip_ms(host, b"ABC+\r+\n", b"4569.12") >= 1000
+        wait_for(lambda: len(lines) > at, 5, "the exchange's line")
+        assert lines[at].endswith("] ABC+[CR]+[LF]→4569.12")
+    assert sim.stop(10) == 0
     assert lines[-1] == "COUNTS=commands_seen=1 answered=1 dropped=0 bytes_in=7 bytes_out=7"
     log_file = Path(lines[-2].removeprefix("LOG_FILE="))
     assert log_file.is_absolute() and re.fullmatch(r"\d{8}-1\.txt", log_file.name)
@@ -88,13 +74,7 @@ def test_sigterm_saves_the_exchange_byte_exact(tmp_path):
 
 
 def another_instance(folder):
-    holder = start(folder, "--virtual-port")
-    read_until_started(holder)
-
-    def stop():
-        holder.send_signal(signal.SIGTERM)
-        holder.communicate(timeout=10)
-    return stop
+    return Simulator(PROGRAM, folder).stop
 
 
 def read_only(folder):
@@ -142,38 +122,6 @@ def test_bad_start_says_why_and_changes_nothing(tmp_path, options, prepare, code
 
 def pipe_pending(pipe):
     return struct.unpack("i", fcntl.ioctl(pipe.fileno(), termios.FIONREAD, b"\0" * 4))[0]
-
-
-def wait_for(condition, seconds, what):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        assert time.monotonic() < deadline, what
-        time.sleep(0.05)
-
-
-class CountingHost(threading.Thread):
-    """A host that reads everything the simulator sends, until told to stop."""
-
-    def __init__(self, port):
-        super().__init__(daemon=True)
-        self.port = serial.Serial(port, 38400, timeout=0.1)
-        self.received = 0
-        self.stopping = False
-
-    def run(self):
-        while True:
-            try:
-                chunk = self.port.read(65536)
-            except serial.SerialException:  # the simulator has closed its end
-                break
-            self.received += len(chunk)
-            if self.stopping and not chunk:
-                break
-
-    def stop(self):
-        self.stopping = True
-        self.join(10)
-        self.port.close()
 
 
 def test_a_harness_that_never_reads_stdout_holds_up_nothing(tmp_path):

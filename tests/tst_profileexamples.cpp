@@ -17,18 +17,6 @@ private slots:
 };
 
 namespace {
-std::unique_ptr<Responder> playExample(const char *name)
-{
-    QString error;
-    const std::optional<Instrument> instrument
-        = loadProfileFile(ProfileFixture::example(name), &error);
-    if (!instrument) {
-        qWarning().noquote() << error;
-        return nullptr;
-    }
-    return ProfileFixture::play(*instrument, instrument->seed.value_or(1));
-}
-
 QByteArray withCrc(const QByteArray &hex)
 {
     QByteArray frame = QByteArray::fromHex(hex);
@@ -44,7 +32,7 @@ bool crcHolds(const QByteArray &frame)
 
 void tst_ProfileExamples::shouldStreamAndWeighLikeABalance()
 {
-    const std::unique_ptr<Responder> balance = playExample("balance.toml");
+    const std::unique_ptr<Responder> balance = ProfileFixture::playExample("balance.toml");
     QVERIFY(balance);
     QVERIFY(balance->hasContinuous());
     const QRegularExpression shape(QStringLiteral("^(ST|US),([+-]\\d{5}\\.\\d{2}) (g|kg)\r\n$"));
@@ -71,7 +59,7 @@ void tst_ProfileExamples::shouldStreamAndWeighLikeABalance()
 
 void tst_ProfileExamples::shouldAnswerScpiLikeAMultimeter()
 {
-    const std::unique_ptr<Responder> meter = playExample("multimeter.toml");
+    const std::unique_ptr<Responder> meter = ProfileFixture::playExample("multimeter.toml");
     QVERIFY(meter);
     QCOMPARE(meter->reply("*IDN?\n").bytes, QByteArray("KALO,DMM-6500,0001,1.01\n"));
     for (const QByteArray &command : { QByteArray("READ?\n"), QByteArray("MEAS:VOLT:DC?\n") }) {
@@ -91,7 +79,7 @@ void tst_ProfileExamples::shouldAnswerScpiLikeAMultimeter()
 
 void tst_ProfileExamples::shouldAnswerModbusWithItsCrc()
 {
-    const std::unique_ptr<Responder> transmitter = playExample("binary_crc.toml");
+    const std::unique_ptr<Responder> transmitter = ProfileFixture::playExample("binary_crc.toml");
     QVERIFY(transmitter);
     const std::unique_ptr<Framer> framer = transmitter->makeFramer();
     const QByteArray request = withCrc("010300000002");

@@ -9,7 +9,7 @@ import pytest
 import serial
 
 sys.path.insert(0, str(Path(__file__).parent / "host"))
-from headlesshost import NO_DISPLAY, Simulator, write_folder  # noqa: E402
+from simhost import NO_DISPLAY, Simulator, write_folder  # noqa: E402
 
 PROGRAM = os.environ["KALO_RS232C"]
 PROFILES = Path(__file__).parent.parent / "examples" / "profiles"

@@ -9,8 +9,7 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).parent / "host"))
-from headlesshost import NO_DISPLAY, write_folder  # noqa: E402
-from recordhost import Cable, Program, converse  # noqa: E402
+from simhost import NO_DISPLAY, Cable, Simulator, converse, write_folder  # noqa: E402
 
 PROGRAM = os.environ["KALO_RS232C"]
 MULTIMETER = Path(__file__).parent.parent / "examples" / "profiles" / "multimeter.toml"
@@ -21,9 +20,8 @@ SCRIPT = [b"*IDN?\n", b"MEAS:VOLT:DC?\n", b"MEAS:VOLT:DC?\n", b"READ?\n", b"VOLT
 
 @pytest.fixture
 def cable(tmp_path):
-    cable = Cable(tmp_path)
-    yield cable
-    cable.close()
+    with Cable(tmp_path) as cable:
+        yield cable
 
 
 def folder(tmp_path, name):
@@ -40,9 +38,9 @@ def check_profile(path):
 def test_a_recorded_multimeter_plays_back_the_same_answers(tmp_path, cable):
     f1, f2, f3 = (folder(tmp_path, name) for name in ("F1", "F2", "F3"))
     write_folder(f1, b"1", b"1")
-    instrument = Program(PROGRAM, f1, "--port", cable.b, "--profile", str(MULTIMETER),
-                         "--seed", "1")
-    recorder = Program(PROGRAM, f2, "--virtual-port", "--record", cable.a)
+    instrument = Simulator(PROGRAM, f1, "--port", cable.b, "--profile", str(MULTIMETER),
+                           "--seed", "1")
+    recorder = Simulator(PROGRAM, f2, "--record", cable.a)
     recorded = converse(recorder.host_port, SCRIPT)
     assert recorder.stop() == 0
     assert instrument.stop() == 0
@@ -65,14 +63,14 @@ def test_a_recorded_multimeter_plays_back_the_same_answers(tmp_path, cable):
         assert "ホスト→装置: ".encode("cp932") + command + b'"\r\n' in saved
 
     write_folder(f3, b"1", b"1")
-    player = Program(PROGRAM, f3, "--virtual-port", "--profile", str(profile))
+    player = Simulator(PROGRAM, f3, "--profile", str(profile))
     played = converse(player.host_port, SCRIPT)
     assert player.stop() == 0
     assert played == recorded
 
 
 def test_a_recording_without_exchange_is_a_profile_that_says_so(tmp_path, cable):
-    recorder = Program(PROGRAM, folder(tmp_path, "F2"), "--virtual-port", "--record", cable.a)
+    recorder = Simulator(PROGRAM, folder(tmp_path, "F2"), "--record", cable.a)
     assert recorder.stop() == 0
     profile = Path(recorder.value("RECORDED"))
     assert check_profile(profile).returncode == 0

@@ -24,42 +24,19 @@ from pathlib import Path
 
 import serial
 
-HERE = Path(__file__).parent
-sys.path.insert(0, str(HERE))
-sys.path.insert(0, str(HERE.parent.parent / "tests" / "host"))
-from headlesshost import Control, Simulator, read_events, write_folder  # noqa: E402
-from wire_figures import percentile, report  # noqa: E402
+sys.path.insert(0, str(Path(__file__).parent.parent.parent / "tests" / "host"))
+from simhost import (ANSWER, COMMAND, ONE_RULE, Control, Simulator,  # noqa: E402
+                     exchange_times, percentile, read_events, report, write_folder)
 
-COMMAND = b"P\r\n"
-ANSWER = b"OK\r\n"
 BATCH = 64
-PROFILE = """[framing]
-terminator = "[CR][LF]"
-[values.target]
-initial = "0"
-[[rule]]
-match = "P[CR][LF]"
-answer = "OK[CR][LF]"
-"""
 
 
 def start(program, work, name, *options):
     folder = work / name
     folder.mkdir()
     write_folder(folder, b"1", b"1")
-    (folder / "Instrument.toml").write_text(PROFILE)
+    (folder / "Instrument.toml").write_text(ONE_RULE)
     return Simulator(program, folder, *options), folder
-
-
-def round_trips(host, count):
-    times = []
-    for _ in range(count):
-        sent = time.perf_counter()
-        host.write(COMMAND)
-        if host.read(len(ANSWER)) != ANSWER:
-            sys.exit("harness_figures: no answer")
-        times.append((time.perf_counter() - sent) * 1000)
-    return times[count // 10:]  # the first ones warm up caches on both sides
 
 
 def flood(host, seconds):
@@ -80,7 +57,7 @@ def line_figures(program, work, name, label, count, seconds):
     try:
         with serial.Serial(sim.host_port, 9600, timeout=5) as host:
             began, at_start = time.perf_counter(), written()
-            times = round_trips(host, count)
+            times = exchange_times([host], count, pause=0)[0]
             one_by_one = (written() - at_start) / (time.perf_counter() - began)
             before = written()
             answered, took = flood(host, seconds)

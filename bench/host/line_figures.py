@@ -12,7 +12,6 @@ Prints "FIGURE|name|value|unit|target|before" lines, as the benchmarks do.
   SIGTERM after 12 s: bytes the log claims against bytes the host received.
 - SIGTERM at interval 30: the time until the process has ended.
 """
-import subprocess
 import sys
 import tempfile
 import time
@@ -20,63 +19,26 @@ from pathlib import Path
 
 import serial
 
-HERE = Path(__file__).parent
-sys.path.insert(0, str(HERE))
-sys.path.insert(0, str(HERE.parent.parent / "tests" / "host"))
-from headlesshost import Simulator as HeadlessSimulator  # noqa: E402
-from headlesshost import SlowHost, delivered_by_log, write_folder  # noqa: E402
-from wire_figures import Cable, Simulator, percentile, report  # noqa: E402
-
-COMMAND = b"P\r\n"
-ANSWER = b"OK\r\n"
-PROFILE = '[framing]\nterminator = "[CR][LF]"\n[[rule]]\nmatch = "P[CR][LF]"\nanswer = "OK[CR][LF]"\n'
-IDEAL = r"""
-import os, sys, termios, tty
-fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
-tty.setraw(fd)
-got = b""
-while True:
-    got += os.read(fd, 64)
-    while b"\r\n" in got:
-        _, got = got.split(b"\r\n", 1)
-        os.write(fd, b"OK\r\n")
-"""
+sys.path.insert(0, str(Path(__file__).parent.parent.parent / "tests" / "host"))
+from simhost import (ONE_RULE, Cable, Simulator, SlowHost, delivered_by_log,  # noqa: E402
+                     exchange_times, ideal_responder, percentile, report, write_folder)
 
 
-def exchange_times(host_end, count):
-    times = []
-    with serial.Serial(host_end, 9600, timeout=2) as host:
-        for _ in range(count):
-            sent = time.perf_counter()
-            host.write(COMMAND)
-            if host.read(len(ANSWER)) != ANSWER:
-                sys.exit("line_figures: no answer")
-            times.append((time.perf_counter() - sent) * 1000)
-            time.sleep(0.002)
-    return times[count // 10:]  # the first ones warm up caches on both sides
+def times_on(device, count):
+    with serial.Serial(device, 9600, timeout=2) as host:
+        return exchange_times([host], count)[0]
 
 
 def answer_latency(program, work, count):
     folder = work / "profile"
     folder.mkdir()
     write_folder(folder, b"1", b"1")
-    (folder / "Instrument.toml").write_text(PROFILE)
-    cable = Cable(folder)
-    sim = Simulator(program, folder, cable.sim_end)
-    try:
-        simulated = exchange_times(cable.host_end, count)
-    finally:
-        sim.stop()
-        cable.close()
-    cable = Cable(work)
-    ideal = subprocess.Popen([sys.executable, "-c", IDEAL, cable.sim_end])
-    try:
+    (folder / "Instrument.toml").write_text(ONE_RULE)
+    with Cable(folder) as cable, Simulator(program, folder, "--port", cable.a):
+        simulated = times_on(cable.b, count)
+    with Cable(work) as cable, ideal_responder(cable.a):
         time.sleep(0.3)
-        reference = exchange_times(cable.host_end, count)
-    finally:
-        ideal.kill()
-        ideal.wait()
-        cable.close()
+        reference = times_on(cable.b, count)
     for p in (50, 99):
         report(f"profile answer round trip, p{p}", percentile(simulated, p), "ms")
         report(f"ideal responder round trip, p{p}", percentile(reference, p), "ms")
@@ -89,7 +51,7 @@ def slow_host(program, work, seconds):
     folder.mkdir()
     text = b"0123456789" * 200
     write_folder(folder, b"0", b"0.5", text)
-    sim = HeadlessSimulator(program, folder)
+    sim = Simulator(program, folder)
     host = SlowHost(sim.host_port, 2000)
     time.sleep(seconds)
     sim.stop()
@@ -106,9 +68,11 @@ def stop_at_interval_30(program, work):
     folder = work / "interval30"
     folder.mkdir()
     write_folder(folder, b"0", b"30")
-    sim = HeadlessSimulator(program, folder)
+    sim = Simulator(program, folder)
     time.sleep(2)
-    report("SIGTERM to exit at interval 30", sim.stop() * 1000, "ms", "<= 100 + drain", "29000")
+    sim.stop()
+    report("SIGTERM to exit at interval 30", sim.stop_seconds * 1000, "ms", "<= 100 + drain",
+           "29000")
 
 
 def main():

@@ -10,10 +10,8 @@ Prints one line "FIGURE|name|value|unit|target|before" per figure, as the benchm
 """
 import argparse
 import fcntl
-import os
 import signal
 import struct
-import subprocess
 import sys
 import tempfile
 import termios
@@ -21,26 +19,11 @@ import threading
 import time
 from pathlib import Path
 
-import serial
-
-from wire_figures import cpu_seconds, report, wait_for, write_settings
+sys.path.insert(0, str(Path(__file__).parent.parent.parent / "tests" / "host"))
+from simhost import CountingHost, Simulator, cpu_seconds, report, wait_for  # noqa: E402
+from wire_figures import write_settings  # noqa: E402
 
 OUTPUT = len(b"99.99")
-
-
-class Host(threading.Thread):
-    def __init__(self, port):
-        super().__init__(daemon=True)
-        self.port = serial.Serial(port, 38400, timeout=0.1)
-        self.received = 0
-        self.running = True
-
-    def run(self):
-        while self.running:
-            try:
-                self.received += len(self.port.read(65536))
-            except serial.SerialException:  # the simulator closed its end
-                return
 
 
 def pending(fd):
@@ -54,9 +37,9 @@ def run(program, folder, read_stdout, read_at_end, seconds):
     line of its saved log, which does not depend on how busy the machine is."""
     folder.mkdir()
     write_settings(folder, "0", "0", "38400")
-    sim = subprocess.Popen([program, "--headless", "--virtual-port", "--folder", str(folder)],
-                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    host = Host(sim.stdout.readline().decode().strip().removeprefix("HOST_PORT="))
+    simulator = Simulator(program, folder, read_stdout=False)
+    sim = simulator.process
+    host = CountingHost(simulator.host_port)
     host.start()
     drain = threading.Thread(target=sim.stdout.read, daemon=True)
     if read_stdout:
@@ -78,8 +61,7 @@ def run(program, folder, read_stdout, read_at_end, seconds):
         drain.start()
     sim.wait(30)
     ended = time.monotonic() - stop
-    host.running = False
-    host.join(5)
+    host.stop()
     lines = next((folder / "LogData").iterdir()).read_bytes().count(b"\r\n")
     return rate, ended, cpu / lines
 

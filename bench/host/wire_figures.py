@@ -19,22 +19,15 @@ from pathlib import Path
 
 import serial
 
-STARTED = "通信を開始しました。".encode("utf-8")
+sys.path.insert(0, str(Path(__file__).parent.parent.parent / "tests" / "host"))
+from simhost import (Cable, Simulator, cpu_seconds, percentile, report,  # noqa: E402
+                     round_trip_ms, wait_for)
+
 COMMAND = b"ABC+\r+\n"
 ANSWER = b"4569.12"
 TEXT = b"99.99"
 FLOOD_CHUNK = 96          # bytes every 25 ms: 3840 bytes/s, 38400 bit/s at 10 bits a byte
 FLOOD_TICK = 0.025
-
-
-def report(name, value, unit, target="", before="", decimals=3):
-    print(f"FIGURE|{name}|{value:.{decimals}f}|{unit}|{target}|{before}", flush=True)
-
-
-def percentile(values, p):
-    """Nearest rank, as the in-process benchmarks take it."""
-    values = sorted(values)
-    return values[min(len(values) - 1, int(p / 100 * (len(values) - 1) + 0.5))]
 
 
 def write_settings(folder, output_type, interval, speed):
@@ -48,87 +41,38 @@ def write_settings(folder, output_type, interval, speed):
     (folder / "ACSet2.txt").write_bytes(b'"1"\r\n')
 
 
-class Cable:
-    """A socat null-modem cable: the simulator takes end A, the host end B."""
+def simulator(program, folder, device, headless=True):
+    """The simulator on device: headless (communicating at once) or windowed without Start
+    pressed, which is the stopped state with the port open; returned once it holds the port."""
+    sim = Simulator(program, folder, "--port", device, headless=headless)
+    pts, fds = os.path.realpath(device), Path(f"/proc/{sim.process.pid}/fd")
 
-    def __init__(self, folder):
-        self.sim_end = str(folder / "A")
-        self.host_end = str(folder / "B")
-        self.socat = subprocess.Popen(
-            ["socat", f"pty,raw,echo=0,link={self.sim_end}", f"pty,raw,echo=0,link={self.host_end}"],
-            stderr=subprocess.DEVNULL)
-        wait_for(lambda: os.path.exists(self.sim_end) and os.path.exists(self.host_end), 5, "socat")
-
-    def close(self):
-        self.socat.terminate()
-        self.socat.wait(5)
-
-
-class Simulator:
-    """kalo_rs232c as a separate process: headless (communicating at once) or windowed
-    offscreen without Start pressed, which is the stopped state with the port open."""
-
-    def __init__(self, program, folder, device, headless=True):
-        self.out_path = folder / "stdout.txt"
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        args = [program, "--port", device, "--folder", str(folder)]
-        if headless:
-            args.insert(1, "--headless")
-        else:
-            env["QT_QPA_PLATFORM"] = "offscreen"
-        with open(self.out_path, "wb") as out:
-            self.proc = subprocess.Popen(args, stdout=out, stderr=subprocess.STDOUT, env=env)
-        pts = os.path.realpath(device)
-        wait_for(lambda: self.holds(pts), 10, "the simulator opening its port")
-        if headless:
-            wait_for(lambda: STARTED in self.out_path.read_bytes(), 10, "the simulator starting")
-
-    def holds(self, path):
-        if self.proc.poll() is not None:
-            sys.exit(f"wire_figures: the simulator ended: {self.out_path.read_text(errors='replace')}")
-        fds = Path(f"/proc/{self.proc.pid}/fd")
+    def holds():
+        assert sim.process.poll() is None, "the simulator ended: " + "\n".join(sim.errors)
         try:
-            return any(os.readlink(fd) == path for fd in fds.iterdir())
+            return any(os.readlink(fd) == pts for fd in fds.iterdir())
         except OSError:  # an fd closed while being listed
             return False
-
-    def cpu_seconds(self):
-        return cpu_seconds(self.proc.pid)
-
-    def resident_mib(self):
-        for line in Path(f"/proc/{self.proc.pid}/status").read_text().splitlines():
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) / 1024
-        return -1
-
-    def stop(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(15)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+    try:
+        wait_for(holds, 10, "the simulator opening its port")
+    except AssertionError:
+        sim.stop()
+        raise
+    return sim
 
 
-def cpu_seconds(pid):
-    stat = Path(f"/proc/{pid}/stat").read_text()
-    fields = stat[stat.rindex(")") + 2:].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")  # utime + stime
-
-
-def wait_for(condition, seconds, what):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        if time.monotonic() > deadline:
-            sys.exit(f"wire_figures: timed out waiting for {what}")
-        time.sleep(0.02)
+def resident_mib(pid):
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1]) / 1024
+    return -1
 
 
 def cable_round_trip(cable, count):
     """The floor under every answer: a byte through socat and back, with nobody in between."""
     times = []
-    with serial.Serial(cable.host_end, 9600, timeout=2) as host, \
-            serial.Serial(cable.sim_end, 9600, timeout=2) as far:
+    with serial.Serial(cable.b, 9600, timeout=2) as host, \
+            serial.Serial(cable.a, 9600, timeout=2) as far:
         for _ in range(count):
             sent = time.perf_counter()
             host.write(b"x")
@@ -144,26 +88,16 @@ def answer_times(program, work, count):
     holding the whole answer."""
     folder = work / "answering"
     folder.mkdir()
-    cable = Cable(folder)
-    write_settings(folder, "1", "1", "9600")
-    round_trip = cable_round_trip(cable, 50)
-    sim = Simulator(program, folder, cable.sim_end)
     beyond = []
-    try:
-        with serial.Serial(cable.host_end, 9600, timeout=3) as host:
+    with Cable(folder) as cable:
+        write_settings(folder, "1", "1", "9600")
+        round_trip = cable_round_trip(cable, 50)
+        with simulator(program, folder, cable.a), \
+                serial.Serial(cable.b, 9600, timeout=3) as host:
             for _ in range(count):
                 host.reset_input_buffer()
-                sent = time.perf_counter()
-                host.write(COMMAND)
-                answer = host.read(len(ANSWER))
-                arrived = time.perf_counter()
-                if answer != ANSWER:
-                    sys.exit(f"wire_figures: answer {answer!r}, expected {ANSWER!r}")
-                beyond.append((arrived - sent - 1.0) * 1000)
+                beyond.append(round_trip_ms(host, COMMAND, ANSWER) - 1000)
                 time.sleep(0.2)
-    finally:
-        sim.stop()
-        cable.close()
     return round_trip, beyond
 
 
@@ -171,20 +105,14 @@ def continuous_arrivals(program, work, cycles):
     """Host clock times at which each whole continuous-output text arrived."""
     folder = work / "continuous"
     folder.mkdir()
-    cable = Cable(folder)
     write_settings(folder, "0", "0.2", "9600")
     arrivals = []
-    with serial.Serial(cable.host_end, 9600, timeout=2) as host:
-        sim = Simulator(program, folder, cable.sim_end)
-        try:
-            while len(arrivals) <= cycles:
-                text = host.read(len(TEXT))
-                if text != TEXT:
-                    sys.exit(f"wire_figures: continuous output {text!r}, expected {TEXT!r}")
-                arrivals.append(time.perf_counter())
-        finally:
-            sim.stop()
-            cable.close()
+    with Cable(folder) as cable, serial.Serial(cable.b, 9600, timeout=2) as host, \
+            simulator(program, folder, cable.a):
+        while len(arrivals) <= cycles:
+            text = host.read(len(TEXT))
+            assert text == TEXT, f"continuous output {text!r}, expected {TEXT!r}"
+            arrivals.append(time.perf_counter())
     return arrivals
 
 
@@ -194,33 +122,30 @@ def flood(program, work, state, seconds):
     the socat relay spent on the same bytes."""
     folder = work / f"flood-{state}"
     folder.mkdir()
-    cable = Cable(folder)
     write_settings(folder, "0" if state == "continuous" else "1", "1", "38400")
-    sim = Simulator(program, folder, cable.sim_end, headless=state != "stopped")
-    try:
-        with serial.Serial(cable.host_end, 38400, timeout=0) as host:
-            # Writes never wait: a stopped simulator leaves its input unread, and a full line
-            # loses the chunk, as a real line without flow control would. (pyserial's own
-            # non-blocking write spins on a full line.)
-            os.set_blocking(host.fd, False)
-            time.sleep(1.0)  # past start-up work
-            cpu0, rss0, wall0 = sim.cpu_seconds(), sim.resident_mib(), time.monotonic()
-            relay0 = cpu_seconds(cable.socat.pid)
-            due = wall0
-            while due < wall0 + seconds:
-                try:
-                    os.write(host.fd, os.urandom(FLOOD_CHUNK))
-                except BlockingIOError:
-                    pass
-                host.read(4096)
-                due += FLOOD_TICK
-                time.sleep(max(0.0, due - time.monotonic()))
-            wall = time.monotonic() - wall0
-            cpu, rss = sim.cpu_seconds() - cpu0, sim.resident_mib() - rss0
-            relay = cpu_seconds(cable.socat.pid) - relay0
-    finally:
-        sim.stop()
-        cable.close()
+    with Cable(folder) as cable, \
+            simulator(program, folder, cable.a, headless=state != "stopped") as sim, \
+            serial.Serial(cable.b, 38400, timeout=0) as host:
+        # Writes never wait: a stopped simulator leaves its input unread, and a full line
+        # loses the chunk, as a real line without flow control would. (pyserial's own
+        # non-blocking write spins on a full line.)
+        os.set_blocking(host.fd, False)
+        time.sleep(1.0)  # past start-up work
+        pid = sim.process.pid
+        cpu0, rss0, wall0 = cpu_seconds(pid), resident_mib(pid), time.monotonic()
+        relay0 = cpu_seconds(cable.socat.pid)
+        due = wall0
+        while due < wall0 + seconds:
+            try:
+                os.write(host.fd, os.urandom(FLOOD_CHUNK))
+            except BlockingIOError:
+                pass
+            host.read(4096)
+            due += FLOOD_TICK
+            time.sleep(max(0.0, due - time.monotonic()))
+        wall = time.monotonic() - wall0
+        cpu, rss = cpu_seconds(pid) - cpu0, resident_mib(pid) - rss0
+        relay = cpu_seconds(cable.socat.pid) - relay0
     return cpu / wall, rss, relay / wall
 
 

@@ -51,11 +51,8 @@ void CommSession::report(LineEvent event)
     emit lineEvent(event);
 }
 
-void CommSession::logPortProblem(const QString &line)
+void CommSession::reportPort(const QString &line)
 {
-    if (line == m_loggedPortProblem)
-        return;
-    m_loggedPortProblem = line;
     m_log.appendStamped(line);
     LineEvent event;
     event.kind = LineEvent::Kind::Port;
@@ -63,18 +60,29 @@ void CommSession::logPortProblem(const QString &line)
     report(event);
 }
 
+void CommSession::reportBytes(LineEvent::Kind kind, const QByteArray &bytes, qint64 atNs)
+{
+    LineEvent event;
+    event.kind = kind;
+    event.bytes = bytes;
+    event.atNs = atNs;
+    report(event);
+}
+
+void CommSession::logPortProblem(const QString &line)
+{
+    if (line == m_loggedPortProblem)
+        return;
+    m_loggedPortProblem = line;
+    reportPort(line);
+}
+
 void CommSession::onPortOpened()
 {
     // Whatever waited in the driver belongs to before the port was (re)opened.
     m_port.clearInBuffer();
-    if (!m_loggedPortProblem.isEmpty()) {
-        const QString line = QStringLiteral("ポートを再接続しました: ") + m_port.deviceName();
-        m_log.appendStamped(line);
-        LineEvent event;
-        event.kind = LineEvent::Kind::Port;
-        event.message = line;
-        report(event);
-    }
+    if (!m_loggedPortProblem.isEmpty())
+        reportPort(QStringLiteral("ポートを再接続しました: ") + m_port.deviceName());
     m_loggedPortProblem.clear();
     m_loggedSendProblem.clear();
 }
@@ -250,10 +258,7 @@ bool CommSession::send(const QByteArray &bytes)
             m_loggedSendProblem.clear();
         if (!bytes.isEmpty()) {
             m_counters.bytesOut += bytes.size();
-            LineEvent event;
-            event.kind = LineEvent::Kind::Sent;
-            event.bytes = bytes;
-            report(event);
+            reportBytes(LineEvent::Kind::Sent, bytes);
         }
         return true;
     }
@@ -262,11 +267,7 @@ bool CommSession::send(const QByteArray &bytes)
         const QString line = QStringLiteral("送信できません: ") + m_port.lastError();
         if (line != m_loggedSendProblem) {
             m_loggedSendProblem = line;
-            m_log.appendStamped(line);
-            LineEvent event;
-            event.kind = LineEvent::Kind::Port;
-            event.message = line;
-            report(event);
+            reportPort(line);
         }
     }
     return false;
@@ -276,14 +277,8 @@ void CommSession::handleCommEvent()
 {
     // A profile frames and answers as the bytes come, without waiting here.
     if (m_answering.isAnswering()) {
-        const QByteArray bytes = m_port.input();
-        LineEvent event;
-        event.kind = LineEvent::Kind::Received;
-        event.bytes = bytes;
-        event.atNs = m_port.lastEventArrivalNs();
-        m_counters.bytesIn += bytes.size();
-        report(event);
-        m_answering.take(bytes, event.atNs);
+        const qint64 atNs = m_port.lastEventArrivalNs();
+        m_answering.take(receivedInput(), atNs);
         return;
     }
     // One handler at a time: the bytes that raised a nested event are the running one's.
@@ -352,11 +347,7 @@ QByteArray CommSession::receivedInput()
 {
     const QByteArray bytes = m_port.input();
     m_counters.bytesIn += bytes.size();
-    LineEvent event;
-    event.kind = LineEvent::Kind::Received;
-    event.bytes = bytes;
-    event.atNs = m_port.lastEventArrivalNs();
-    report(event);
+    reportBytes(LineEvent::Kind::Received, bytes, m_port.lastEventArrivalNs());
     return bytes;
 }
 
@@ -384,10 +375,7 @@ void CommSession::countUnanswered(const QByteArray &bytes)
 {
     ++m_counters.commandsSeen;
     ++m_counters.dropped;
-    LineEvent event;
-    event.kind = LineEvent::Kind::Unanswered;
-    event.bytes = bytes;
-    report(event);
+    reportBytes(LineEvent::Kind::Unanswered, bytes);
 }
 
 bool CommSession::switchProfile(const QString &file, QString *error)

@@ -99,6 +99,10 @@ private:
     void countUnanswered(const QByteArray &bytes);
     QByteArray receivedInput();
     void report(LineEvent event);
+    // A port problem or its end: a log line and the same words as a port event.
+    void reportPort(const QString &line);
+    // Bytes of one kind; atNs 0 is now.
+    void reportBytes(LineEvent::Kind kind, const QByteArray &bytes, qint64 atNs = 0);
     void armRetry();
     void retryPort();
     bool openPortIfClosed();

@@ -1,24 +1,13 @@
 #include "byteregex.h"
 
 #include "ansicodec.h"
+#include "notation.h"
 
 #include <cstring>
 
 namespace Profile {
 
 namespace {
-int hexValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    return -1;
-}
-
 // Characters beyond ASCII become their code page 932 bytes, grouped so that a quantifier
 // after one still repeats the whole character.
 bool toBytePattern(const QString &pattern, QString *bytePattern, QString *error)
@@ -78,8 +67,8 @@ int literalAt(const QString &pattern, qsizetype *pos)
         }
     }
     if (e == 'x' && *pos + 3 < pattern.size()) {
-        const int high = hexValue(pattern[*pos + 2]);
-        const int low = hexValue(pattern[*pos + 3]);
+        const int high = hexDigit(pattern[*pos + 2]);
+        const int low = hexDigit(pattern[*pos + 3]);
         if (high >= 0 && low >= 0) {
             *pos += 4;
             return high * 16 + low;

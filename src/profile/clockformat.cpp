@@ -2,14 +2,42 @@
 
 #include "ansicodec.h"
 
-#include <cstring>
-
 namespace Profile {
 
 namespace {
 void appendDigits(int value, int width, QByteArray *out)
 {
     out->append(QByteArray::number(value).rightJustified(width, '0'));
+}
+
+// The fields written as zero-padded digits; %p and %% are the others.
+struct DigitField
+{
+    char letter;
+    int width;
+    int (*value)(const LocalTime &local);
+};
+
+const DigitField kDigitFields[] = {
+    { 'Y', 4, [](const LocalTime &t) { return t.date.year(); } },
+    { 'y', 2, [](const LocalTime &t) { return t.date.year() % 100; } },
+    { 'm', 2, [](const LocalTime &t) { return t.date.month(); } },
+    { 'd', 2, [](const LocalTime &t) { return t.date.day(); } },
+    { 'H', 2, [](const LocalTime &t) { return t.time.hour(); } },
+    { 'I', 2, [](const LocalTime &t) { return (t.time.hour() + 11) % 12 + 1; } },
+    { 'M', 2, [](const LocalTime &t) { return t.time.minute(); } },
+    { 'S', 2, [](const LocalTime &t) { return t.time.second(); } },
+    { 'j', 3, [](const LocalTime &t) { return t.date.dayOfYear(); } },
+    { 'L', 3, [](const LocalTime &t) { return t.time.msec(); } },
+};
+
+const DigitField *digitField(char letter)
+{
+    for (const DigitField &field : kDigitFields) {
+        if (field.letter == letter)
+            return &field;
+    }
+    return nullptr;
 }
 } // namespace
 
@@ -26,7 +54,7 @@ std::optional<ClockFormat> ClockFormat::parse(const QString &format, QString *er
         if (clock.m_format[i] != '%')
             continue;
         const char c = i + 1 < clock.m_format.size() ? clock.m_format[i + 1] : '\0';
-        if (c == '\0' || !std::strchr("YymdHIMSpjL%", c)) {
+        if (c == '\0' || (c != 'p' && c != '%' && !digitField(c))) {
             *error = QStringLiteral("clock format '%1' knows %Y %y %m %d %H %I %M %S %p %j %L "
                                     "and %%")
                          .arg(format);
@@ -53,52 +81,19 @@ ClockFormat ClockFormat::date()
 
 void ClockFormat::append(const LocalTime &local, QByteArray *out) const
 {
-    const QDate &day = local.date;
-    const QTime &time = local.time;
     for (qsizetype i = 0; i < m_format.size(); ++i) {
         const char c = m_format[i];
         if (c != '%' || i + 1 >= m_format.size()) {
             out->append(c);
             continue;
         }
-        switch (m_format[++i]) {
-        case 'Y':
-            appendDigits(day.year(), 4, out);
-            break;
-        case 'y':
-            appendDigits(day.year() % 100, 2, out);
-            break;
-        case 'm':
-            appendDigits(day.month(), 2, out);
-            break;
-        case 'd':
-            appendDigits(day.day(), 2, out);
-            break;
-        case 'H':
-            appendDigits(time.hour(), 2, out);
-            break;
-        case 'I':
-            appendDigits((time.hour() + 11) % 12 + 1, 2, out);
-            break;
-        case 'M':
-            appendDigits(time.minute(), 2, out);
-            break;
-        case 'S':
-            appendDigits(time.second(), 2, out);
-            break;
-        case 'p':
-            out->append(time.hour() < 12 ? "AM" : "PM");
-            break;
-        case 'j':
-            appendDigits(day.dayOfYear(), 3, out);
-            break;
-        case 'L':
-            appendDigits(time.msec(), 3, out);
-            break;
-        default:
+        const char letter = m_format[++i];
+        if (const DigitField *field = digitField(letter))
+            appendDigits(field->value(local), field->width, out);
+        else if (letter == 'p')
+            out->append(local.time.hour() < 12 ? "AM" : "PM");
+        else
             out->append('%');
-            break;
-        }
     }
 }
 

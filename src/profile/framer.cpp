@@ -33,6 +33,11 @@ QByteArray Framer::takeDropped()
     return dropped;
 }
 
+void Framer::armStaleDeadline(qint64 atNs)
+{
+    m_deadlineNs = m_buffer.isEmpty() || m_staleNs <= 0 ? kNoDeadline : atNs + m_staleNs;
+}
+
 void Framer::clear()
 {
     m_buffer.clear();
@@ -63,9 +68,8 @@ class TerminatorFramer : public Framer
 {
 public:
     explicit TerminatorFramer(const Framing &framing)
-        : Framer(framing.maxBytes)
+        : Framer(framing.maxBytes, framing.gapNs)
         , m_terminator(framing.terminator)
-        , m_staleNs(framing.gapNs)
     { }
 
 protected:
@@ -83,14 +87,11 @@ protected:
         }
         if (overflowed())
             discard();
-        m_deadlineNs = m_buffer.isEmpty() || m_staleNs <= 0 ? kNoDeadline : atNs + m_staleNs;
+        armStaleDeadline(atNs);
     }
-
-    void timeUp(std::vector<Frame> *) override { discard(); }
 
 private:
     QByteArray m_terminator;
-    qint64 m_staleNs;
 };
 
 class GapFramer : public Framer
@@ -126,9 +127,8 @@ class LengthFramer : public Framer
 {
 public:
     explicit LengthFramer(const Framing &framing)
-        : Framer(framing.maxBytes)
+        : Framer(framing.maxBytes, framing.gapNs)
         , m_length(framing.length)
-        , m_staleNs(framing.gapNs)
     { }
 
 protected:
@@ -137,14 +137,11 @@ protected:
         append(bytes, atNs);
         while (m_buffer.size() >= m_length)
             handOut(m_length, atNs, out);
-        m_deadlineNs = m_buffer.isEmpty() || m_staleNs <= 0 ? kNoDeadline : atNs + m_staleNs;
+        armStaleDeadline(atNs);
     }
-
-    void timeUp(std::vector<Frame> *) override { discard(); }
 
 private:
     int m_length;
-    qint64 m_staleNs;
 };
 
 // The rule the engine has without a profile: a window opens with a byte that arrives while

@@ -82,18 +82,23 @@ public:
     QByteArray takeDropped();
 
 protected:
-    explicit Framer(int maxBytes)
+    // staleNs: the silence after which an unfinished command is dropped; 0 never drops.
+    explicit Framer(int maxBytes, qint64 staleNs = 0)
         : m_maxBytes(maxBytes)
+        , m_staleNs(staleNs)
     { }
 
     virtual void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) = 0;
-    // Called once the deadline has passed; it is cleared before.
-    virtual void timeUp(std::vector<Frame> *out) = 0;
+    // Called once the deadline has passed; it is cleared before. Unless a framing ends
+    // frames on time, what waits then has gone stale and is dropped.
+    virtual void timeUp(std::vector<Frame> *) { discard(); }
 
     void append(const QByteArray &bytes, qint64 atNs);
     void handOut(qsizetype length, qint64 completeNs, std::vector<Frame> *out);
     void discard();
     bool overflowed() const { return m_buffer.size() > m_maxBytes; }
+    // After a read at atNs: the deadline at which what waits goes stale.
+    void armStaleDeadline(qint64 atNs);
 
     QByteArray m_buffer;
     qint64 m_firstByteNs = 0;
@@ -101,6 +106,7 @@ protected:
 
 private:
     int m_maxBytes;
+    qint64 m_staleNs;
     qint64 m_discarded = 0;
     QByteArray m_dropped;
 };

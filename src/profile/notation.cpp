@@ -5,7 +5,6 @@
 
 namespace Profile {
 
-namespace {
 int hexDigit(QChar c)
 {
     const char16_t u = c.unicode();
@@ -18,6 +17,7 @@ int hexDigit(QChar c)
     return -1;
 }
 
+namespace {
 bool appendText(QStringView text, QByteArray *out, QString *error)
 {
     QByteArray bytes;

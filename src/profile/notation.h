@@ -19,4 +19,8 @@ bool appendNotation(QStringView text, QByteArray *out, QString *error);
 // names ([CR]) or [xHH], "[" as [x5B]. appendNotation() reads it back to the same bytes.
 QString toNotation(const QByteArray &bytes);
 
+// The value of one hexadecimal digit, either case; -1 for any other character. [xHH] and a
+// regex's \xHH read their bytes alike.
+int hexDigit(QChar c);
+
 } // namespace Profile

@@ -63,14 +63,20 @@ std::optional<double> TomlFields::numberOf(const toml::node &node)
     return std::nullopt;
 }
 
-std::optional<QString> TomlFields::text(const toml::table &table, const char *key)
+template <typename T>
+const auto *TomlFields::typed(const toml::table &table, const char *key, const char *what)
 {
     const toml::node *node = table.get(key);
-    if (!node)
-        return std::nullopt;
-    if (const auto *s = node->as_string())
+    const auto *value = node ? node->as<T>() : nullptr;
+    if (node && !value)
+        fail(*node, QStringLiteral("'%1' must be %2").arg(QLatin1String(key), QLatin1String(what)));
+    return value;
+}
+
+std::optional<QString> TomlFields::text(const toml::table &table, const char *key)
+{
+    if (const auto *s = typed<std::string>(table, key, "a string"))
         return QString::fromStdString(s->get());
-    fail(*node, QStringLiteral("'%1' must be a string").arg(QLatin1String(key)));
     return std::nullopt;
 }
 
@@ -115,12 +121,8 @@ std::optional<double> TomlFields::number(
 
 std::optional<bool> TomlFields::flag(const toml::table &table, const char *key)
 {
-    const toml::node *node = table.get(key);
-    if (!node)
-        return std::nullopt;
-    if (const auto *b = node->as_boolean())
+    if (const auto *b = typed<bool>(table, key, "true or false"))
         return b->get();
-    fail(*node, QStringLiteral("'%1' must be true or false").arg(QLatin1String(key)));
     return std::nullopt;
 }
 
@@ -153,13 +155,7 @@ std::optional<std::pair<qint64, qint64>> TomlFields::integerRange(
 
 const toml::table *TomlFields::table(const toml::table &table, const char *key)
 {
-    const toml::node *node = table.get(key);
-    if (!node)
-        return nullptr;
-    if (const auto *t = node->as_table())
-        return t;
-    fail(*node, QStringLiteral("'%1' must be a table").arg(QLatin1String(key)));
-    return nullptr;
+    return typed<toml::table>(table, key, "a table");
 }
 
 } // namespace Profile

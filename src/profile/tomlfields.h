@@ -49,6 +49,10 @@ public:
     static std::optional<double> numberOf(const toml::node &node);
 
 private:
+    // The key's node as a T; null when the key is absent, and reported as not being what.
+    template <typename T>
+    const auto *typed(const toml::table &table, const char *key, const char *what);
+
     struct Problem
     {
         quint32 line;

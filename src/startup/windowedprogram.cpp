@@ -84,9 +84,6 @@ int runWindowed(int &argc, char **argv, const StartOptions &options)
                          error.toUtf8().constData());
             return 1;
         }
-        // Also on standard output, for whoever started the program from a script.
-        std::printf("HOST_PORT=%s\n", virtualPort.hostPath().toUtf8().constData());
-        std::fflush(stdout);
         startup.setPortDevice(virtualPort.portPath(), virtualPort.hostPath());
         startup.setOutputCable(&virtualPort);
     } else {
@@ -97,6 +94,12 @@ int runWindowed(int &argc, char **argv, const StartOptions &options)
             return 0;
         std::fprintf(stderr, "kalo_rs232c: %s\n", startup.refusal().toUtf8().constData());
         return 1;
+    }
+    // Also on standard output, for whoever started the program from a script; only once the
+    // run is sure, so that a refused second instance names no port.
+    if (options.virtualPort) {
+        std::printf("HOST_PORT=%s\n", virtualPort.hostPath().toUtf8().constData());
+        std::fflush(stdout);
     }
     return app.exec();
 }

@@ -31,14 +31,19 @@ inline std::unique_ptr<Profile::Responder> play(
     return responder;
 }
 
-inline QString example(const char *name)
+// One of examples/profiles, played with the seed it names; null, with the loader's message,
+// when it does not load.
+inline std::unique_ptr<Profile::Responder> playExample(const char *name)
 {
-    return QStringLiteral(KALO_EXAMPLES_DIR "/profiles/") + QLatin1String(name);
+    QString error;
+    const std::optional<Profile::Instrument> instrument = Profile::loadProfileFile(
+        QStringLiteral(KALO_EXAMPLES_DIR "/profiles/") + QLatin1String(name), &error);
+    if (!instrument) {
+        qWarning().noquote() << error;
+        return nullptr;
+    }
+    return play(*instrument, instrument->seed.value_or(1));
 }
-
-} // namespace ProfileFixture
-
-namespace ProfileFixture {
 
 // The checksums computed the slow, obvious way, to check the library's table-driven ones.
 inline quint16 referenceCrc16(const QByteArray &bytes)
