@@ -2,6 +2,7 @@
 
 #include "ansicodec.h"
 #include "notation.h"
+#include "regexbatch.h"
 
 #include <cstring>
 
@@ -123,7 +124,11 @@ std::optional<ByteRegex> ByteRegex::compile(const QString &pattern, QString *err
     regex.m_regex.optimize();
     regex.m_captureCount = regex.m_regex.captureCount();
     regex.m_prefix = fixedStart(pattern);
-    if (regex.m_prefix.isEmpty()) {
+    if (regex.m_prefix.isEmpty() && !RegexBatch::combinable(bytePattern)) {
+        // Verbs and references can make a partial match say no where a whole one says yes.
+        regex.m_firstBytes.set();
+        regex.m_matchesEmpty = regex.m_regex.match(QString()).hasMatch();
+    } else if (regex.m_prefix.isEmpty()) {
         for (int byte = 0; byte < 256; ++byte) {
             const QRegularExpressionMatch start = regex.m_regex.match(
                 QString(QChar(byte)), 0, QRegularExpression::PartialPreferCompleteMatch);

@@ -29,6 +29,8 @@ public:
     bool match(const QString &subject, QList<QByteArray> *captures) const;
 
     int captureCount() const { return m_captureCount; }
+    // The pattern PCRE runs, anchored at both ends, in bytes.
+    QString pattern() const { return m_regex.pattern(); }
     // Bytes every frame the pattern matches starts with (empty when it fixes no start): a
     // frame without them skips the regex, which keeps a thousand rules cheap.
     const QByteArray &literalPrefix() const { return m_prefix; }

@@ -11,6 +11,10 @@ namespace Profile {
 namespace {
 // Longer fixed starts are keyed by their first bytes only, which keeps the tables few.
 constexpr int kLongestKey = 8;
+// Up to this many candidates are tried one by one; more go through the batches.
+constexpr int kTryEachUpTo = 16;
+// A pattern of thousands of alternatives can outgrow what PCRE compiles in one piece.
+constexpr int kLargestBatch = 128;
 } // namespace
 
 void RuleMatcher::build(const std::vector<Rule> &rules)
@@ -45,6 +49,53 @@ void RuleMatcher::build(const std::vector<Rule> &rules)
                 m_regexByPrefix.end(), PrefixTable { int(key.size()), {} });
         table->rules[key].push_back(i);
     }
+    buildSegments(rules);
+}
+
+void RuleMatcher::buildSegments(const std::vector<Rule> &rules)
+{
+    m_segments.clear();
+    std::vector<std::pair<int, const ByteRegex *>> pending;
+    const auto flush = [&] {
+        RegexBatch batch;
+        if (pending.size() > 1 && batch.build(pending)) {
+            m_segments.push_back(Segment { pending.front().first, std::move(batch) });
+        } else {
+            for (const auto &member : pending)
+                m_segments.push_back(Segment { member.first, std::nullopt });
+        }
+        pending.clear();
+    };
+    for (int i = 0; i < int(rules.size()); ++i) {
+        const std::optional<ByteRegex> &regex = rules[size_t(i)].regex;
+        if (!regex)
+            continue;
+        if (!RegexBatch::combinable(regex->pattern())) {
+            flush();
+            m_segments.push_back(Segment { i, std::nullopt });
+            continue;
+        }
+        pending.emplace_back(i, &*regex);
+        if (int(pending.size()) == kLargestBatch)
+            flush();
+    }
+    flush();
+}
+
+int RuleMatcher::firstMatchBySegments(const QString &subject, int before, Match *found) const
+{
+    for (const Segment &segment : m_segments) {
+        if (segment.rule >= before)
+            break;
+        const int rule = segment.batch
+            ? segment.batch->match(subject, &found->captures)
+            : ((*m_rules)[size_t(segment.rule)].regex->match(subject, &found->captures)
+                      ? segment.rule
+                      : -1);
+        if (rule >= 0)
+            return rule < before ? rule : -1;
+    }
+    return -1;
 }
 
 RuleMatcher::Match RuleMatcher::find(const QByteArray &frame) const
@@ -68,8 +119,16 @@ RuleMatcher::Match RuleMatcher::find(const QByteArray &frame) const
             collect(*it);
     }
     collect(frame.isEmpty() ? m_regexMatchingEmpty : m_regexByFirstByte[quint8(frame[0])]);
-    std::sort(candidates.begin(), candidates.end());
     QString subject;
+    if (candidates.size() > kTryEachUpTo) {
+        // Rules that are no candidates cannot match, so trying them in a batch changes nothing.
+        subject = ByteRegex::subject(frame);
+        found.rule = firstMatchBySegments(subject, exactHit, &found);
+        if (found.rule >= 0)
+            return found;
+        candidates.clear();
+    }
+    std::sort(candidates.begin(), candidates.end());
     for (const int rule : candidates) {
         const ByteRegex &regex = *(*m_rules)[size_t(rule)].regex;
         if (subject.isNull())

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "profile.h"
+#include "regexbatch.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace Profile {
@@ -48,6 +50,17 @@ private:
     std::vector<PrefixTable> m_regexByPrefix;
     std::array<std::vector<int>, 256> m_regexByFirstByte;
     std::vector<int> m_regexMatchingEmpty;
+    // The regex rules once more, in order, as batches of consecutive combinable ones and
+    // single rules between them: for a frame with many candidates, fewer tries than one each.
+    struct Segment
+    {
+        int rule;
+        std::optional<RegexBatch> batch;
+    };
+    std::vector<Segment> m_segments;
+
+    void buildSegments(const std::vector<Rule> &rules);
+    int firstMatchBySegments(const QString &subject, int before, Match *found) const;
 };
 
 } // namespace Profile
