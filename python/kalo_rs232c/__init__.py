@@ -8,7 +8,7 @@
 Under pytest, the ``kalo`` fixture of ``kalo_rs232c.pytest_plugin`` does the same.
 """
 from .errors import (ControlError, ProfileRefused, ProgramNotFound, SimulatorError,
-                     SimulatorExited)
+                     SimulatorExited, SimulatorTimeout)
 from .notation import to_bytes
 from .program import find_program
 from .settings import Settings
@@ -16,6 +16,6 @@ from .simulator import Simulator
 
 __all__ = [
     "ControlError", "ProfileRefused", "ProgramNotFound", "Settings", "Simulator",
-    "SimulatorError", "SimulatorExited", "find_program", "to_bytes",
+    "SimulatorError", "SimulatorExited", "SimulatorTimeout", "find_program", "to_bytes",
 ]
 __version__ = "0.1.0"

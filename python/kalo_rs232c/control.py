@@ -26,12 +26,15 @@ class ControlChannel:
         self._lock = threading.Lock()
         self._socket: Optional[socket.socket] = None
         self._replies: Any = None
+        self._closed = False
 
     def request(self, cmd: str, **fields: Any) -> dict[str, Any]:
         """Sends one request and returns its reply; raises ControlError on ``ok: false``."""
         request = {"cmd": cmd, **fields}
         line = json.dumps(request, ensure_ascii=False).encode("utf-8") + b"\n"
         with self._lock:
+            if self._closed:
+                raise SimulatorError(f"the simulator has stopped: no {cmd!r} any more")
             if self._socket is None:
                 self._connect()
             assert self._socket is not None
@@ -45,7 +48,10 @@ class ControlChannel:
             with self._lock:
                 self._close()
             raise SimulatorError(f"control channel {self.path} closed before answering {cmd!r}")
-        reply = json.loads(answer)
+        try:
+            reply = json.loads(answer)
+        except ValueError:
+            reply = None
         if not isinstance(reply, dict):
             raise SimulatorError(f"control channel {self.path} answered {answer!r}")
         if not reply.get("ok"):
@@ -53,7 +59,9 @@ class ControlChannel:
         return reply
 
     def close(self) -> None:
+        """Ends the connection; later requests fail at once."""
         with self._lock:
+            self._closed = True
             self._close()
 
     def _connect(self) -> None:

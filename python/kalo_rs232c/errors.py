@@ -30,6 +30,16 @@ class SimulatorExited(SimulatorError):
         self.lines = list(lines)
 
 
+class SimulatorTimeout(SimulatorError, TimeoutError):
+    """What was waited for did not come in time; the program may still be running."""
+
+    def __init__(self, message: str, lines: Sequence[str] = ()) -> None:
+        if lines:
+            message += "\nlast lines:\n" + "\n".join(lines[-10:])
+        super().__init__(message)
+        self.lines = list(lines)
+
+
 class ProfileRefused(SimulatorExited):
     """Exit code 3: the profile cannot be used; ``problems`` holds its FILE:LINE:COL lines."""
 

@@ -10,9 +10,11 @@ a profile path alone):
 
     @pytest.mark.parametrize("kalo", [{"profile": "a.toml"}, "b.toml"], indirect=True)
 
-The keywords are those of ``Simulator``; the parameter's win over the marker's. Without a
-``folder``, each test gets one under its ``tmp_path``, where the saved log stays.
-Loaded by its entry point once installed, or by ``pytest_plugins = ["kalo_rs232c.pytest_plugin"]``.
+The keywords are those of ``Simulator``; the parameter's win over the markers', and a test's
+marker over its class's or module's. Without a ``folder``, each test gets one under its
+``tmp_path``, where the saved log stays. Loaded by its entry point once installed, or by
+``pytest_plugins = ["kalo_rs232c.pytest_plugin"]`` in the top ``conftest.py`` (not in a test
+module: its markers are read before the plugin would be).
 """
 from __future__ import annotations
 
@@ -46,11 +48,11 @@ def pytest_plugin_registered(plugin: object, manager: pytest.PytestPluginManager
 
 
 def simulator_options(request: pytest.FixtureRequest) -> dict[str, Any]:
-    """The marker's keywords, then the parameter's; a positional marker argument is the
+    """The markers' keywords, then the parameter's; a positional marker argument is the
     profile."""
     options: dict[str, Any] = {}
-    marker = request.node.get_closest_marker(MARKER)
-    if marker is not None:
+    # A module's or class's marker first, then the test's own: the nearer one wins per key.
+    for marker in reversed(list(request.node.iter_markers(MARKER))):
         if marker.args:
             options["profile"] = marker.args[0]
         options.update(marker.kwargs)

@@ -8,12 +8,13 @@ import subprocess
 import tempfile
 import threading
 import time
+import weakref
 from pathlib import Path
 from types import TracebackType
 from typing import Any, Callable, Mapping, Optional, Sequence, Type, TypeVar, Union
 
 from .control import ControlChannel
-from .errors import ProfileRefused, SimulatorError, SimulatorExited
+from .errors import ProfileRefused, SimulatorError, SimulatorExited, SimulatorTimeout
 from .events import Event, EventPredicate, EventTail
 from .output import ProgramOutput
 from .program import find_program, headless_environment
@@ -24,11 +25,34 @@ Found = TypeVar("Found")
 EXIT_BAD_PROFILE = 3
 
 
+class _Leftovers:
+    """What a Simulator dropped without stop() leaves behind, ended when it is collected or
+    the interpreter exits: a running program would otherwise outlive the test, and its
+    folder would be removed under it."""
+
+    def __init__(self) -> None:
+        self.process: Optional[subprocess.Popen[bytes]] = None
+        self.folders: list[Path] = []
+
+    def __call__(self) -> None:
+        process = self.process
+        if process is not None and process.poll() is None:
+            process.send_signal(signal.SIGTERM)
+            try:
+                process.wait(5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        for folder in self.folders:
+            shutil.rmtree(folder, ignore_errors=True)
+
+
 class Simulator:
     """``kalo_rs232c --headless --virtual-port`` as a context manager.
 
     The folder defaults to a new temporary one that lasts as long as this object, as the saved
-    log lives there; pass a folder to keep it. A folder without settings files gets the
+    log lives there; pass a folder to keep it. A relative ``profile`` or ``folder`` is taken
+    from the working directory. A folder without settings files gets the
     program's defaults; with a profile, the defaults answer on each receive instead of
     sending a continuous text. ``events`` and ``control`` add ``--events`` and
     ``--control`` in a private temporary folder, removed again by ``stop()``.
@@ -56,7 +80,8 @@ class Simulator:
         self._events: Optional[EventTail] = None
         self._control: Optional[ControlChannel] = None
         self._run_folder: Optional[Path] = None
-        self._own_folder: Optional[tempfile.TemporaryDirectory[str]] = None
+        self._leftovers = _Leftovers()
+        weakref.finalize(self, self._leftovers)
 
     # Starting
 
@@ -66,7 +91,7 @@ class Simulator:
             raise SimulatorError("this simulator has been started already")
         self.folder = self._prepare_folder()
         command = [self.program, "--headless", "--folder", str(self.folder)]
-        virtual = "--port" not in self.args
+        virtual = not any(arg == "--port" or arg.startswith("--port=") for arg in self.args)
         if virtual:
             command.append("--virtual-port")
         if self.profile is not None:
@@ -74,11 +99,16 @@ class Simulator:
         if self.seed is not None:
             command += ["--seed", str(self.seed)]
         if self.duration is not None:
-            command += ["--duration", f"{self.duration:g}"]
+            command += ["--duration", repr(float(self.duration))]
         command += self._stream_options() + self.args
-        self._process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
-                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                         env=headless_environment())
+        try:
+            self._process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
+                                             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                             env=headless_environment())
+        except OSError as error:
+            self._leftovers()
+            raise SimulatorError(f"{self.program} cannot be run: {error}") from error
+        self._leftovers.process = self._process
         self._output = ProgramOutput(self._process, self._changed)
         if self._run_folder is not None and self._want_events:
             self._events = EventTail(self._run_folder / "events.jsonl", self._changed)
@@ -93,8 +123,8 @@ class Simulator:
 
     def _prepare_folder(self) -> Path:
         if self.folder is None:
-            self._own_folder = tempfile.TemporaryDirectory(prefix="kalo_rs232c-")
-            folder = Path(self._own_folder.name)
+            folder = Path(tempfile.mkdtemp(prefix="kalo_rs232c-"))
+            self._leftovers.folders.append(folder)
         else:
             folder = self.folder
             folder.mkdir(parents=True, exist_ok=True)
@@ -110,6 +140,7 @@ class Simulator:
             return []
         # Short, because a socket path has at most 107 bytes.
         self._run_folder = Path(tempfile.mkdtemp(prefix="kalo-"))
+        self._leftovers.folders.append(self._run_folder)
         options = []
         if self._want_events:
             options += ["--events", str(self._run_folder / "events.jsonl")]
@@ -136,6 +167,11 @@ class Simulator:
     def events(self) -> list[Event]:
         """The events so far, parsed, oldest first (a copy)."""
         return self._running_events().events
+
+    @property
+    def pid(self) -> Optional[int]:
+        """The program's process id, once started."""
+        return None if self._process is None else self._process.pid
 
     @property
     def returncode(self) -> Optional[int]:
@@ -299,7 +335,8 @@ class Simulator:
                     raise self._exited(f"the simulator ended before {what}")
                 left = deadline - time.monotonic()
                 if left <= 0:
-                    raise self._exited(f"no {what} within {timeout} s")
+                    raise SimulatorTimeout(f"timed out after {timeout} s waiting for {what}",
+                                           output.lines)
                 self._changed.wait(left)
 
     def _finish_streams(self, timeout: float) -> None:

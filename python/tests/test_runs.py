@@ -1,4 +1,6 @@
 """Runs of the program as it is driven through Simulator and the kalo fixture."""
+import gc
+import os
 import re
 import time
 
@@ -6,7 +8,8 @@ import pytest
 import serial
 
 from package_paths import EXAMPLE, PROFILES
-from kalo_rs232c import ProfileRefused, ProgramNotFound, Simulator, SimulatorExited, find_program
+from kalo_rs232c import (ProfileRefused, ProgramNotFound, Simulator, SimulatorError,
+                         SimulatorExited, SimulatorTimeout, find_program)
 
 
 def saved_lines(log_file):
@@ -88,9 +91,24 @@ def test_a_program_that_never_starts_is_killed_at_the_timeout(tmp_path):
     silent.chmod(0o755)
     sim = Simulator(tmp_path, program=str(silent), events=False, control=False,
                     start_timeout=0.5)
-    with pytest.raises(SimulatorExited, match="within 0.5 s"):
+    with pytest.raises(SimulatorTimeout, match="after 0.5 s"):
         sim.start()
     assert sim.returncode is not None
+    unrunnable = tmp_path / "unrunnable"
+    unrunnable.write_text("#!/nonexistent/sh\n")
+    unrunnable.chmod(0o755)
+    with pytest.raises(SimulatorError, match="cannot be run"):
+        Simulator(tmp_path, program=str(unrunnable)).start()
+
+
+def test_a_dropped_simulator_ends_its_program_and_removes_its_folder():
+    sim = Simulator().start()
+    pid, folder = sim.pid, sim.folder
+    del sim
+    gc.collect()
+    assert not folder.exists()
+    with pytest.raises(ProcessLookupError):
+        os.kill(pid, 0)
 
 
 @pytest.mark.parametrize("environ", [{"KALO_RS232C": "/nonexistent/kalo"}, {"PATH": "/var/empty"}])

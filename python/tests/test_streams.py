@@ -5,7 +5,7 @@ import pytest
 import serial
 
 from package_paths import EXAMPLE
-from kalo_rs232c import ControlError
+from kalo_rs232c import ControlError, SimulatorError
 
 pytestmark = pytest.mark.kalo(EXAMPLE, seed=7)
 TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}")
@@ -45,6 +45,8 @@ def test_control_sets_values_sends_and_counts(kalo):
     assert counters["bytes_in"] == 4 and counters["bytes_out"] == 5 + 8
     kalo.stop()
     assert kalo.counts == counters
+    with pytest.raises(SimulatorError, match="stopped"):
+        kalo.counters()
 
 
 def test_faults_switch_at_run_time_and_a_bad_profile_leaves_the_old_one(kalo, tmp_path):
@@ -63,3 +65,9 @@ def test_faults_switch_at_run_time_and_a_bad_profile_leaves_the_old_one(kalo, tm
         kalo.wait_for_event("fault", lambda e: e["faults"] == ["drop"])
         kalo.fault("drop", enabled=False)
         assert ask(host, b"T?\r\n") == b"0\r\n"
+
+
+@pytest.mark.kalo(seed=8)
+def test_a_tests_marker_adds_to_the_modules(kalo):
+    start = kalo.wait_for_event("start")
+    assert (start["seed"], start["profile"]) == (8, str(EXAMPLE))

@@ -121,7 +121,10 @@ class Simulator:
             with self._news:
                 self._news.wait_for(lambda: ready() or self.process.stdout in self._closed, 10)
         if not ready():
-            self.wait()  # ended or hung: every line it wrote, and no process left behind
+            try:
+                self.wait()  # ended or hung: every line it wrote, and no process left behind
+            except subprocess.TimeoutExpired:
+                pass
             assert ready(), "the simulator did not start: " + "\n".join(self.errors + self.lines)
         self.host_port = self.value("HOST_PORT")
 
