@@ -314,12 +314,10 @@ void tst_Exchange::shouldPlayTheExampleProfileAsWritten()
 
     const qint64 sentAt = w.pty.sinceCollectingStarted();
     w.pty.write("W\r\n");
-    const QByteArray weight = w.pty.waitCollected(12, 1000);
+    // The profile's seed fixes the walk: its first reading is its start.
+    QCOMPARE(w.pty.waitCollected(12, 1000), QByteArray("+0100.00 g\r\n"));
     const qint64 latency = w.pty.arrivals().value(0).ms - sentAt;
     QVERIFY2(latency >= 20 && latency < 500, qPrintable(QString::number(latency)));
-    const double grams = weight.left(8).toDouble();
-    QCOMPARE(weight, QString::asprintf("%+08.2f", grams).toLatin1() + " g\r\n");
-    QVERIFY2(grams >= 0 && grams <= 500, weight.constData());
 
     w.pty.write("SET 12.5\r\n");
     QCOMPARE(w.pty.waitCollected(16, 1000).mid(12), QByteArray("OK\r\n"));

@@ -66,14 +66,11 @@ void tst_Framer::shouldCutTheSameFramesHoweverReadsFall()
 {
     for (quint64 seed = 1; seed <= 400; ++seed) {
         Rng rng(seed);
-        Framing framing;
-        framing.mode = Framing::Mode(rng.between(1, 3));
-        framing.terminator = rng.chance(0.5) ? QByteArray("\r\n") : QByteArray("\x03");
-        framing.length = int(rng.between(1, 12));
-        framing.gapNs = 20 * kMs;
-        const bool terminated = framing.mode == Framing::Mode::Terminator;
-        if (terminated)
-            framing.gapNs = 0;
+        const auto mode = Framing::Mode(rng.between(1, 3));
+        const bool terminated = mode == Framing::Mode::Terminator;
+        // Braces run in order, so the draws do too.
+        const Framing framing { mode, Framing::kOneSecondNs, rng.chance(0.5) ? "\r\n" : "\x03",
+            int(rng.between(1, 12)), terminated ? 0 : 20 * kMs };
 
         // The commands, each sent in reads of random size; commands of the gap framing are
         // apart by more than the gap, the reads inside one by less.
@@ -136,22 +133,18 @@ void tst_Framer::shouldCutAsTheFramingSays_data()
         0);
 
     // The rest of a command after 50 ms of silence is the start of a new one.
-    Setup length;
-    length.framing.mode = Framing::Mode::Length;
-    length.framing.length = 4;
-    length.framing.gapNs = 50 * kMs;
-    row("length within the silence", length, "AB@0 CD@49", "ABCD@49", 0);
-    row("length after the silence", length, "AB@0 WXYZ@50", "WXYZ@50", 2);
-    row("silence counts from the last byte", length, "AB@0 C@40 D@89", "ABCD@89", 0);
-    Setup terminated = length;
-    terminated.framing.mode = Framing::Mode::Terminator;
-    terminated.framing.terminator = "\r";
-    row("terminator within the silence", terminated, "AB@0 C\r@49", "ABC\r@49", 0);
-    row("terminator after the silence", terminated, "AB@0 OK\r@50", "OK\r@50", 2);
-    terminated.framing.gapNs = 0;
-    row("no silence drops without gap_ms", terminated, "AB@0 C\r@9000", "ABC\r@9000", 0);
-    terminated.framing.maxBytes = 8;
-    row("a flood beyond maxBytes", terminated, "AAAAAAAAA@0 OK\r@1", "OK\r@1", 9);
+    const auto cut = [](Framing::Mode mode, qint64 gapMs, int maxBytes = 4096) {
+        return Setup { { mode, Framing::kOneSecondNs, "\r", 4, gapMs * kMs, maxBytes }, {} };
+    };
+    const Framing::Mode length = Framing::Mode::Length;
+    row("length within the silence", cut(length, 50), "AB@0 CD@49", "ABCD@49", 0);
+    row("length after the silence", cut(length, 50), "AB@0 WXYZ@50", "WXYZ@50", 2);
+    row("silence counts from the last byte", cut(length, 50), "AB@0 C@40 D@89", "ABCD@89", 0);
+    const Framing::Mode terminated = Framing::Mode::Terminator;
+    row("terminator within the silence", cut(terminated, 50), "AB@0 C\r@49", "ABC\r@49", 0);
+    row("terminator after the silence", cut(terminated, 50), "AB@0 OK\r@50", "OK\r@50", 2);
+    row("no silence drops without gap_ms", cut(terminated, 0), "AB@0 C\r@9000", "ABC\r@9000", 0);
+    row("a flood beyond maxBytes", cut(terminated, 0, 8), "AAAAAAAAA@0 OK\r@1", "OK\r@1", 9);
 }
 
 void tst_Framer::shouldCutAsTheFramingSays()

@@ -116,36 +116,11 @@ void tst_ProfileLoader::shouldRefuseBadProfile()
 
 void tst_ProfileLoader::shouldPlayTheDocumentedExample()
 {
-    const QByteArray text = R"(seed = 7
-[framing]
-terminator = "[CR][LF]"
-
-[values.weight]
-walk = { start = 100.0, step = 0.5, min = 0.0, max = 500.0 }
-format = "%+08.2f"
-
-[values.target]
-initial = "0"
-
-[[rule]]
-match = "W[CR][LF]"
-answer = "{weight} g[CR][LF]"
-delay_ms = 20
-
-[[rule]]
-regex = 'SET ([0-9.]+)\r\n'
-set = { target = "{1}" }
-answer = "OK[CR][LF]"
-
-[[rule]]
-match = "T?[CR][LF]"
-answer = "{target}[CR][LF]"
-
-[continuous]
-text = "{weight} g[CR][LF]"
-)";
-    const std::optional<Instrument> instrument = ProfileFixture::load(text);
-    QVERIFY(instrument);
+    // The walk-through of the README, comments and all.
+    QString error;
+    const std::optional<Instrument> instrument
+        = loadProfileFile(QStringLiteral(KALO_TESTS_DIR "/golden/Instrument.toml"), &error);
+    QVERIFY2(instrument, qPrintable(error));
     QCOMPARE(instrument->seed, std::optional<quint64>(7));
     QCOMPARE(int(instrument->framing.mode), int(Framing::Mode::Terminator));
     const auto responder = ProfileFixture::play(*instrument, 7);

@@ -45,7 +45,7 @@ inline std::unique_ptr<Profile::Responder> playExample(const char *name)
     return play(*instrument, instrument->seed.value_or(1));
 }
 
-// The checksums computed the slow, obvious way, to check the library's table-driven ones.
+// The CRC computed the slow, obvious way, to check the library's table-driven one.
 inline quint16 referenceCrc16(const QByteArray &bytes)
 {
     quint16 crc = 0xFFFF;
@@ -55,14 +55,6 @@ inline quint16 referenceCrc16(const QByteArray &bytes)
             crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
     }
     return crc;
-}
-
-inline quint8 referenceSum(const QByteArray &bytes)
-{
-    int sum = 0;
-    for (const char c : bytes)
-        sum = (sum + quint8(c)) % 256;
-    return quint8(sum);
 }
 
 } // namespace ProfileFixture
