@@ -459,9 +459,8 @@ void tst_ProfileSessions::shouldHoldForGeneratedSessions()
             QByteArray capture;
             const int expected = firstMatch(model, command, &capture);
             if (expected < 0) {
-                const QByteArrayList dropped = command.isEmpty()
-                    ? QByteArrayList()
-                    : QByteArrayList { Oracle::LogTexts::kUnanswered + command };
+                const QByteArrayList dropped(
+                    command.isEmpty() ? 0 : 1, Oracle::LogTexts::kUnanswered + command);
                 QVERIFY2(x.wire.isEmpty() && x.lines == dropped, context.constData());
                 continue;
             }
