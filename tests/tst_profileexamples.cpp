@@ -19,9 +19,8 @@ private slots:
 namespace {
 QByteArray withCrc(const QByteArray &hex)
 {
-    QByteArray frame = QByteArray::fromHex(hex);
-    const quint16 crc = ProfileFixture::referenceCrc16(frame);
-    return frame + char(crc & 0xFF) + char(crc >> 8);
+    const QByteArray frame = QByteArray::fromHex(hex);
+    return frame + ProfileFixture::referenceChecksum("crc16_modbus", true, frame);
 }
 } // namespace
 

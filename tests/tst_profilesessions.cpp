@@ -30,9 +30,8 @@ namespace {
 struct Segment
 {
     enum Kind { Literal, Value, Capture, Checksum, CheckStart } kind = Literal;
-    QByteArray bytes;
-    int value = 0;
-    QByteArray checksum;
+    QByteArray bytes; // a literal's, or a checksum's name
+    int value = 0; // a value's place in kValues
     bool raw = false;
 };
 
@@ -125,10 +124,10 @@ std::vector<Segment> makeTemplate(Rng &rng, bool captures, QByteArray *text)
             *text += "{check_start}";
         } else {
             s.kind = Segment::Checksum;
-            s.checksum = checksums[rng.between(0, 3)];
+            s.bytes = checksums[rng.between(0, 3)];
             const qint64 form = rng.between(0, 2);
-            s.raw = form == 0 ? s.checksum == "crc16_modbus" : form == 1;
-            *text += "{" + s.checksum + forms[form] + "}";
+            s.raw = form == 0 ? s.bytes == "crc16_modbus" : form == 1;
+            *text += "{" + s.bytes + forms[form] + "}";
         }
         segments.push_back(s);
     }
@@ -275,25 +274,6 @@ int firstMatch(const ProfileModel &model, const QByteArray &command, QByteArray 
     return -1;
 }
 
-// As the answer carries it: raw low byte first, or upper-case hex high digit first.
-QByteArray checksum(const QByteArray &name, bool raw, const QByteArray &over)
-{
-    quint8 sum = 0;
-    quint8 x = 0;
-    for (const char c : over) {
-        sum += quint8(c);
-        x ^= quint8(c);
-    }
-    const bool crc = name == "crc16_modbus";
-    const quint16 value = crc ? ProfileFixture::referenceCrc16(over)
-        : name == "sum8"      ? sum
-        : name == "xor"       ? x
-                              : quint8(-sum);
-    if (raw)
-        return QByteArray(1, char(value & 0xFF)) + (crc ? QByteArray(1, char(value >> 8)) : "");
-    return QByteArray::number(value, 16).toUpper().rightJustified(crc ? 4 : 2, '0');
-}
-
 // Reads an answer back along its template; empty when it fits, else what did not.
 QByteArray misfit(const RuleModel &rule, const QByteArray &answer, const QByteArray &capture)
 {
@@ -304,7 +284,8 @@ QByteArray misfit(const RuleModel &rule, const QByteArray &answer, const QByteAr
         if (s.kind == Segment::Capture) {
             expected = capture;
         } else if (s.kind == Segment::Checksum) {
-            expected = checksum(s.checksum, s.raw, answer.mid(checkStart, pos - checkStart));
+            expected = ProfileFixture::referenceChecksum(
+                s.bytes, s.raw, answer.mid(checkStart, pos - checkStart));
         } else if (s.kind == Segment::CheckStart) {
             checkStart = pos;
         } else if (s.kind == Segment::Value) {

@@ -45,16 +45,25 @@ inline std::unique_ptr<Profile::Responder> playExample(const char *name)
     return play(*instrument, instrument->seed.value_or(1));
 }
 
-// The CRC computed the slow, obvious way, to check the library's table-driven one.
-inline quint16 referenceCrc16(const QByteArray &bytes)
+// A checksum as an answer carries it (raw low byte first, or upper-case hex high digit
+// first), computed the slow, obvious way to check the library's table-driven one.
+inline QByteArray referenceChecksum(const QByteArray &name, bool raw, const QByteArray &over)
 {
+    quint8 sum = 0;
+    quint8 x = 0;
     quint16 crc = 0xFFFF;
-    for (const char c : bytes) {
+    for (const char c : over) {
+        sum += quint8(c);
+        x ^= quint8(c);
         crc ^= quint8(c);
         for (int bit = 0; bit < 8; ++bit)
             crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
     }
-    return crc;
+    const bool wide = name == "crc16_modbus";
+    const quint16 value = wide ? crc : name == "sum8" ? sum : name == "xor" ? x : quint8(-sum);
+    if (raw)
+        return QByteArray(1, char(value & 0xFF)) + QByteArray(wide ? 1 : 0, char(value >> 8));
+    return QByteArray::number(value, 16).toUpper().rightJustified(wide ? 4 : 2, '0');
 }
 
 } // namespace ProfileFixture
