@@ -135,8 +135,7 @@ void tst_ProfileLoader::shouldPlayTheDocumentedExample()
     QCOMPARE(set.bytes, QByteArray("OK\r\n"));
     QCOMPARE(responder->reply("T?\r\n").bytes, QByteArray("12.5\r\n"));
     const Reply unknown = responder->reply("X\r\n");
-    QVERIFY(!unknown.matched);
-    QVERIFY(unknown.bytes.isEmpty());
+    QVERIFY(!unknown.matched && unknown.bytes.isEmpty());
 
     // The walk moves by at most its step with every reading.
     const double before = weigh.bytes.left(8).toDouble();

@@ -258,20 +258,18 @@ QByteArray makeCommand(Rng &rng, const ProfileModel &model)
     return start + rule.middles[rng.between(0, rule.middles.size() - 1)] + digits + "\r";
 }
 
-// The first rule in order that matches, by trying every rule; -1 for a command no frame holds.
-int firstMatch(const ProfileModel &model, const QByteArray &command, QByteArray *capture)
+// The first rule in order that matches, by trying every rule, and its capture; -1 for a
+// command no frame holds.
+std::pair<int, QByteArray> firstMatch(const ProfileModel &model, const QByteArray &command)
 {
     if (command.isEmpty() || (!model.gapFraming && !command.endsWith('\r')))
-        return -1;
+        return { -1, {} };
     for (size_t r = 0; r < model.rules.size(); ++r) {
-        const QRegularExpressionMatch m
-            = model.rules[r].compiled.match(QString::fromLatin1(command));
-        if (m.hasMatch()) {
-            *capture = m.captured(1).toLatin1();
-            return int(r);
-        }
+        const auto m = model.rules[r].compiled.match(QString::fromLatin1(command));
+        if (m.hasMatch())
+            return { int(r), m.captured(1).toLatin1() };
     }
-    return -1;
+    return { -1, {} };
 }
 
 // Reads an answer back along its template; empty when it fits, else what did not.
@@ -371,8 +369,7 @@ std::vector<Exchange> play(const ProfileModel &model, const std::vector<QByteArr
     for (size_t i = 0; i < commands.size(); ++i) {
         const QByteArray command = commands[i];
         Exchange &x = exchanges[i];
-        QByteArray capture;
-        const int r = firstMatch(model, command, &capture);
+        const int r = firstMatch(model, command).first;
         const qint64 frameMs = model.gapFraming || !command.endsWith('\r') ? model.gapMs : 0;
         const qint64 at = 10 + qint64(i) * kSlotMs;
         const qint64 earliest = at + frameMs + (r < 0 ? 0 : model.rules[size_t(r)].minDelayMs);
@@ -437,8 +434,7 @@ void tst_ProfileSessions::shouldHoldForGeneratedSessions()
                 + x.wire.toHex() + ", log " + x.lines.join('|').toHex() + "\n" + model.toml;
             QVERIFY2(!x.early, context.constData());
 
-            QByteArray capture;
-            const int expected = firstMatch(model, command, &capture);
+            const auto [expected, capture] = firstMatch(model, command);
             if (expected < 0) {
                 const QByteArrayList dropped(
                     command.isEmpty() ? 0 : 1, Oracle::LogTexts::kUnanswered + command);
