@@ -323,10 +323,8 @@ QString offRates(const std::array<Tally, kFaultKinds> &tallies)
     for (int k = 0; k < kFaultKinds; ++k) {
         const Tally &t = tallies[size_t(k)];
         if (t.variance == 0 || std::fabs(t.count - t.mean) > 4 * std::sqrt(t.variance))
-            off += QStringLiteral("%1: %2 times, %3 expected; ")
-                       .arg(faultName(FaultKind(k)))
-                       .arg(t.count)
-                       .arg(t.mean);
+            off += QString::asprintf("%s: %g times, %g expected; ",
+                qPrintable(faultName(FaultKind(k))), t.count, t.mean);
     }
     return off;
 }
