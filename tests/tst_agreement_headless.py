@@ -29,10 +29,6 @@ WINDOW = 1.0   # seconds from the first byte of an arrival until the input is ju
 MARGIN = 0.25  # what the host's clock and the program's may differ by, at most
 
 
-def interval_line(interval):
-    return f'間隔 "{interval}" は数値でないため 1 秒で出力します'.encode("cp932")
-
-
 def saved_lines(data):
     """The saved log's lines: the caption, then the texts after each stamp."""
     ends = [m.end() for m in re.finditer(rb'"\r\n(?="' + STAMP + rb"|\Z)", data)]
@@ -144,7 +140,7 @@ def expected_wire(lines, settings):
     wire, running, refused = b"", False, False
     for index, text in enumerate(lines[1:], start=1):
         if lines[index - 1] == STARTED and settings.continuous and settings.interval == "abc":
-            assert text == interval_line("abc")
+            assert text == '間隔 "abc" は数値でないため 1 秒で出力します'.encode("cp932")
         elif text == STARTED:
             running = True
         elif text == STOPPED:

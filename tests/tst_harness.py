@@ -10,8 +10,8 @@ import time
 import pytest
 import serial
 
-from simhost import (PROGRAM, Control, Simulator, check_events, read_events, wire,
-                     write_folder)
+from simhost import (PROGRAM, Control, Simulator, check_events, read_events, wait_for,
+                     wire, write_folder)
 
 # Beyond what a JSON number in Qt holds exactly; --seed must repeat the run.
 SEED = 2**64 - 1
@@ -31,20 +31,16 @@ answer = "FLAKY[CR][LF]"
 truncate = { every = 1, keep = 2 }
 drop = { every = 1, enabled = false }
 """
-COUNTS = re.compile(r"COUNTS=commands_seen=(\d+) answered=(\d+) dropped=(\d+) "
-                    r"bytes_in=(\d+) bytes_out=(\d+)")
+COUNTS = re.compile(r"COUNTS=(commands_seen=\d+ answered=\d+ dropped=\d+ "
+                    r"bytes_in=\d+ bytes_out=\d+)")
 
 
 def counts(sim):
     """The COUNTS line, the last of standard output, once the reader has it."""
-    deadline = time.monotonic() + 5
-    while not sim.lines or not sim.lines[-1].startswith("COUNTS="):
-        assert time.monotonic() < deadline, sim.lines[-3:]
-        time.sleep(0.01)
+    wait_for(lambda: sim.lines and sim.lines[-1].startswith("COUNTS="), 5, "the COUNTS line")
     found = [COUNTS.fullmatch(line) for line in sim.lines if line.startswith("COUNTS=")]
     assert len(found) == 1 and found[0], sim.lines[-3:]
-    keys = ("commands_seen", "answered", "dropped", "bytes_in", "bytes_out")
-    return dict(zip(keys, map(int, found[0].groups())))
+    return {key: int(n) for key, n in (pair.split("=") for pair in found[0][1].split())}
 
 
 @pytest.fixture

@@ -21,12 +21,6 @@ from simhost import (NO_DISPLAY, PROGRAM, CountingHost, Simulator, round_trip_ms
 GOLDEN = Path(__file__).parent / "golden"
 
 
-def start(folder, *options, stdout=subprocess.PIPE):
-    return subprocess.Popen([PROGRAM, "--headless", "--folder", str(folder), *options],
-                            stdout=stdout, stderr=subprocess.PIPE, env=NO_DISPLAY,
-                            text=True, encoding="utf-8")
-
-
 def saved_form(shown):
     """The bytes a saved log holds for a line as standard output shows it."""
     raw = shown.replace("[CR]", "\r").replace("[LF]", "\n").replace("[ACK]", "\x06")
@@ -74,10 +68,6 @@ def test_sigterm_saves_the_exchange_byte_exact(tmp_path):
     assert not (tmp_path / "ACSet.txt").exists()  # a folder with settings keeps them as they are
 
 
-def another_instance(folder):
-    return Simulator(PROGRAM, folder).stop
-
-
 def read_only(folder):
     """The folder on a read-only file system; root writes through permission bits."""
     if os.geteuid() != 0:
@@ -103,7 +93,7 @@ def listening(folder):
     ("--port /dev/null --host-link x", None, 2, ["--host-link", "--virtual-port"]),
     ("--virtual-port --record /dev/null --control x", None, 2, ["--control"]),
     ("--port /nonexistent/ttyK", None, 1, ["/nonexistent/ttyK", "No such file or directory"]),
-    ("--virtual-port", another_instance, 1, ["既に起動されています"]),
+    ("--virtual-port", lambda d: Simulator(PROGRAM, d).stop, 1, ["既に起動されています"]),
     ("--virtual-port", read_only, 1, ["kalo_rs232c.lock", "cannot be made"]),
     ("--virtual-port", lambda d: (d / "LogData").write_bytes(b"x"), 1, ["LogData", "in the way"]),
     ("--virtual-port --control {x}", lambda d: (d / "x").write_text("mine"), 1, ["no socket"]),
@@ -139,7 +129,8 @@ def test_a_harness_that_never_reads_stdout_holds_up_nothing(tmp_path):
     write_folder(tmp_path, b"0", b"0")
     # Our own copy of the pipe's write end shows the flags the program leaves behind.
     read_end, write_end = os.pipe()
-    sim = start(tmp_path, "--virtual-port", stdout=write_end)
+    sim = subprocess.Popen([PROGRAM, "--headless", "--virtual-port", "--folder", str(tmp_path)],
+                           stdout=write_end, stderr=subprocess.PIPE, env=NO_DISPLAY, text=True)
     stdout = os.fdopen(read_end, encoding="utf-8")
     host = CountingHost(stdout.readline().rstrip("\n").removeprefix("HOST_PORT="))
     host.start()
@@ -181,11 +172,11 @@ def test_a_harness_that_never_reads_stdout_holds_up_nothing(tmp_path):
 
 def test_a_harness_that_closes_stdout_loses_only_the_output(tmp_path):
     write_folder(tmp_path, b"0", b"0")
-    sim = start(tmp_path, "--virtual-port", "--duration", "1")
-    host = CountingHost(sim.stdout.readline().rstrip("\n").removeprefix("HOST_PORT="))
+    sim = Simulator(PROGRAM, tmp_path, "--duration", "1", read_stdout=False)
+    host = CountingHost(sim.host_port)
     host.start()
-    sim.stdout.close()
-    assert sim.wait(15) == 0, sim.stderr.read()
+    sim.process.stdout.close()
+    assert sim.wait(15) == 0, sim.errors
     host.stop()
     saved = next((tmp_path / "LogData").iterdir()).read_bytes().split(b"\r\n")[:-1]
     assert saved[-1].endswith("通信を停止しました。\"".encode("cp932"))
