@@ -1,31 +1,20 @@
 """Seeded sessions against the headless program on its own virtual port, from outside.
 
 A pyserial host writes commands and noise and reads what comes, sometimes slowly; at the end
-the saved log must tell exactly what the host read. Everything expected is worked out here,
-with this file's own notation table, Python's cp932 codec, its own record writer and its own
-reader of saved logs: nothing of the program's is trusted on this side.
+the saved log must tell exactly what the host read. Everything expected is worked out on this
+side, with the Python package's notation, Python's cp932 codec, the host module's record writer
+and this file's reader of saved logs: nothing of the program's is trusted here.
 """
 import collections
-import os
 import random
 import re
 import signal
-import sys
-import threading
 import time
-from pathlib import Path
 
 import pytest
-import serial
 
-sys.path.insert(0, str(Path(__file__).parent / "host"))
-from simhost import Simulator  # noqa: E402
-
-PROGRAM = os.environ["KALO_RS232C"]
-
-# The bytes 0x00 to 0x20 by the names the settings dialog takes.
-NAMES = ("NUL SOH SXT EOT EXT ENQ ACK BEL BS HT LF VT FF CR SO SI DLE DC1 DC2 DC3 DC4 NAK "
-         "SYN ETB CAN EM SUB ESC FS GS RS US SP").split()
+from kalo_rs232c.notation import CONTROL_NAMES as NAMES, to_bytes
+from simhost import PROGRAM, Simulator, SlowHost, record
 
 STARTED = "通信を開始しました。".encode("cp932")
 STOPPED = "通信を停止しました。".encode("cp932")
@@ -38,29 +27,6 @@ STAMP = rb"\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\] "
 
 WINDOW = 1.0   # seconds from the first byte of an arrival until the input is judged
 MARGIN = 0.25  # what the host's clock and the program's may differ by, at most
-
-
-def interval_line(interval):
-    return f'間隔 "{interval}" は数値でないため 1 秒で出力します'.encode("cp932")
-
-
-def line_bytes(typed):
-    """The bytes a typed text stands for: [NAME] is one control byte, unknown names nothing."""
-    out, rest = b"", typed
-    while True:
-        opened = rest.find("[")
-        closed = rest.find("]", opened) if opened >= 0 else -1
-        if closed < 0:
-            return out + rest.encode("cp932")
-        out += rest[:opened].encode("cp932")
-        name = rest[opened + 1:closed]
-        if name in NAMES:
-            out += bytes([NAMES.index(name)])
-        rest = rest[closed + 1:]
-
-
-def record(fields):
-    return b",".join(b'"' + f + b'"' for f in fields) + b"\r\n"
 
 
 def saved_lines(data):
@@ -81,54 +47,6 @@ def shown(text):
                    for c in text.decode("cp932"))
 
 
-class Host:
-    """The host on the virtual port: writes when told, and reads all along, maybe slowly."""
-
-    def __init__(self, path, slow):
-        self.port = serial.Serial(path, 38400, timeout=0.05)
-        self.slow = slow
-        self.read = bytearray()
-        self.last_arrival = 0.0
-        self.wrote = []  # (monotonic time, bytes)
-        self.done = threading.Event()
-        self.reader = threading.Thread(target=self._read)
-        self.reader.start()
-
-    def write(self, data):
-        self.wrote.append((time.monotonic(), data))
-        self.port.write(data)
-
-    def _read(self):
-        # Only what waits is read: a read still collecting when the simulator closes the
-        # cable raises and loses what it had collected.
-        quiet_since = None
-        while True:
-            try:
-                waiting = self.port.in_waiting
-                data = self.port.read(min(waiting, self.slow[0] if self.slow else 4096))
-            except (serial.SerialException, OSError):
-                break
-            if not data:
-                time.sleep(0.002)
-            if data:
-                self.read += data
-                self.last_arrival = time.monotonic()
-                quiet_since = None
-                if self.slow:
-                    time.sleep(self.slow[1])
-            elif self.done.is_set():
-                quiet_since = quiet_since or time.monotonic()
-                if time.monotonic() - quiet_since > 0.5:
-                    break
-
-    def finish(self):
-        self.slow = None
-        self.done.set()
-        self.reader.join(timeout=30)
-        self.port.close()
-        return bytes(self.read)
-
-
 class Settings:
     """Random settings written by hand into the four files, and the bytes they put in force."""
 
@@ -143,9 +61,9 @@ class Settings:
         self.outputs = [rng.choice(self.OUTPUTS) for _ in range(5)]
         self.commands = [rng.choice(self.COMMANDS) for _ in range(5)]
         typed = [self.text, *self.commands, *self.outputs]
-        self.sent = [line_bytes(t) for t in typed]
-        protocol = record([b"0" if self.continuous else b"1", self.interval.encode(),
-                           *(t.encode("cp932") for t in [self.text, *self.outputs, *self.commands])])
+        self.sent = [to_bytes(t) for t in typed]
+        protocol = record(b"0" if self.continuous else b"1", self.interval.encode(),
+                          *(t.encode("cp932") for t in [self.text, *self.outputs, *self.commands]))
         variant = rng.choice(["agree", "agree", "missing", "differs"])
         self.disagree = variant == "differs"
         if self.disagree:
@@ -154,9 +72,9 @@ class Settings:
         (folder / "PROTcol.txt").write_bytes(
             b"\xef\xbb\xbf" + protocol.decode("cp932").encode() if utf8 else protocol)
         if variant != "missing":
-            (folder / "SOUCHICMD.txt").write_bytes(record(self.sent))
-        (folder / "ACSet.txt").write_bytes(record([b"1", b"38400", b"N", b"8", b"1"]))
-        (folder / "ACSet2.txt").write_bytes(record([b"1"]))
+            (folder / "SOUCHICMD.txt").write_bytes(record(*self.sent))
+        (folder / "ACSet.txt").write_bytes(record(b"1", b"38400", b"N", b"8", b"1"))
+        (folder / "ACSet2.txt").write_bytes(record(b"1"))
 
     def command_bytes(self):
         return [c for c in self.sent[1:6] if c]
@@ -167,7 +85,7 @@ class Settings:
     def continuous_line(self):
         """As typed, unless the bytes in force are not the typed text's: then those."""
         typed = self.text.encode("cp932")
-        return typed if line_bytes(self.text) == self.sent[0] else self.sent[0]
+        return typed if to_bytes(self.text) == self.sent[0] else self.sent[0]
 
 
 class HeldInput:
@@ -222,7 +140,7 @@ def expected_wire(lines, settings):
     wire, running, refused = b"", False, False
     for index, text in enumerate(lines[1:], start=1):
         if lines[index - 1] == STARTED and settings.continuous and settings.interval == "abc":
-            assert text == interval_line("abc")
+            assert text == '間隔 "abc" は数値でないため 1 秒で出力します'.encode("cp932")
         elif text == STARTED:
             running = True
         elif text == STOPPED:
@@ -250,14 +168,14 @@ def expected_wire(lines, settings):
 @pytest.mark.parametrize("seed", range(1, 7))
 def test_saved_log_tells_what_the_host_read(tmp_path, seed):
     rng = random.Random(seed)
-    slow = (rng.randrange(8, 64), rng.uniform(0.02, 0.08)) if seed % 2 == 0 else None
+    slow = rng.randrange(8, 64) / rng.uniform(0.02, 0.08) if seed % 2 == 0 else None
     settings = Settings(rng, tmp_path, slow)
     seconds = rng.uniform(3.0, 5.0)
     by_signal = rng.random() < 0.5
     options = [] if by_signal else ["--duration", f"{seconds:.2f}"]
     sim = Simulator(PROGRAM, tmp_path, *options)
     started = time.monotonic()
-    host = Host(sim.host_port, slow)
+    host = SlowHost(sim.host_port, slow, baud=38400)
     talk(rng, settings, host, seconds)
     if by_signal:
         time.sleep(max(0.0, seconds - (time.monotonic() - started)))

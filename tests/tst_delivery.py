@@ -1,16 +1,11 @@
 """What the log claims reaches the host: a slow host on the virtual port, from outside."""
-import os
-import sys
 import time
-from pathlib import Path
 
 import pytest
 import serial
 
-sys.path.insert(0, str(Path(__file__).parent / "host"))
-from simhost import Simulator, SlowHost, delivered_by_log, write_folder  # noqa: E402
+from simhost import PROGRAM, Simulator, SlowHost, delivered_by_log, write_folder
 
-PROGRAM = os.environ["KALO_RS232C"]
 TEXT = b"0123456789" * 200
 
 

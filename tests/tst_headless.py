@@ -4,9 +4,9 @@ import fcntl
 import os
 import re
 import signal
+import socket
 import struct
 import subprocess
-import sys
 import termios
 import threading
 import time
@@ -15,17 +15,10 @@ from pathlib import Path
 import pytest
 import serial
 
-sys.path.insert(0, str(Path(__file__).parent / "host"))
-from simhost import NO_DISPLAY, CountingHost, Simulator, round_trip_ms, wait_for  # noqa: E402
+from simhost import (NO_DISPLAY, PROGRAM, CountingHost, Simulator, round_trip_ms, run_program,
+                     wait_for, write_folder)
 
-PROGRAM = os.environ["KALO_RS232C"]
 GOLDEN = Path(__file__).parent / "golden"
-
-
-def start(folder, *options, stdout=subprocess.PIPE):
-    return subprocess.Popen([PROGRAM, "--headless", "--folder", str(folder), *options],
-                            stdout=stdout, stderr=subprocess.PIPE, env=NO_DISPLAY,
-                            text=True, encoding="utf-8")
 
 
 def saved_form(shown):
@@ -35,7 +28,9 @@ def saved_form(shown):
 
 
 def files(folder):
-    return {p: p.read_bytes() for p in Path(folder).rglob("*") if p.is_file()}
+    """What a folder holds: the bytes of its files, where its links point, its sockets."""
+    return {p: os.readlink(p) if p.is_symlink() else p.read_bytes() if p.is_file() else
+            p.is_socket() for p in Path(folder).rglob("*") if not p.is_dir()}
 
 
 def test_first_start_sends_defaults_until_duration_ends(tmp_path):
@@ -73,10 +68,6 @@ def test_sigterm_saves_the_exchange_byte_exact(tmp_path):
     assert not (tmp_path / "ACSet.txt").exists()  # a folder with settings keeps them as they are
 
 
-def another_instance(folder):
-    return Simulator(PROGRAM, folder).stop
-
-
 def read_only(folder):
     """The folder on a read-only file system; root writes through permission bits."""
     if os.geteuid() != 0:
@@ -88,35 +79,45 @@ def read_only(folder):
     return lambda: subprocess.run(["umount", str(folder)], check=True)
 
 
-def log_data_file(folder):
-    (folder / "LogData").write_bytes(b"not a folder")
-    return None
+def listening(folder):
+    server = socket.socket(socket.AF_UNIX)
+    server.bind(str(folder / "x"))
+    server.listen()
+    return server.close
 
 
+# {x} is a path in the folder, {long} one a byte longer than a socket address takes.
 @pytest.mark.parametrize("options, prepare, code, told", [
-    (["--bogus"], None, 2, ["bogus", "Usage:"]),
-    (["--duration", "abc"], None, 2, ["--duration", "abc", "Usage:"]),
-    (["--port", "/dev/null", "--host-link", "x"], None, 2, ["--host-link", "--virtual-port"]),
-    (["--virtual-port", "--record", "/dev/null", "--control", "x"], None, 2, ["--control"]),
-    (["--port", "/nonexistent/ttyK"], None, 1, ["/nonexistent/ttyK", "No such file or directory"]),
-    (["--virtual-port"], another_instance, 1, ["既に起動されています"]),
-    (["--virtual-port"], read_only, 1, ["kalo_rs232c.lock", "cannot be made"]),
-    (["--virtual-port"], log_data_file, 1, ["LogData", "in the way"]),
+    ("--bogus", None, 2, ["bogus", "Usage:"]),
+    ("--duration abc", None, 2, ["--duration", "abc", "Usage:"]),
+    ("--port /dev/null --host-link x", None, 2, ["--host-link", "--virtual-port"]),
+    ("--virtual-port --record /dev/null --control x", None, 2, ["--control"]),
+    ("--port /nonexistent/ttyK", None, 1, ["/nonexistent/ttyK", "No such file or directory"]),
+    ("--virtual-port", lambda d: Simulator(PROGRAM, d).stop, 1, ["既に起動されています"]),
+    ("--virtual-port", read_only, 1, ["kalo_rs232c.lock", "cannot be made"]),
+    ("--virtual-port", lambda d: (d / "LogData").write_bytes(b"x"), 1, ["LogData", "in the way"]),
+    ("--virtual-port --control {x}", lambda d: (d / "x").write_text("mine"), 1, ["no socket"]),
+    ("--virtual-port --control {x}", listening, 1, ["listens"]),
+    ("--virtual-port --control {long}", None, 1, ["at most 107"]),
+    ("--virtual-port --host-link {x}", lambda d: (d / "x").write_text("mine"), 1,
+     ["no link to a pseudo-terminal"]),
+    ("--virtual-port --host-link {x}", lambda d: (d / "x").symlink_to("/dev/null"), 1,
+     ["no link to a pseudo-terminal"]),
 ])
 def test_bad_start_says_why_and_changes_nothing(tmp_path, options, prepare, code, told):
     undo = prepare(tmp_path) if prepare else None
+    options = options.format(x=tmp_path / "x", long=tmp_path / ("x" * (107 - len(str(tmp_path)))))
     try:
         before = files(tmp_path)
         # Without --duration a run that is not refused would go on past the timeout.
-        sim = start(tmp_path, *options)
-        out, err = sim.communicate(timeout=10)
+        result = run_program("--headless", "--folder", str(tmp_path), *options.split())
         after = files(tmp_path)
     finally:
-        if undo:
+        if callable(undo):
             undo()
-    assert sim.returncode == code
-    assert all(text in err for text in told), err
-    assert "HOST_PORT=" not in out
+    assert result.returncode == code
+    assert all(text in result.stderr for text in told), result.stderr
+    assert result.stdout == ""
     assert after == before
 
 
@@ -125,11 +126,11 @@ def pipe_pending(pipe):
 
 
 def test_a_harness_that_never_reads_stdout_holds_up_nothing(tmp_path):
-    (tmp_path / "PROTcol.txt").write_bytes((GOLDEN / "PROTcol.txt").read_bytes().replace(b'"0","1"', b'"0","0"', 1))
-    (tmp_path / "SOUCHICMD.txt").write_bytes((GOLDEN / "SOUCHICMD.txt").read_bytes())
+    write_folder(tmp_path, b"0", b"0")
     # Our own copy of the pipe's write end shows the flags the program leaves behind.
     read_end, write_end = os.pipe()
-    sim = start(tmp_path, "--virtual-port", stdout=write_end)
+    sim = subprocess.Popen([PROGRAM, "--headless", "--virtual-port", "--folder", str(tmp_path)],
+                           stdout=write_end, stderr=subprocess.PIPE, env=NO_DISPLAY, text=True)
     stdout = os.fdopen(read_end, encoding="utf-8")
     host = CountingHost(stdout.readline().rstrip("\n").removeprefix("HOST_PORT="))
     host.start()
@@ -170,13 +171,12 @@ def test_a_harness_that_never_reads_stdout_holds_up_nothing(tmp_path):
 
 
 def test_a_harness_that_closes_stdout_loses_only_the_output(tmp_path):
-    (tmp_path / "PROTcol.txt").write_bytes((GOLDEN / "PROTcol.txt").read_bytes().replace(b'"0","1"', b'"0","0"', 1))
-    (tmp_path / "SOUCHICMD.txt").write_bytes((GOLDEN / "SOUCHICMD.txt").read_bytes())
-    sim = start(tmp_path, "--virtual-port", "--duration", "1")
-    host = CountingHost(sim.stdout.readline().rstrip("\n").removeprefix("HOST_PORT="))
+    write_folder(tmp_path, b"0", b"0")
+    sim = Simulator(PROGRAM, tmp_path, "--duration", "1", read_stdout=False)
+    host = CountingHost(sim.host_port)
     host.start()
-    sim.stdout.close()
-    assert sim.wait(15) == 0, sim.stderr.read()
+    sim.process.stdout.close()
+    assert sim.wait(15) == 0, sim.errors
     host.stop()
     saved = next((tmp_path / "LogData").iterdir()).read_bytes().split(b"\r\n")[:-1]
     assert saved[-1].endswith("通信を停止しました。\"".encode("cp932"))

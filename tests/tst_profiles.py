@@ -1,17 +1,12 @@
 """Instrument profiles played by the headless program on its virtual port, as a host sees them."""
-import os
 import re
-import subprocess
-import sys
 from pathlib import Path
 
 import pytest
 import serial
 
-sys.path.insert(0, str(Path(__file__).parent / "host"))
-from simhost import NO_DISPLAY, Simulator, write_folder  # noqa: E402
+from simhost import PROGRAM, Simulator, run_program, write_folder
 
-PROGRAM = os.environ["KALO_RS232C"]
 PROFILES = Path(__file__).parent.parent / "examples" / "profiles"
 EXAMPLE = Path(__file__).parent / "golden" / "Instrument.toml"
 
@@ -51,16 +46,6 @@ def test_the_documented_example_answers_as_written(tmp_path):
     assert again == answers
 
 
-def test_a_multimeter_names_itself_measures_and_reads_back_a_setting(tmp_path):
-    answers, _ = session(tmp_path, PROFILES / "multimeter.toml", [
-        (b"*IDN?\n", b"\n"), (b"READ?\n", b"\n"), (b"VOLT:DC:NPLC 2\n", 0),
-        (b"VOLT:DC:NPLC?\n", b"\n"), (b"FOO\n", b"\n")])
-    assert answers[0].startswith(b"KALO,")
-    assert 4.995 <= float(answers[1]) <= 5.005
-    assert float(answers[3]) == 2.0
-    assert answers[4] == b'-113,"Undefined header"\n'
-
-
 def test_a_binary_instrument_answers_fixed_frames_with_a_true_crc(tmp_path):
     read = bytes.fromhex("010300000002C40B")
     write = bytes.fromhex("01060005012C") + crc16_modbus(bytes.fromhex("01060005012C"))
@@ -93,12 +78,9 @@ def test_a_balance_streams_a_drifting_weight(tmp_path):
 def test_a_profile_that_cannot_be_used_refuses_the_run(tmp_path, text, reason):
     profile = tmp_path / "bad.toml"
     profile.write_text(text)
-    checked = subprocess.run([PROGRAM, "--check-profile", str(profile)], capture_output=True,
-                             text=True, env=NO_DISPLAY, timeout=10)
-    run = subprocess.run([PROGRAM, "--headless", "--virtual-port", "--folder", str(tmp_path),
-                          "--profile", str(profile)], capture_output=True, text=True,
-                         env=NO_DISPLAY, timeout=10)
-    for result in (checked, run):
+    run = run_program("--headless", "--virtual-port", "--folder", str(tmp_path), "--profile",
+                      str(profile))
+    for result in (run_program("--check-profile", str(profile)), run):
         assert result.returncode == 3
         assert re.search(re.escape(str(profile)) + reason, result.stderr), result.stderr
     assert "HOST_PORT=" not in run.stdout

@@ -2,16 +2,13 @@
 the recorder relays a pyserial host to the other end, and the profile it writes must play
 the same answers back to the same script."""
 import os
-import subprocess
-import sys
 from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).parent / "host"))
-from simhost import NO_DISPLAY, Cable, Simulator, converse, write_folder  # noqa: E402
+from simhost import (PROGRAM, Cable, Simulator, check_events, converse, read_events,
+                     run_program, wire, write_folder)
 
-PROGRAM = os.environ["KALO_RS232C"]
 MULTIMETER = Path(__file__).parent.parent / "examples" / "profiles" / "multimeter.toml"
 SCRIPT = [b"*IDN?\n", b"MEAS:VOLT:DC?\n", b"MEAS:VOLT:DC?\n", b"READ?\n", b"VOLT:DC:NPLC?\n",
           b"VOLT:DC:NPLC 2\n", b"VOLT:DC:NPLC?\n", b"MEAS:VOLT:DC?\n", b"FOO\n", b"*IDN?\n",
@@ -30,37 +27,42 @@ def folder(tmp_path, name):
     return path
 
 
-def check_profile(path):
-    return subprocess.run([PROGRAM, "--check-profile", str(path)], capture_output=True,
-                          text=True, env=NO_DISPLAY, timeout=10)
-
-
 def test_a_recorded_multimeter_plays_back_the_same_answers(tmp_path, cable):
     f1, f2, f3 = (folder(tmp_path, name) for name in ("F1", "F2", "F3"))
     write_folder(f1, b"1", b"1")
     instrument = Simulator(PROGRAM, f1, "--port", cable.b, "--profile", str(MULTIMETER),
                            "--seed", "1")
-    recorder = Simulator(PROGRAM, f2, "--record", cable.a)
-    recorded = converse(recorder.host_port, SCRIPT)
+    link, events = tmp_path / "host", tmp_path / "events"
+    recorder = Simulator(PROGRAM, f2, "--record", cable.a, "--events", str(events),
+                         "--host-link", str(link))
+    recorded = converse(str(link), SCRIPT)
     assert recorder.stop() == 0
     assert instrument.stop() == 0
+    assert not os.path.lexists(link)
 
     assert recorded[0].startswith(b"KALO,DMM-6500")
     assert recorded[5] == b""
     assert [float(recorded[4]), float(recorded[6])] == [10.0, 2.0]
     assert recorded[8] == b'-113,"Undefined header"\n'
     assert len(set(recorded[i] for i in (1, 2, 7))) == 3, recorded
+    assert all(4.995 <= float(recorded[i]) <= 5.005 for i in (1, 2, 3, 7, 10)), recorded
     profile = f2 / "Recorded.toml"
     assert recorder.value("RECORDED") == str(profile)
-    assert check_profile(profile).returncode == 0, check_profile(profile).stderr
+    assert run_program("--check-profile", str(profile)).returncode == 0
 
-    # Both directions in the log, shown with the usual names and saved as the bytes were.
+    # Both directions in the log, shown with the usual names and saved as the bytes were,
+    # and in the event stream: the host's bytes received, the instrument's sent.
     shown = [line[22:] for line in recorder.lines]
     assert "ホスト→装置: *IDN?[LF]" in shown
     assert '装置→ホスト: -113,"Undefined header"[LF]' in shown
     saved = Path(recorder.value("LOG_FILE")).read_bytes()
     for command in SCRIPT:
         assert "ホスト→装置: ".encode("cp932") + command + b'"\r\n' in saved
+    stream = read_events(events)
+    check_events(stream)
+    assert [stream[0]["kind"], stream[-1]["kind"]] == ["start", "stop"]
+    assert (wire(stream, "received"), wire(stream, "sent")) == (b"".join(SCRIPT),
+                                                                b"".join(recorded))
 
     write_folder(f3, b"1", b"1")
     player = Simulator(PROGRAM, f3, "--profile", str(profile))
@@ -73,7 +75,7 @@ def test_a_recording_without_exchange_is_a_profile_that_says_so(tmp_path, cable)
     recorder = Simulator(PROGRAM, folder(tmp_path, "F2"), "--record", cable.a)
     assert recorder.stop() == 0
     profile = Path(recorder.value("RECORDED"))
-    assert check_profile(profile).returncode == 0
+    assert run_program("--check-profile", str(profile)).returncode == 0
     assert profile.read_text().startswith("# Recorded by kalo_rs232c --record from " + cable.a)
     assert "LOG_FILE" in "".join(recorder.lines)
 
@@ -86,8 +88,6 @@ def test_a_recording_without_exchange_is_a_profile_that_says_so(tmp_path, cable)
      "instrument's port cannot be opened"),
 ])
 def test_a_recording_that_cannot_relay_is_refused(tmp_path, options, code, reason):
-    run = subprocess.run([PROGRAM, "--folder", str(tmp_path), *options], capture_output=True,
-                         text=True, env=NO_DISPLAY, timeout=10)
-    assert run.returncode == code
-    assert reason in run.stderr
+    run = run_program("--folder", str(tmp_path), *options)
+    assert run.returncode == code and reason in run.stderr
     assert not (tmp_path / "Recorded.toml").exists()

@@ -61,23 +61,20 @@ def test_a_parametrized_profile_answers_and_a_seed_repeats_its_readings(kalo):
     assert weights(11) == weights(11)
 
 
-def test_a_bad_profile_is_refused_with_its_place(tmp_path):
-    profile = tmp_path / "bad.toml"
-    profile.write_text('[[rule]]\nmatch = "A[STX]"\n')
-    with pytest.raises(ProfileRefused) as refused:
-        Simulator(folder=tmp_path, profile=profile).start()
-    assert refused.value.returncode == 3
-    assert re.match(re.escape(str(profile)) + r":2:\d+: .*\[STX\]", refused.value.problems[0])
-
-
-@pytest.mark.parametrize("args, code, told", [
-    (["--bogus"], 2, "bogus"),
-    (["--port", "/nonexistent/ttyK"], 1, "/nonexistent/ttyK"),
+@pytest.mark.parametrize("options, code, told", [
+    ({"args": ["--bogus"]}, 2, "bogus"),
+    ({"args": ["--port", "/nonexistent/ttyK"]}, 1, "/nonexistent/ttyK"),
+    # A relative profile is the working folder's; each problem starts with its place.
+    ({"profile": "bad.toml"}, 3, r"^\S*bad\.toml:2:\d+: .*\[STX\]"),
 ])
-def test_a_run_that_ends_early_says_why(tmp_path, args, code, told):
+def test_a_run_that_ends_early_says_why(tmp_path, monkeypatch, options, code, told):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "bad.toml").write_text('[[rule]]\nmatch = "A[STX]"\n')
     with pytest.raises(SimulatorExited) as ended:
-        Simulator(folder=tmp_path, args=args).start()
-    assert ended.value.returncode == code and told in str(ended.value)
+        Simulator(folder=tmp_path, **options).start()
+    error = ended.value
+    assert error.returncode == code and isinstance(error, ProfileRefused) == (code == 3)
+    assert re.search(told, error.problems[0] if code == 3 else str(error)), error
 
 
 def test_a_second_run_on_a_held_folder_says_why(kalo):

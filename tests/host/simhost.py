@@ -18,6 +18,8 @@ from pathlib import Path
 
 import serial
 
+# The tests' program; the figures name theirs on their command line.
+PROGRAM = os.environ.get("KALO_RS232C", "kalo_rs232c")
 NO_DISPLAY = {k: v for k, v in os.environ.items()
               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
 STARTED = "通信を開始しました。"
@@ -53,6 +55,12 @@ def wait_for(condition, seconds, what):
     while not condition():
         assert time.monotonic() < deadline, f"timed out waiting for {what}"
         time.sleep(0.01)
+
+
+def run_program(*options):
+    """The program run to its end without a display: its exit code, output and errors."""
+    return subprocess.run([PROGRAM, *options], capture_output=True, text=True, env=NO_DISPLAY,
+                          timeout=10)
 
 
 def record(*fields):
@@ -237,31 +245,44 @@ def converse(port, script, quiet=b" "):
 
 
 class SlowHost:
-    """Reads the host end at about bytes_per_second until told to stop, then what is left."""
+    """Reads the host end at about bytes_per_second (None: as fast as it comes) until told to
+    stop, then what is left; notes when each write went out and when the last byte came."""
 
-    def __init__(self, port, bytes_per_second):
+    def __init__(self, port, bytes_per_second=None, baud=9600):
         self.received = bytearray()
-        self._port = serial.Serial(port, 9600, timeout=0.05)
-        self._chunk = max(1, int(bytes_per_second / 20))
+        self.wrote, self.last_arrival = [], 0.0  # wrote: (monotonic time, bytes)
+        self._port = serial.Serial(port, baud, timeout=0.05)
+        self._chunk = max(1, int(bytes_per_second / 20)) if bytes_per_second else 1 << 20
+        self._pause = 0.05 if bytes_per_second else 0.002
         self._done = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
         self._thread.start()
+
+    def write(self, data):
+        self.wrote.append((time.monotonic(), data))
+        self._port.write(data)
 
     def _run(self):
         # Only what waits is read: a read that is still collecting when the simulator closes
         # the cable raises and loses what it had collected.
         try:
             while not self._done.is_set():
-                self.received += self._port.read(min(self._chunk, self._port.in_waiting))
-                time.sleep(0.05)
+                self._take(min(self._chunk, self._port.in_waiting))
+                time.sleep(self._pause)
             while self._port.in_waiting:
-                self.received += self._port.read(self._port.in_waiting)
+                self._take(self._port.in_waiting)
         except (serial.SerialException, OSError):
             pass  # the simulator closed the cable
 
+    def _take(self, count):
+        data = self._port.read(count)
+        if data:
+            self.received += data
+            self.last_arrival = time.monotonic()
+
     def finish(self):
         self._done.set()
-        self._thread.join(10)
+        self._thread.join(30)
         self._port.close()
         return bytes(self.received)
 
@@ -320,6 +341,28 @@ class Control:
 
 def read_events(path):
     return [json.loads(line) for line in Path(path).read_bytes().splitlines()]
+
+
+def wire(events, kind):
+    """The bytes of all events of a kind, put together."""
+    return bytes.fromhex("".join(e["hex"] for e in events if e["kind"] == kind))
+
+
+EVENT_KEYS = {
+    "start": {"seed", "profile"}, "stop": set(), "received": {"hex", "text"},
+    "sent": {"hex", "text"}, "unanswered": {"hex", "text"},
+    "answer": {"command_hex", "command_text", "hex", "text", "rule", "faults"},
+    "fault": {"rule", "faults", "command_hex"}, "port": {"message"},
+    "dropped_output": {"bytes", "device"}, "skipped": {"count"},
+}
+
+
+def check_events(events):
+    """Each event has its kind's keys and no others, version 1, and both clocks."""
+    for event in events:
+        assert set(event) == {"v", "kind", "t_ns", "time"} | EVENT_KEYS[event["kind"]], event
+        assert event["v"] == 1 and event["t_ns"] >= 0, event
+        assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}", event["time"]), event
 
 
 def percentile(values, p):
