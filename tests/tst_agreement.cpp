@@ -893,6 +893,7 @@ void tst_Agreement::shouldKeepWireLogFilesAndWindowInAgreement()
 {
     bool ok = false;
     quint32 firstSeed = qEnvironmentVariableIntValue("KALO_AGREEMENT_SEED", &ok);
+    const bool fixedSeries = !ok;
     if (!ok)
         firstSeed = 1;
     int sessions = qEnvironmentVariableIntValue("KALO_AGREEMENT_SESSIONS", &ok);
@@ -914,7 +915,8 @@ void tst_Agreement::shouldKeepWireLogFilesAndWindowInAgreement()
     for (auto it = kinds.cbegin(); it != kinds.cend(); ++it)
         met.append(QStringLiteral("%1 %2").arg(it.key()).arg(it.value()));
     qInfo().noquote() << "events met:" << met.join(QStringLiteral(", "));
-    // Every kind of event must keep being met often, or the series proves little.
+    // Every kind of event must keep being met often, or the series proves little. Only the
+    // fixed series is held to it: a series from a random seed may meet a kind rarely by chance.
     for (const char *kind :
         { "start", "stop", "OK", "OK declined", "cancel", "OK refused", "OK during a run",
             "defaults", "typed into a locked box", "typed after what the box held", "lone command",
@@ -924,7 +926,9 @@ void tst_Agreement::shouldKeepWireLogFilesAndWindowInAgreement()
             "dropped input foreseen", "beginning of a command kept", "SOUCHICMD.txt missing",
             "SOUCHICMD.txt short", "SOUCHICMD.txt differs", "interval no number",
             "log: output refused", "log: queued output dropped" })
-        QVERIFY2(sessions < 100 || kinds.value(QLatin1String(kind)) >= sessions / 20, kind);
+        QVERIFY2(!fixedSeries || sessions < 100
+                || kinds.value(QLatin1String(kind)) >= sessions / 20,
+            kind);
 }
 
 QTEST_MAIN(tst_Agreement)
