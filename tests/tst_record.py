@@ -89,5 +89,5 @@ def test_a_recording_without_exchange_is_a_profile_that_says_so(tmp_path, cable)
 ])
 def test_a_recording_that_cannot_relay_is_refused(tmp_path, options, code, reason):
     run = run_program("--folder", str(tmp_path), *options)
-    assert run.returncode == code and reason in run.stderr
+    assert run.returncode == code and reason in run.stderr and run.stdout == ""
     assert not (tmp_path / "Recorded.toml").exists()

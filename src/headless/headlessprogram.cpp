@@ -53,10 +53,10 @@ bool openEvents(const StartOptions &options, ConsoleLines &console, EventStream 
     return options.eventsFile.isEmpty() || events.openFile(options.eventsFile, error);
 }
 
-// The port the host software talks to: the virtual port's host end, named on standard output
-// and linked where asked, or else the device given. Nothing is opened here.
+// The port the host software talks to: the virtual port's host end, linked where asked, or
+// else the device given. Nothing is opened here.
 bool makeHostSide(const StartOptions &options, VirtualPort &virtualPort, HostLink &hostLink,
-                  ConsoleLines &console, QString *device, QString *error)
+                  QString *device, QString *error)
 {
     *device = options.portDevice;
     if (!options.virtualPort)
@@ -69,7 +69,6 @@ bool makeHostSide(const StartOptions &options, VirtualPort &virtualPort, HostLin
         && !hostLink.make(options.hostLinkPath, virtualPort.hostPath(), error))
         return false;
     *device = virtualPort.portPath();
-    console.print(QStringLiteral("HOST_PORT=") + virtualPort.hostPath());
     return true;
 }
 } // namespace
@@ -125,12 +124,13 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     QString device;
     if (!options.recordDevice.isEmpty()) {
         if (!openEvents(options, console, events, &error)
-            || !makeHostSide(options, virtualPort, hostLink, console, &device, &error)) {
+            || !makeHostSide(options, virtualPort, hostLink, &device, &error)) {
             complain(error);
             return 1;
         }
         return runRecording(console, events, stopSignals, folder, device,
-                            options.virtualPort ? &virtualPort : nullptr, options);
+                            options.virtualPort ? &virtualPort : nullptr,
+                            options.virtualPort ? virtualPort.hostPath() : QString(), options);
     }
     HeadlessRun run(folder);
     // A profile that cannot be used refuses the run before anything is made for it.
@@ -141,10 +141,12 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     ControlServer control(run.session());
     if ((!options.controlPath.isEmpty() && !control.listen(options.controlPath, &error))
         || !openEvents(options, console, events, &error)
-        || !makeHostSide(options, virtualPort, hostLink, console, &device, &error)) {
+        || !makeHostSide(options, virtualPort, hostLink, &device, &error)) {
         complain(error);
         return 1;
     }
+    if (options.virtualPort)
+        console.print(QStringLiteral("HOST_PORT=") + virtualPort.hostPath());
     if (!options.eventsToStandardOutput())
         console.follow(run.log());
     if (!options.eventsFile.isEmpty())

@@ -13,7 +13,7 @@
 
 int runRecording(ConsoleLines &console, EventStream &events, StopSignals &stopSignals,
                  const QString &folder, const QString &hostDevice, OutputCable *hostCable,
-                 const StartOptions &options)
+                 const QString &hostPort, const StartOptions &options)
 {
     RecordRun run(folder);
     if (!options.eventsToStandardOutput())
@@ -29,6 +29,9 @@ int runRecording(ConsoleLines &console, EventStream &events, StopSignals &stopSi
         std::fprintf(stderr, "kalo_rs232c: %s\n", error.toUtf8().constData());
         return 1;
     }
+    // Named only now, so that a harness waiting for it never waits on a run that cannot relay.
+    if (!hostPort.isEmpty())
+        console.print(QStringLiteral("HOST_PORT=") + hostPort);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &RecordRun::requestStop);
     QObject::connect(&run, &RecordRun::finished, &run,
                      [&console, &events](bool saved, const QString &recorded,

@@ -51,7 +51,6 @@ bool RecordRun::prepare(QString *error)
             return false;
         }
     }
-    m_log.appendLine(Ansi::encodeLossy(Texts::mainCaption()));
     return true;
 }
 
@@ -64,6 +63,7 @@ void RecordRun::begin()
         m_durationTimer.start(int(std::min(ms, double(std::numeric_limits<int>::max()))));
     }
     m_began = QDateTime::currentDateTime();
+    m_log.appendLine(Ansi::encodeLossy(Texts::mainCaption()));
     m_log.appendStamped(RecordTexts::recordingStarted(m_host.deviceName(), m_device.deviceName()));
     m_relay.start();
     m_log.appendStamped(CommSession::startedLine());
@@ -81,6 +81,9 @@ void RecordRun::requestStop()
         if (port->portOpen())
             port->setPortOpen(false);
     }
+    // A stop before the relay began still leaves a log that says what wrote it.
+    if (!m_began.isValid())
+        m_log.appendLine(Ansi::encodeLossy(Texts::mainCaption()));
     m_log.appendStamped(CommSession::stoppedLine());
 
     QString recorded;
