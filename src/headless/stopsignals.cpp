@@ -1,5 +1,7 @@
 #include "stopsignals.h"
 
+#include "stoprequest.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -14,6 +16,7 @@ int g_pipe[2] = { -1, -1 };
 void onSignal(int signalNumber)
 {
     const int savedErrno = errno;
+    StopRequest::raise();
     const char byte = char(signalNumber);
     // Nothing to do if the pipe is full: a stop is already waiting to be read.
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
