@@ -32,7 +32,7 @@ truncate = { every = 1, keep = 2 }
 drop = { every = 1, enabled = false }
 """
 COUNTS = re.compile(r"COUNTS=(commands_seen=\d+ answered=\d+ dropped=\d+ "
-                    r"bytes_in=\d+ bytes_out=\d+)")
+                    r"bytes_in=\d+ bytes_out=\d+ refused=\d+)")
 
 
 def counts(sim):
@@ -88,7 +88,7 @@ def test_events_tell_the_wire_as_the_host_saw_it(run, tmp_path):
     assert (fault["rule"], fault["faults"], fault["command_hex"]) == ("flaky", ["truncate"], "460d0a")
     assert next(e for e in events if e["kind"] == "unanswered")["text"] == "X[CR][LF]"
     assert counts(run) == {"commands_seen": 3, "answered": 2, "dropped": 1,
-                                 "bytes_in": len(b"".join(written)), "bytes_out": 7}
+                           "bytes_in": len(b"".join(written)), "bytes_out": 7, "refused": 0}
 
 
 def until(condition, step, seconds=30):
@@ -143,10 +143,18 @@ def test_control_steers_the_running_profile(run, tmp_path):
     bad = ask({"cmd": "load", "profile": str(tmp_path / "bad.toml")})
     assert not bad["ok"] and re.search(r"bad\.toml:3:\d+: .*nope", bad["error"]), bad
     assert exchange(run.host, b"T?\r\n") == b"12.5\r\n"
+    os.mkfifo(tmp_path / "fifo.toml")
+    assert "not a regular file" in ask({"cmd": "load", "profile": str(tmp_path / "fifo.toml")})["error"]
     (tmp_path / "good.toml").write_text('[framing]\nterminator = "[CR][LF]"\n'
                                         '[[rule]]\nmatch = "T?[CR][LF]"\nanswer = "NEW[CR][LF]"\n')
+    # A command begun before the load is the old profile's; the next one is the new one's.
+    run.host.write(b"T")
+    time.sleep(0.05)
     assert ask({"cmd": "load", "profile": str(tmp_path / "good.toml")})["ok"]
+    assert exchange(run.host, b"?\r\n") == b"12.5\r\n"
     assert exchange(run.host, b"T?\r\n") == b"NEW\r\n"
+    loads = [e for e in read_events(tmp_path / "events") if e["kind"] == "load"]
+    assert [e["profile"] for e in loads] == [str(tmp_path / "good.toml")] and loads[0]["seed"] == SEED
     assert ask({"cmd": "send", "text": "ALARM[CR][LF]"})["ok"]
     assert ask({"cmd": "send", "hex": "00FF"})["ok"]
     assert run.host.read(9) == b"ALARM\r\n\x00\xff"
@@ -159,8 +167,8 @@ def test_control_steers_the_running_profile(run, tmp_path):
         reply = ask(request)
         assert reply["ok"] is False and error in reply["error"], (request, reply)
     counters = ask({"cmd": "counters"})
-    assert counters == {"ok": True, "commands_seen": 5, "answered": 4, "dropped": 1,
-                        "bytes_in": 18, "bytes_out": 28}
+    assert counters == {"ok": True, "commands_seen": 6, "answered": 5, "dropped": 1,
+                        "bytes_in": 22, "bytes_out": 34, "refused": 0}
     assert ask({"cmd": "stop"}) == {"ok": True}
     assert run.process.wait(10) == 0
     counters.pop("ok")

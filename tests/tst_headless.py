@@ -45,7 +45,7 @@ def test_first_start_sends_defaults_until_duration_ends(tmp_path):
     assert received == b"99.99" * cycles
     assert len([line for line in lines if line.endswith("] 99.99")]) == cycles
     assert lines[-3].endswith("通信を停止しました。") and lines[-2].startswith("LOG_FILE=")
-    assert lines[-1] == "COUNTS=commands_seen=0 answered=0 dropped=0 bytes_in=0 bytes_out=15"
+    assert lines[-1] == "COUNTS=commands_seen=0 answered=0 dropped=0 bytes_in=0 bytes_out=15 refused=0"
     for name in ("ACSet.txt", "PROTcol.txt", "SOUCHICMD.txt", "ACSet2.txt"):
         assert (tmp_path / name).read_bytes() == (GOLDEN / name).read_bytes(), name
 
@@ -61,7 +61,7 @@ def test_sigterm_saves_the_exchange_byte_exact(tmp_path):
         wait_for(lambda: len(lines) > at, 5, "the exchange's line")
         assert lines[at].endswith("] ABC+[CR]+[LF]→4569.12")
     assert sim.stop(10) == 0
-    assert lines[-1] == "COUNTS=commands_seen=1 answered=1 dropped=0 bytes_in=7 bytes_out=7"
+    assert lines[-1] == "COUNTS=commands_seen=1 answered=1 dropped=0 bytes_in=7 bytes_out=7 refused=0"
     log_file = Path(lines[-2].removeprefix("LOG_FILE="))
     assert log_file.is_absolute() and re.fullmatch(r"\d{8}-1\.txt", log_file.name)
     assert log_file.read_bytes() == b"".join(saved_form(line) for line in lines[1:-2])

@@ -1,11 +1,13 @@
 """Instrument profiles played by the headless program on its virtual port, as a host sees them."""
+import os
 import re
+import time
 from pathlib import Path
 
 import pytest
 import serial
 
-from simhost import PROGRAM, Simulator, run_program, write_folder
+from simhost import PROGRAM, Simulator, read_events, run_program, wait_for, write_folder
 
 PROFILES = Path(__file__).parent.parent / "examples" / "profiles"
 EXAMPLE = Path(__file__).parent / "golden" / "Instrument.toml"
@@ -70,14 +72,20 @@ def test_a_balance_streams_a_drifting_weight(tmp_path):
     assert all(abs(a - b) <= 0.02 + 1e-9 for a, b in zip(weights, weights[1:]))
 
 
+# What cannot be read at all is refused at once, never waited on: a FIFO without a writer,
+# an endless device, a folder, a file past the size bound.
 @pytest.mark.parametrize("text, reason", [
     ('[[rule]]\nmatch = "A[STX]"\n', r":2:\d+: .*\[STX\]"),
     ('[[rule]]\nmatch = "A"\nanswer = "{nope}"\n', r":3:\d+: .*\{nope\}"),
     ('[framing\n', r":1:\d+: "),
+    (os.mkfifo, ": not a regular file"),
+    (lambda p: p.symlink_to("/dev/zero"), ": not a regular file"),
+    (os.mkdir, ": a folder, not a file"),
+    (lambda p: os.truncate(p.write_bytes(b"#") and p, (16 << 20) + 1), ": larger than 16 MiB"),
 ])
 def test_a_profile_that_cannot_be_used_refuses_the_run(tmp_path, text, reason):
     profile = tmp_path / "bad.toml"
-    profile.write_text(text)
+    text(profile) if callable(text) else profile.write_text(text)
     run = run_program("--headless", "--virtual-port", "--folder", str(tmp_path), "--profile",
                       str(profile))
     for result in (run_program("--check-profile", str(profile)), run):
@@ -85,3 +93,46 @@ def test_a_profile_that_cannot_be_used_refuses_the_run(tmp_path, text, reason):
         assert re.search(re.escape(str(profile)) + reason, result.stderr), result.stderr
     assert "HOST_PORT=" not in run.stdout
     assert not (tmp_path / "LogData").exists() or not list((tmp_path / "LogData").iterdir())
+
+
+def test_a_profile_session_in_a_new_folder_plays_only_the_profile(tmp_path):
+    """No continuous "99.99" and no sample patterns of the dialog among the profile's answers."""
+    sim = Simulator(PROGRAM, tmp_path, "--profile", str(EXAMPLE))
+    with serial.Serial(sim.host_port, 9600, timeout=1.5) as host:
+        silence = host.read(64)
+        host.write(b"T?\r\n")
+        answer = host.read_until(b"\r\n")
+    sim.stop()
+    assert (silence, answer) == (b"", b"0\r\n")
+    protocol = (tmp_path / "PROTcol.txt").read_bytes().split(b",")
+    assert protocol[0] == b'"1"' and set(protocol[3:]) <= {b'""', b'""\r\n'}, protocol
+    assert (tmp_path / "ACSet.txt").read_bytes().startswith(b'"1","9600","N","8","1"')
+
+
+def test_every_command_is_accounted_for_when_its_answer_does_not_go_out_whole(tmp_path):
+    """Answers too large for a host that does not read are refused by the port; a paced one is
+    cut off by the stop. Neither counts as answered, and the stream says why."""
+    profile = tmp_path / "p.toml"
+    profile.write_text('[framing]\nterminator = "[LF]"\n'
+                       f'[[rule]]\nmatch = "B[LF]"\nanswer = "{"X" * 40000}"\n'
+                       '[[rule]]\nmatch = "S[LF]"\nanswer = "0123456789"\nchar_gap_ms = 200\n')
+    write_folder(tmp_path, b"1", b"1")
+    sim = Simulator(PROGRAM, tmp_path, "--profile", str(profile), "--events",
+                    str(tmp_path / "events"))
+    with serial.Serial(sim.host_port, 9600, timeout=1):
+        writer = os.open(sim.host_port, os.O_WRONLY | os.O_NOCTTY)
+        os.write(writer, b"B\n" * 5 + b"S\n")
+        os.close(writer)
+        wait_for(lambda: b"refused" in (tmp_path / "events").read_bytes(), 5, "a refusal")
+        time.sleep(0.5)
+        assert sim.stop() == 0
+    counts = dict(pair.split("=") for pair in sim.lines[-1].removeprefix("COUNTS=").split())
+    events = read_events(tmp_path / "events")
+    refused = [e for e in events if e["kind"] == "refused"]
+    answered = [e for e in events if e["kind"] == "answer"]
+    assert int(counts["commands_seen"]) == 6 == len(answered) + len(refused)
+    assert (int(counts["answered"]), int(counts["refused"])) == (len(answered), len(refused))
+    assert "send buffer full" in refused[0]["reason"] and refused[0]["rule"] == "rule 1"
+    assert refused[-1]["rule"] == "rule 2" and "stopped" in refused[-1]["reason"]
+    assert 0 < len(refused[-1]["hex"]) < 20
+    assert sum(len(e["hex"]) for e in answered + refused) // 2 == int(counts["bytes_out"])

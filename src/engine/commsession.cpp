@@ -20,7 +20,8 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
       m_port(port),
       m_log(log),
       m_clock(clock ? *clock : SessionClock::steady()),
-      m_answering(log, m_clock, [this](const QByteArray &bytes) { return send(bytes); })
+      m_answering(log, m_clock,
+                  [this](const QByteArray &bytes, QString *refusal) { return send(bytes, refusal); })
 {
     m_port.setClock(m_clock);
     connect(&m_port, &SerialComm::commEvent, this, &CommSession::handleCommEvent);
@@ -29,6 +30,7 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
     connect(&m_port, &SerialComm::outputDropped, this, &CommSession::onOutputDropped);
     connect(&m_answering, &ProfileAnswering::answered, this, &CommSession::onProfileAnswered);
     connect(&m_answering, &ProfileAnswering::unanswered, this, &CommSession::countUnanswered);
+    connect(&m_answering, &ProfileAnswering::refused, this, &CommSession::onAnswerRefused);
     // Stopped until the first Start.
     m_port.setDiscardInput(true);
 }
@@ -250,7 +252,7 @@ void CommSession::stopAtOnce()
     m_clock.cutWaitsShort();
 }
 
-bool CommSession::send(const QByteArray &bytes)
+bool CommSession::send(const QByteArray &bytes, QString *refusal)
 {
     const bool drained = m_port.pendingOutput() == 0;
     if (m_port.output(bytes)) {
@@ -262,6 +264,8 @@ bool CommSession::send(const QByteArray &bytes)
         }
         return true;
     }
+    if (refusal)
+        *refusal = m_port.portOpen() ? m_port.lastError() : QStringLiteral("the port is closed");
     // A closed or lost port has its own line already; a refusal by an open port has none.
     if (m_port.portOpen()) {
         const QString line = QStringLiteral("送信できません: ") + m_port.lastError();
@@ -325,12 +329,16 @@ void CommSession::answerWaitingInput()
         if (waiting == command) {
             receivedInput();
             const QByteArray &answer = table.OutputDataBytes[size_t(p)];
-            if (send(answer)) {
+            const QString rule = QStringLiteral("pattern %1").arg(p + 1);
+            QString refusal;
+            if (send(answer, &refusal)) {
                 QByteArray exchange = command;
                 exchange += "\x81\xA8"; // "→" in code page 932
                 exchange += answer;
                 m_log.appendStampedBytes(exchange);
-                onProfileAnswered(command, answer, QStringLiteral("pattern %1").arg(p + 1), {});
+                onProfileAnswered(command, answer, rule, {});
+            } else {
+                onAnswerRefused(command, QByteArray(), rule, {}, refusal);
             }
             return;
         }
@@ -371,6 +379,22 @@ void CommSession::onProfileAnswered(const QByteArray &command, const QByteArray 
     }
 }
 
+void CommSession::onAnswerRefused(const QByteArray &command, const QByteArray &bytes,
+                                  const QString &rule, const QStringList &faults,
+                                  const QString &reason)
+{
+    ++m_counters.commandsSeen;
+    ++m_counters.refused;
+    LineEvent event;
+    event.kind = LineEvent::Kind::Refused;
+    event.command = command;
+    event.bytes = bytes;
+    event.rule = rule;
+    event.faults = faults;
+    event.message = reason;
+    report(event);
+}
+
 void CommSession::countUnanswered(const QByteArray &bytes)
 {
     ++m_counters.commandsSeen;
@@ -378,16 +402,52 @@ void CommSession::countUnanswered(const QByteArray &bytes)
     reportBytes(LineEvent::Kind::Unanswered, bytes);
 }
 
-bool CommSession::switchProfile(const QString &file, QString *error)
+quint64 CommSession::switchProfileLater(const QString &file)
 {
-    InstrumentProfile candidate = m_profile;
+    m_loadRequests.emplace_back(++m_lastTicket, file);
+    if (!m_loadJob)
+        startNextLoad();
+    return m_lastTicket;
+}
+
+void CommSession::startNextLoad()
+{
+    if (m_loadRequests.empty())
+        return;
+    const auto [ticket, file] = m_loadRequests.front();
+    m_loadRequests.pop_front();
+    InstrumentProfile candidate;
     candidate.setFile(file);
-    if (!candidate.reload(error))
-        return false;
-    m_profile = candidate;
-    if (m_communicating)
-        beginProfile();
-    return true;
+    candidate.setSeed(m_profile.seed());
+    m_loadTicket = ticket;
+    m_loadJob = std::make_unique<ProfileLoadJob>(std::move(candidate), m_records.commands);
+    connect(m_loadJob.get(), &ProfileLoadJob::done, this, &CommSession::adoptLoadedProfile);
+    m_loadJob->start();
+}
+
+void CommSession::adoptLoadedProfile()
+{
+    ProfileLoadJob::Result result = m_loadJob->takeResult();
+    // The job is inside its own signal: it goes once that has returned.
+    m_loadJob.release()->deleteLater();
+    const quint64 ticket = m_loadTicket;
+    if (result.ok) {
+        m_retirement.retire(std::make_unique<InstrumentProfile>(std::move(m_profile)));
+        m_profile = std::move(result.profile);
+        LineEvent loaded;
+        loaded.kind = LineEvent::Kind::Load;
+        loaded.profile = m_profile.file();
+        // Stopped, the next Start makes its responder with a seed of its own.
+        if (m_communicating && result.responder) {
+            result.responder->setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
+            loaded.seed = result.responder->seed();
+            m_log.appendStamped(LineTexts::profileInForce(m_profile.file(), *loaded.seed));
+            m_answering.switchTo(std::move(result.responder));
+        }
+        report(loaded);
+    }
+    startNextLoad();
+    emit profileSwitched(ticket, result.ok ? QString() : result.problems);
 }
 
 bool CommSession::sendNow(const QByteArray &bytes)

@@ -1,12 +1,18 @@
 #pragma once
 
 #include "instrumentprofile.h"
+#include "profileloadjob.h"
+#include "retirement.h"
 #include "lineevent.h"
 #include "profileanswering.h"
 #include "settingsrecords.h"
 
 #include <QObject>
 #include <QString>
+
+#include <deque>
+#include <memory>
+#include <utility>
 
 class CommLog;
 class SerialComm;
@@ -55,9 +61,11 @@ public:
     // The profile's player while a run with a profile answers; null otherwise.
     Profile::Responder *responder() const { return m_answering.responder(); }
 
-    // Reads another profile now; while communicating it takes over at once with a new seed
-    // (or the one given). False with the profile's problems; the one in force then stays.
-    bool switchProfile(const QString &file, QString *error);
+    // Reads another profile off the event loop, one request after the other; the profile in
+    // force answers meanwhile. While communicating the new one takes over between two frames,
+    // with a new seed (or the one given). profileSwitched() tells the outcome under the
+    // ticket returned; a profile that cannot be used leaves the one in force.
+    quint64 switchProfileLater(const QString &file);
     // Sends bytes now, outside any answer (an instrument's alarm), and logs them as sent.
     bool sendNow(const QByteArray &bytes);
     const LineCounters &counters() const { return m_counters; }
@@ -81,11 +89,13 @@ public:
 signals:
     void communicatingChanged(bool communicating);
     void lineEvent(const LineEvent &event);
+    // problems: empty once the profile is in force, else its "FILE:LINE:COL: reason" lines.
+    void profileSwitched(quint64 ticket, const QString &problems);
 
 private:
     void runContinuousOutput(quint64 run);
     void finishLoopRun();
-    bool send(const QByteArray &bytes);
+    bool send(const QByteArray &bytes, QString *refusal = nullptr);
     void onPortOpened();
     void onPortLost(const QString &message);
     void onOutputDropped(qint64 bytes, const QString &device);
@@ -97,6 +107,10 @@ private:
     void onProfileAnswered(const QByteArray &command, const QByteArray &bytes, const QString &rule,
                            const QStringList &faults);
     void countUnanswered(const QByteArray &bytes);
+    void onAnswerRefused(const QByteArray &command, const QByteArray &bytes, const QString &rule,
+                         const QStringList &faults, const QString &reason);
+    void startNextLoad();
+    void adoptLoadedProfile();
     QByteArray receivedInput();
     void report(LineEvent event);
     // A port problem or its end: a log line and the same words as a port event.
@@ -116,6 +130,12 @@ private:
     SessionClock &m_clock;
     InstrumentProfile m_profile;
     ProfileAnswering m_answering;
+    // Profile loads asked for and not begun yet, with their tickets; one runs at a time.
+    std::deque<std::pair<quint64, QString>> m_loadRequests;
+    std::unique_ptr<ProfileLoadJob> m_loadJob;
+    Retirement m_retirement;
+    quint64 m_loadTicket = 0;
+    quint64 m_lastTicket = 0;
     LineCounters m_counters;
     bool m_communicating = false;
     qint16 m_stopFlag = 0;

@@ -26,10 +26,21 @@ CommSettings defaultComm()
     return SettingsForm::defaults().commSettings();
 }
 
-bool writeDefaults(const QString &appFolder, QString *error)
+SettingsForm defaultForm(bool profileInForce)
+{
+    SettingsForm form = SettingsForm::defaults();
+    if (profileInForce) {
+        form.continuousOutput = false;
+        form.texts.deviceCommands.fill(QString());
+        form.texts.outputData.fill(QString());
+    }
+    return form;
+}
+
+bool writeDefaults(const QString &appFolder, bool profileInForce, QString *error)
 {
     QList<SettingsFiles::RecordFile> files;
-    if (!SettingsForm::defaults().recordFiles(appFolder, &files, nullptr)) {
+    if (!defaultForm(profileInForce).recordFiles(appFolder, &files, nullptr)) {
         if (error)
             *error = QStringLiteral("the default settings do not fit code page 932");
         return false;

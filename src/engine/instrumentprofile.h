@@ -25,6 +25,7 @@ public:
     void setFile(const QString &path);
     // Instead of the profile's own seed.
     void setSeed(std::optional<quint64> seed) { m_seedOverride = seed; }
+    std::optional<quint64> seed() const { return m_seedOverride; }
 
     // Reads the file again, all or nothing. False with "FILE:LINE:COL: reason" lines when a
     // profile is there (or required) and cannot be used; the last good one is then dropped,

@@ -21,6 +21,8 @@ struct LineEvent
         Fault, // command, rule, faults
         Port, // message: a port problem or its end
         DroppedOutput, // count, message (the device)
+        Refused, // command, bytes that went out, rule, faults, message (why the rest did not)
+        Load, // profile, seed (none until communication starts): another profile is in force
     };
 
     Kind kind = Kind::Start;
@@ -42,6 +44,8 @@ struct LineCounters
     qint64 commandsSeen = 0;
     qint64 answered = 0;
     qint64 dropped = 0;
+    // Answers the port did not take whole (or a stop cut off).
+    qint64 refused = 0;
     qint64 bytesIn = 0;
     qint64 bytesOut = 0;
 };

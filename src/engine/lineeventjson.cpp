@@ -69,6 +69,10 @@ QString kindName(LineEvent::Kind kind)
         return QStringLiteral("port");
     case LineEvent::Kind::DroppedOutput:
         return QStringLiteral("dropped_output");
+    case LineEvent::Kind::Refused:
+        return QStringLiteral("refused");
+    case LineEvent::Kind::Load:
+        return QStringLiteral("load");
     }
     return QString();
 }
@@ -83,6 +87,7 @@ QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)
     QJsonObject object = header(kindName(event.kind), event.atNs - runStartNs, time);
     switch (event.kind) {
     case LineEvent::Kind::Start:
+    case LineEvent::Kind::Load:
         object.insert(QStringLiteral("profile"), orNull(event.profile));
         if (!event.seed) {
             object.insert(QStringLiteral("seed"), QJsonValue::Null);
@@ -98,10 +103,13 @@ QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)
         putBytes(object, QString(), event.bytes);
         break;
     case LineEvent::Kind::Answer:
+    case LineEvent::Kind::Refused:
         putBytes(object, QStringLiteral("command_"), event.command);
         putBytes(object, QString(), event.bytes);
         object.insert(QStringLiteral("rule"), event.rule);
         object.insert(QStringLiteral("faults"), QJsonArray::fromStringList(event.faults));
+        if (event.kind == LineEvent::Kind::Refused)
+            object.insert(QStringLiteral("reason"), event.message);
         break;
     case LineEvent::Kind::Fault:
         object.insert(QStringLiteral("rule"), event.rule);

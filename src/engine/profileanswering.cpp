@@ -8,6 +8,7 @@
 #include "sessionclock.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 const QByteArray kArrow = QByteArrayLiteral("\x81\xA8"); // "→" in code page 932
@@ -19,8 +20,7 @@ int msUntil(qint64 dueNs, qint64 nowNs)
 }
 } // namespace
 
-ProfileAnswering::ProfileAnswering(CommLog &log, SessionClock &clock,
-                                   std::function<bool(const QByteArray &)> send, QObject *parent)
+ProfileAnswering::ProfileAnswering(CommLog &log, SessionClock &clock, Send send, QObject *parent)
     : QObject(parent), m_log(log), m_clock(clock), m_send(std::move(send))
 {
 }
@@ -34,20 +34,50 @@ void ProfileAnswering::begin(std::unique_ptr<Profile::Responder> responder)
     m_framer = m_responder->makeFramer();
 }
 
+void ProfileAnswering::switchTo(std::unique_ptr<Profile::Responder> responder)
+{
+    if (!m_framer) {
+        begin(std::move(responder));
+        return;
+    }
+    m_next = std::move(responder);
+    takeOverIfDue(false, m_clock.nowNs());
+}
+
+void ProfileAnswering::takeOverIfDue(bool frameEnded, qint64 atNs)
+{
+    if (!m_next || (!frameEnded && m_framer->pendingBytes() > 0))
+        return;
+    // What follows the frame that just ended belongs to the next command, the new one's.
+    const QByteArray unfinished = m_framer->takeUnfinished();
+    m_retirement.retire(std::exchange(m_responder, std::move(m_next)));
+    m_framer = m_responder->makeFramer();
+    m_deadlineArmedFor = 0;
+    if (!unfinished.isEmpty())
+        handle(m_framer->feed(unfinished, atNs), atNs);
+}
+
 void ProfileAnswering::end()
 {
     ++m_generation;
     m_framer.reset();
-    m_queue.clear();
+    m_next.reset();
     m_pumpArmed = false;
     m_deadlineArmedFor = 0;
+    // Every command framed is accounted for, also those a stop leaves without their answer.
+    std::deque<Pending> cutOff;
+    cutOff.swap(m_queue);
+    for (Pending &answer : cutOff) {
+        answer.refusal = QStringLiteral("communication stopped before the answer was sent");
+        finish(answer);
+    }
 }
 
 void ProfileAnswering::take(const QByteArray &bytes, qint64 arrivalNs)
 {
     if (!m_framer || bytes.isEmpty())
         return;
-    handle(m_framer->feed(bytes, arrivalNs));
+    handle(m_framer->feed(bytes, arrivalNs), arrivalNs);
     armDeadline();
 }
 
@@ -69,11 +99,12 @@ void ProfileAnswering::onDeadline(quint64 generation)
     if (generation != m_generation || !m_framer)
         return;
     m_deadlineArmedFor = 0;
-    handle(m_framer->expire(m_clock.nowNs()));
+    const qint64 now = m_clock.nowNs();
+    handle(m_framer->expire(now), now);
     armDeadline();
 }
 
-void ProfileAnswering::handle(std::vector<Profile::Frame> frames)
+void ProfileAnswering::handle(std::vector<Profile::Frame> frames, qint64 atNs)
 {
     // Bytes no frame will take (a stale half command, a flood past the frame limit).
     const QByteArray lost = m_framer->takeDropped();
@@ -95,6 +126,7 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames)
         m_queue.push_back(std::move(answer));
     }
     pump();
+    takeOverIfDue(!frames.empty(), atNs);
 }
 
 // As without a profile: the user must see why nothing was answered.
@@ -133,10 +165,10 @@ void ProfileAnswering::pump()
             qsizetype count = head.bytes.size() - head.sent;
             if (head.byteGapNs > 0)
                 count = std::min<qsizetype>(count, 1 + (now - nextDue) / head.byteGapNs);
-            if (m_send(head.bytes.mid(head.sent, count)))
+            if (m_send(head.bytes.mid(head.sent, count), &head.refusal))
                 head.sent += count;
-            else
-                head.bytes.remove(head.sent, count); // refused: never on the wire, never logged
+            else // the rest never reaches the wire: the log and the stream say what did
+                head.bytes.truncate(head.sent);
             if (head.sent < head.bytes.size())
                 continue;
         } else if (head.dueNs > now) {
@@ -151,8 +183,15 @@ void ProfileAnswering::pump()
 
 void ProfileAnswering::finish(const Pending &answer)
 {
-    m_log.appendStampedBytes(answer.command + kArrow + answer.bytes.left(answer.sent));
-    if (!answer.faults.isEmpty())
-        m_log.appendStamped(LineTexts::faultsApplied(answer.rule, answer.faults));
-    emit answered(answer.command, answer.bytes.left(answer.sent), answer.rule, answer.faults);
+    const QByteArray sent = answer.bytes.left(answer.sent);
+    // An answer of which nothing went out is no exchange: only the stream tells of it.
+    if (answer.refusal.isEmpty() || !sent.isEmpty()) {
+        m_log.appendStampedBytes(answer.command + kArrow + sent);
+        if (!answer.faults.isEmpty())
+            m_log.appendStamped(LineTexts::faultsApplied(answer.rule, answer.faults));
+    }
+    if (answer.refusal.isEmpty())
+        emit answered(answer.command, sent, answer.rule, answer.faults);
+    else
+        emit refused(answer.command, sent, answer.rule, answer.faults, answer.refusal);
 }

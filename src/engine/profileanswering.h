@@ -1,5 +1,7 @@
 #pragma once
 
+#include "retirement.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -24,22 +26,31 @@ struct Reply;
 //
 // Answers go out one after the other, in the order their commands came, each no earlier
 // than its delay after its command was whole. Stop drops the unfinished command and every
-// answer not yet sent.
+// answer not yet sent; those answers are reported as refused, so every framed command is
+// accounted for.
 class ProfileAnswering : public QObject
 {
     Q_OBJECT
 
 public:
-    // send hands bytes to the port and says whether it took them (a refusal is logged there).
-    ProfileAnswering(CommLog &log, SessionClock &clock, std::function<bool(const QByteArray &)> send,
-                     QObject *parent = nullptr);
+    // Hands bytes to the port; false with the reason when the port did not take them (the
+    // port's own log line says so there).
+    using Send = std::function<bool(const QByteArray &, QString *reason)>;
+
+    ProfileAnswering(CommLog &log, SessionClock &clock, Send send, QObject *parent = nullptr);
     ~ProfileAnswering() override;
 
     // Starts answering with this responder, which lives until the next begin().
     void begin(std::unique_ptr<Profile::Responder> responder);
+    // Another responder takes over between two frames: a command begun before the switch is
+    // framed and answered by the one in force, answers already made go out as planned, and
+    // the next command is the new responder's. Without one in force it begins at once.
+    void switchTo(std::unique_ptr<Profile::Responder> responder);
     void end();
     bool isAnswering() const { return m_framer != nullptr; }
-    Profile::Responder *responder() const { return m_responder.get(); }
+    // The one that answers next: a responder waiting to take over counts as in force already,
+    // so a request that follows its load (a value, a fault) is its.
+    Profile::Responder *responder() const { return m_next ? m_next.get() : m_responder.get(); }
 
     // Bytes as they arrived; the framer counts its deadlines from arrivalNs.
     void take(const QByteArray &bytes, qint64 arrivalNs);
@@ -51,6 +62,10 @@ signals:
                   const QStringList &faults);
     // A command no rule takes, dropped after its log line.
     void unanswered(const QByteArray &bytes);
+    // A command whose answer did not go out whole: the port refused it, or a stop came
+    // first. bytes: what the port took of it.
+    void refused(const QByteArray &command, const QByteArray &bytes, const QString &rule,
+                 const QStringList &faults, const QString &reason);
 
 private:
     struct Pending
@@ -62,9 +77,12 @@ private:
         qsizetype sent = 0;
         qint64 dueNs = 0;
         qint64 byteGapNs = 0;
+        // Why the rest of the answer never went out; empty while it may.
+        QString refusal;
     };
 
-    void handle(std::vector<Profile::Frame> frames);
+    void handle(std::vector<Profile::Frame> frames, qint64 atNs);
+    void takeOverIfDue(bool frameEnded, qint64 atNs);
     void armDeadline();
     void onDeadline(quint64 generation);
     void pump();
@@ -74,8 +92,11 @@ private:
 
     CommLog &m_log;
     SessionClock &m_clock;
-    std::function<bool(const QByteArray &)> m_send;
+    Send m_send;
     std::unique_ptr<Profile::Responder> m_responder;
+    // The responder that takes over once the command under way is whole.
+    std::unique_ptr<Profile::Responder> m_next;
+    Retirement m_retirement;
     std::unique_ptr<Profile::Framer> m_framer;
     std::deque<Pending> m_queue;
     // Each begin() and end() starts a new generation; calls armed for an older one do nothing.

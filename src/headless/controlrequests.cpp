@@ -84,7 +84,7 @@ ControlRequests::Reply ControlRequests::handle(const QByteArray &line)
     if (command == QLatin1String("fault"))
         return { compact(fault(request)) };
     if (command == QLatin1String("load"))
-        return { compact(load(request)) };
+        return load(request);
     if (command == QLatin1String("send"))
         return { compact(send(request)) };
     if (command == QLatin1String("counters"))
@@ -142,15 +142,20 @@ QJsonObject ControlRequests::fault(const QJsonObject &request)
     return ok();
 }
 
-QJsonObject ControlRequests::load(const QJsonObject &request)
+ControlRequests::Reply ControlRequests::load(const QJsonObject &request)
 {
     QString error;
     const std::optional<QString> file = stringField(request, QStringLiteral("profile"), &error);
     if (!file)
-        return failed(error);
-    if (!m_session.switchProfile(*file, &error))
-        return failed(error);
-    return ok();
+        return { errorLine(error) };
+    Reply reply;
+    reply.pendingLoad = m_session.switchProfileLater(*file);
+    return reply;
+}
+
+QByteArray ControlRequests::loadedLine(const QString &problems)
+{
+    return problems.isEmpty() ? compact(ok()) : errorLine(problems);
 }
 
 QJsonObject ControlRequests::send(const QJsonObject &request)
@@ -190,5 +195,6 @@ QJsonObject ControlRequests::counters() const
     reply.insert(QStringLiteral("dropped"), counters.dropped);
     reply.insert(QStringLiteral("bytes_in"), counters.bytesIn);
     reply.insert(QStringLiteral("bytes_out"), counters.bytesOut);
+    reply.insert(QStringLiteral("refused"), counters.refused);
     return reply;
 }

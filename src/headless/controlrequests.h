@@ -17,17 +17,22 @@ public:
         QByteArray line; // compact JSON, without a newline
         // The requester asked for the stop: it comes once the reply is on its way.
         bool stop = false;
+        // Not 0: the reply is the outcome of this profile load, which comes later
+        // (CommSession::profileSwitched); line is empty meanwhile.
+        quint64 pendingLoad = 0;
     };
 
     explicit ControlRequests(CommSession &session) : m_session(session) { }
 
     Reply handle(const QByteArray &line);
     static QByteArray errorLine(const QString &error);
+    // The reply to a load once it has ended.
+    static QByteArray loadedLine(const QString &problems);
 
 private:
     QJsonObject set(const QJsonObject &request);
     QJsonObject fault(const QJsonObject &request);
-    QJsonObject load(const QJsonObject &request);
+    Reply load(const QJsonObject &request);
     QJsonObject send(const QJsonObject &request);
     QJsonObject counters() const;
 

@@ -1,5 +1,6 @@
 #include "controlserver.h"
 
+#include "commsession.h"
 #include "socketpath.h"
 
 #include <QDeadlineTimer>
@@ -8,12 +9,15 @@
 #include <QLocalSocket>
 #include <QTimer>
 
+#include <iterator>
+
 #include <unistd.h>
 
 ControlServer::ControlServer(CommSession &session, QObject *parent)
     : QObject(parent), m_requests(session)
 {
     connect(&m_server, &QLocalServer::newConnection, this, &ControlServer::accept);
+    connect(&session, &CommSession::profileSwitched, this, &ControlServer::onProfileSwitched);
 }
 
 ControlServer::~ControlServer()
@@ -120,7 +124,16 @@ void ControlServer::answer(QLocalSocket *socket, const QByteArray &line)
     // A blank line asks nothing, so it gets no reply that could pair with the next request.
     if (line.trimmed().isEmpty())
         return;
+    Client &client = m_clients[socket];
+    if (client.awaitedLoad != 0) {
+        client.held.push_back(line);
+        return;
+    }
     const ControlRequests::Reply answered = m_requests.handle(line);
+    if (answered.pendingLoad != 0) {
+        client.awaitedLoad = answered.pendingLoad;
+        return;
+    }
     reply(socket, answered.line);
     if (answered.stop) {
         // The reply goes out before the stop takes the process down.
@@ -135,6 +148,29 @@ void ControlServer::reply(QLocalSocket *socket, const QByteArray &line)
     if (socket->bytesToWrite() > kMaxReplyBacklog) {
         forget(socket);
         socket->abort();
+    }
+}
+
+void ControlServer::onProfileSwitched(quint64 ticket, const QString &problems)
+{
+    for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
+        if (it->awaitedLoad != ticket)
+            continue;
+        QLocalSocket *socket = it.key();
+        it->awaitedLoad = 0;
+        std::deque<QByteArray> held;
+        held.swap(it->held);
+        reply(socket, ControlRequests::loadedLine(problems));
+        // The requests that came meanwhile, in their order; another load holds the rest again.
+        while (!held.empty() && m_clients.contains(socket)) {
+            answer(socket, held.front());
+            held.pop_front();
+            if (m_clients.contains(socket) && m_clients[socket].awaitedLoad != 0) {
+                std::move(held.begin(), held.end(), std::back_inserter(m_clients[socket].held));
+                break;
+            }
+        }
+        return;
     }
 }
 

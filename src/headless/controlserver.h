@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
+
 class CommSession;
 class QLocalSocket;
 
@@ -44,6 +46,10 @@ private:
         QByteArray partial;
         // Inside a line that was too long: its bytes up to the newline are dropped.
         bool skippingLine = false;
+        // The profile load whose outcome is this client's next reply; until it comes, the
+        // client's further requests wait, so replies keep the order of the requests.
+        quint64 awaitedLoad = 0;
+        std::deque<QByteArray> held;
     };
 
     void accept();
@@ -52,6 +58,7 @@ private:
     void answer(QLocalSocket *socket, const QByteArray &line);
     void reply(QLocalSocket *socket, const QByteArray &line);
     void forget(QLocalSocket *socket);
+    void onProfileSwitched(quint64 ticket, const QString &problems);
 
     QLocalServer m_server;
     ControlRequests m_requests;

@@ -34,12 +34,15 @@ void complain(const QString &text)
 
 QString countsLine(const LineCounters &counters)
 {
-    return QStringLiteral("COUNTS=commands_seen=%1 answered=%2 dropped=%3 bytes_in=%4 bytes_out=%5")
+    // Keys are only ever added at the end: harnesses read them by name.
+    return QStringLiteral(
+                   "COUNTS=commands_seen=%1 answered=%2 dropped=%3 bytes_in=%4 bytes_out=%5 refused=%6")
             .arg(counters.commandsSeen)
             .arg(counters.answered)
             .arg(counters.dropped)
             .arg(counters.bytesIn)
-            .arg(counters.bytesOut);
+            .arg(counters.bytesOut)
+            .arg(counters.refused);
 }
 
 // The event stream: a file of its own, or standard output instead of the log lines.

@@ -54,7 +54,7 @@ bool HeadlessRun::prepare(QString *error)
         return false;
     }
     if (firstStart) {
-        if (!FirstStart::writeDefaults(m_appFolder, error))
+        if (!FirstStart::writeDefaults(m_appFolder, m_session.profile().inForce(), error))
             return false;
         LoadSettings(m_records, m_port, m_appFolder);
     }

@@ -44,6 +44,14 @@ void Framer::clear()
     m_deadlineNs = kNoDeadline;
 }
 
+QByteArray Framer::takeUnfinished()
+{
+    QByteArray unfinished;
+    unfinished.swap(m_buffer);
+    m_deadlineNs = kNoDeadline;
+    return unfinished;
+}
+
 std::vector<Frame> Framer::expire(qint64 nowNs)
 {
     std::vector<Frame> frames;

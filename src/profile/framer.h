@@ -74,6 +74,9 @@ public:
     qint64 deadlineNs() const { return m_deadlineNs; }
     // Drops an unfinished command (Start, Stop).
     void clear();
+    // Hands the unfinished command's bytes over (to the framer of a profile that takes over)
+    // and forgets them without counting them as dropped.
+    QByteArray takeUnfinished();
 
     qsizetype pendingBytes() const { return m_buffer.size(); }
     // All bytes dropped so far: flood beyond maxBytes, stale or unmatched remainders.

@@ -2,10 +2,10 @@
 
 #include "behaviourfields.h"
 #include "notation.h"
+#include "regularfile.h"
 #include "tomlfields.h"
 #include "valuefields.h"
 
-#include <QFile>
 #include <QSet>
 
 namespace Profile {
@@ -241,12 +241,13 @@ std::optional<Instrument> loadProfileText(
 
 std::optional<Instrument> loadProfileFile(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+    QByteArray text;
+    QString problem;
+    if (!RegularFile::read(path, kMaxProfileBytes, &text, &problem)) {
+        *error = QStringLiteral("%1: %2").arg(path, problem);
         return std::nullopt;
     }
-    return loadProfileText(file.readAll(), path, error);
+    return loadProfileText(text, path, error);
 }
 
 } // namespace Profile

@@ -14,6 +14,9 @@ namespace Profile {
 // "FILE:LINE:COL: reason". Strict on purpose: unknown keys and bracket names, values of the
 // wrong type, unknown values or placeholders and bad regexes are all refused, so a typo
 // cannot quietly change how the instrument answers.
+// A profile is a regular file of at most kMaxProfileBytes; anything else (a FIFO, a device,
+// a folder) is refused at once, without waiting on it.
+constexpr qint64 kMaxProfileBytes = qint64(16) << 20;
 std::optional<Instrument> loadProfileFile(const QString &path, QString *error);
 // The same for a text; name stands for the file in messages.
 std::optional<Instrument> loadProfileText(

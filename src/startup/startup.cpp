@@ -6,11 +6,14 @@
 #include "frmabout.h"
 #include "frmoption.h"
 #include "frmsokutei.h"
+#include "instrumentprofile.h"
 #include "linetexts.h"
 #include "loadsettings.h"
 #include "messageboxes.h"
 #include "texts.h"
 #include "trayicon.h"
+
+#include <QFileInfo>
 
 Startup::Startup(const QString &appFolder, const WindowServices &services)
     : m_appFolder(appFolder), m_services(services)
@@ -44,8 +47,12 @@ bool Startup::Main()
     }
     // From here on a failing step is skipped and start-up goes on.
 
-    if (FirstStart::isFirstStart(m_appFolder))
-        FirstStart::writeDefaults(m_appFolder, nullptr);
+    // The window reads the folder's profile at each Start; one there now is the instrument.
+    if (FirstStart::isFirstStart(m_appFolder)) {
+        const QFileInfo profile(
+                AppFolder::filePath(m_appFolder, InstrumentProfile::folderFileName()));
+        FirstStart::writeDefaults(m_appFolder, profile.exists() || profile.isSymLink(), nullptr);
+    }
     LoadShowAtStartup(m_records, m_appFolder);
 
     m_window = std::make_unique<frmSOKUTEI>(m_records, m_appFolder, m_services);

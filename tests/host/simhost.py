@@ -354,6 +354,8 @@ EVENT_KEYS = {
     "answer": {"command_hex", "command_text", "hex", "text", "rule", "faults"},
     "fault": {"rule", "faults", "command_hex"}, "port": {"message"},
     "dropped_output": {"bytes", "device"}, "skipped": {"count"},
+    "refused": {"command_hex", "command_text", "hex", "text", "rule", "faults", "reason"},
+    "load": {"seed", "profile"},
 }
 
 
