@@ -198,6 +198,9 @@ void tst_Startup::shouldWriteDefaultsOnlyIntoFolderWithoutSettings_data()
     QTest::newRow("none") << QString();
     for (const char *name : { "ACSet.txt", "PROTcol.txt", "SOUCHICMD.txt" })
         QTest::newRow(name) << QString::fromLatin1(name);
+    // A profile is no settings file, but it is the instrument: the defaults then have
+    // neither continuous output nor the sample patterns.
+    QTest::newRow("Instrument.toml") << QStringLiteral("Instrument.toml");
 }
 
 void tst_Startup::shouldWriteDefaultsOnlyIntoFolderWithoutSettings()
@@ -206,6 +209,7 @@ void tst_Startup::shouldWriteDefaultsOnlyIntoFolderWithoutSettings()
     SettingsFolder folder;
     folder.linkMissingCom1();
     const QByteArray own("\"own\"\r\n");
+    const bool profile = present == QLatin1String("Instrument.toml");
     if (!present.isEmpty())
         folder.write(present, own);
     FakeServices fake;
@@ -214,14 +218,21 @@ void tst_Startup::shouldWriteDefaultsOnlyIntoFolderWithoutSettings()
 
     for (const QString &name : { QStringLiteral("ACSet.txt"), QStringLiteral("PROTcol.txt"),
                                 QStringLiteral("SOUCHICMD.txt") }) {
-        QFile golden(QStringLiteral(KALO_TESTS_DIR "/golden/") + name);
+        const QString goldenFolder = QStringLiteral(KALO_TESTS_DIR "/golden/");
+        QFile golden(goldenFolder + (profile && name != QLatin1String("ACSet.txt")
+                                             ? QStringLiteral("profile_defaults/") : QString())
+                     + name);
         QVERIFY(golden.open(QIODevice::ReadOnly));
-        const QByteArray expected = present.isEmpty() ? golden.readAll() : name == present ? own : QByteArray();
+        const QByteArray expected = present.isEmpty() || profile ? golden.readAll()
+                : name == present                               ? own
+                                                                : QByteArray();
         QCOMPARE(folder.read(name), expected);
     }
-    // The defaults are in force at once: 開始 sends "99.99".
+    // The defaults are in force at once: 開始 sends "99.99", or with a profile answers only.
     if (present.isEmpty())
         QCOMPARE(startup.records().commands.ContinuousOutputBytes, QByteArray("99.99"));
+    if (profile)
+        QCOMPARE(startup.records().protocol.OutputType, QStringLiteral("1"));
 }
 
 void tst_Startup::shouldUseVirtualPortAndLogItsHostEnd()
