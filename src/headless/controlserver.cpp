@@ -120,9 +120,14 @@ void ControlServer::answer(QLocalSocket *socket, const QByteArray &line)
     // A blank line asks nothing, so it gets no reply that could pair with the next request.
     if (line.trimmed().isEmpty())
         return;
+    if (m_refusing) {
+        reply(socket, ControlRequests::errorLine(QStringLiteral("the run is stopping")));
+        return;
+    }
     const ControlRequests::Reply answered = m_requests.handle(line);
     reply(socket, answered.line);
     if (answered.stop) {
+        refuseRequests();
         // The reply goes out before the stop takes the process down.
         socket->flush();
         QTimer::singleShot(0, this, &ControlServer::stopRequested);

@@ -33,6 +33,9 @@ public:
     bool listen(const QString &path, QString *error);
     // Before the process ends: replies still queued get at most timeoutMs to go out.
     void finish(int timeoutMs);
+    // The run is stopping (asked here or elsewhere): every request from now on is refused,
+    // so that nothing is answered ok that will not happen.
+    void refuseRequests() { m_refusing = true; }
 
 signals:
     // A client asked for the stop; its reply has been handed to the socket.
@@ -56,4 +59,5 @@ private:
     QLocalServer m_server;
     ControlRequests m_requests;
     QHash<QLocalSocket *, Client> m_clients;
+    bool m_refusing = false;
 };

@@ -162,6 +162,8 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     }
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &HeadlessRun::requestStop);
     QObject::connect(&control, &ControlServer::stopRequested, &run, &HeadlessRun::requestStop);
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &control,
+                     &ControlServer::refuseRequests);
     QObject::connect(&run, &HeadlessRun::finished, &app,
                      [&](bool saved, const QString &logFile, const QString &problem) {
                          if (saved)
