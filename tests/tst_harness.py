@@ -151,6 +151,9 @@ def test_control_steers_the_running_profile(run, tmp_path):
     assert ask({"cmd": "send", "hex": "00FF"})["ok"]
     assert run.host.read(9) == b"ALARM\r\n\x00\xff"
     for request, error in [(b"{nope", "not JSON"), (b"[1]", "object"), (b"x" * 70000, "longer"),
+                           (b"42", "object, not a number"), (b'"stop"', "object, not a string"),
+                           ({"cmd": "fault", "fault": "drop"}, '"enabled" is missing'),
+                           ({"cmd": "send", "text": "A[CRR]"}, "unknown name [CRR]"),
                            ({"cmd": "dance"}, "unknown cmd"), ({"cmd": "set", "name": "t"}, "value"),
                            ({"cmd": "set", "name": "nope", "value": "1"}, "nope"),
                            ({"cmd": "fault", "fault": "melt", "enabled": True}, "melt"),
@@ -161,7 +164,10 @@ def test_control_steers_the_running_profile(run, tmp_path):
     counters = ask({"cmd": "counters"})
     assert counters == {"ok": True, "commands_seen": 5, "answered": 4, "dropped": 1,
                         "bytes_in": 18, "bytes_out": 28}
-    assert ask({"cmd": "stop"}) == {"ok": True}
+    # What comes after the stop in the same write is not done, and says so.
+    assert ask(b'{"cmd": "stop"}\n{"cmd": "send", "hex": "41"}') == {"ok": True}
+    late = json.loads(run.control._lines.readline())
+    assert late["ok"] is False and "stopping" in late["error"], late
     assert run.process.wait(10) == 0
     counters.pop("ok")
     assert counts(run) == counters
