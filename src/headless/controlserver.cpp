@@ -8,27 +8,37 @@
 #include <QLocalSocket>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
 #include <unistd.h>
 
 ControlServer::ControlServer(CommSession &session, QObject *parent)
     : QObject(parent), m_requests(session)
 {
-    connect(&m_server, &QLocalServer::newConnection, this, &ControlServer::accept);
+    connect(&m_listener, &ListeningSocket::accepted, this, &ControlServer::accept);
+    connect(&m_listener, &ListeningSocket::outOfDescriptors, this,
+            &ControlServer::sayOutOfDescriptors);
+    m_listener.setRefusal(ControlRequests::errorLine(
+                                  QStringLiteral("the program has no descriptor left for another "
+                                                 "client; try again when one has closed"))
+                          + '\n');
 }
 
 ControlServer::~ControlServer()
 {
-    // The sockets are the server's children, which would report their end to a half-destroyed
-    // this when the server member goes.
+    // The sockets are this one's children, which would report their end to a half-destroyed
+    // this when the QObject part goes.
     for (QLocalSocket *socket : m_clients.keys()) {
         socket->disconnect(this);
         delete socket;
     }
     m_clients.clear();
-    m_server.close();
+    m_listener.close();
 }
 
-bool ControlServer::listen(const QString &path, QString *error)
+bool ControlServer::listen(const QString &path, long descriptorLimit, QString *error)
 {
     // QLocalServer takes a name without a slash as one in the temporary folder.
     const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -41,14 +51,10 @@ bool ControlServer::listen(const QString &path, QString *error)
         *error = QStringLiteral("--control: ") + *error;
         return false;
     }
-    if (!m_server.listen(fd)) {
-        *error = QStringLiteral("--control: %1: %2").arg(absolute, m_server.errorString());
-        ::close(fd);
-        ::unlink(QFile::encodeName(absolute).constData());
-        return false;
-    }
+    m_listener.take(fd, absolute);
+    m_maxClients = int(std::clamp(descriptorLimit - kReservedDescriptors, 1L, long(kMaxClients)));
     if (!SocketPath::restrictToOwner(absolute, error)) {
-        m_server.close();
+        m_listener.close();
         *error = QStringLiteral("--control: ") + *error;
         return false;
     }
@@ -64,17 +70,39 @@ void ControlServer::finish(int timeoutMs)
                 break;
         }
     }
-    m_server.close();
+    m_listener.close();
 }
 
-void ControlServer::accept()
+void ControlServer::accept(int fd)
 {
-    while (QLocalSocket *socket = m_server.nextPendingConnection()) {
-        m_clients.insert(socket, Client());
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { forget(socket); });
-        readFrom(socket);
+    m_saidOutOfDescriptors = false;
+    if (m_clients.size() >= m_maxClients) {
+        ListeningSocket::refuse(fd, ControlRequests::errorLine(
+                                            QStringLiteral("at most %1 clients at a time")
+                                                    .arg(m_maxClients))
+                                            + '\n');
+        return;
     }
+    auto *socket = new QLocalSocket(this);
+    if (!socket->setSocketDescriptor(fd)) {
+        ::close(fd);
+        delete socket;
+        return;
+    }
+    m_clients.insert(socket, Client());
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket] { forget(socket); });
+    readFrom(socket);
+}
+
+void ControlServer::sayOutOfDescriptors(const QString &reason)
+{
+    if (std::exchange(m_saidOutOfDescriptors, true))
+        return;
+    std::fprintf(stderr,
+                 "kalo_rs232c: --control: no descriptor left for a client (%s); clients are "
+                 "refused until some close\n",
+                 reason.toLocal8Bit().constData());
 }
 
 void ControlServer::readFrom(QLocalSocket *socket)
