@@ -75,7 +75,6 @@ void ControlServer::finish(int timeoutMs)
 
 void ControlServer::accept(int fd)
 {
-    m_saidOutOfDescriptors = false;
     if (m_clients.size() >= m_maxClients) {
         ListeningSocket::refuse(fd, ControlRequests::errorLine(
                                             QStringLiteral("at most %1 clients at a time")
@@ -100,8 +99,8 @@ void ControlServer::sayOutOfDescriptors(const QString &reason)
     if (std::exchange(m_saidOutOfDescriptors, true))
         return;
     std::fprintf(stderr,
-                 "kalo_rs232c: --control: no descriptor left for a client (%s); clients are "
-                 "refused until some close\n",
+                 "kalo_rs232c: --control: no descriptor left for a client (%s); such clients "
+                 "get an error line (said once)\n",
                  reason.toLocal8Bit().constData());
 }
 

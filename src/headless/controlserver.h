@@ -65,7 +65,7 @@ private:
 
     ListeningSocket m_listener;
     int m_maxClients = kMaxClients;
-    // Said once until a client is taken again.
+    // Said once a run: a limit that is too low stays so.
     bool m_saidOutOfDescriptors = false;
     ControlRequests m_requests;
     QHash<QLocalSocket *, Client> m_clients;
