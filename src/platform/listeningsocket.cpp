@@ -80,8 +80,12 @@ void ListeningSocket::acceptPending()
         if (error == EINTR || error == ECONNABORTED || error == EPROTO)
             continue;
         if (lacksDescriptors(error)) {
+            // Accept fails so even with nobody waiting; the spare tells which it is.
+            const int spareError = refuseWithSpare();
+            if (spareError == EAGAIN || spareError == EWOULDBLOCK)
+                return;
             emit outOfDescriptors(QString::fromLocal8Bit(std::strerror(error)));
-            if (refuseWithSpare())
+            if (spareError == 0)
                 continue;
         }
         // Out of memory, or not even the spare: the clients wait in the backlog a moment, and
@@ -92,19 +96,21 @@ void ListeningSocket::acceptPending()
     }
 }
 
-// The spare descriptor makes room for one client, which hears why it is let go.
-bool ListeningSocket::refuseWithSpare()
+// The spare descriptor makes room for one client, which hears why it is let go. 0 when one
+// was, else the reason it was not.
+int ListeningSocket::refuseWithSpare()
 {
     if (m_spare < 0)
         m_spare = openSpare();
     if (m_spare < 0)
-        return false;
+        return errno;
     ::close(m_spare);
     const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int error = fd < 0 ? errno : 0;
     if (fd >= 0)
         refuse(fd, m_refusal);
     m_spare = openSpare();
-    return fd >= 0 && m_spare >= 0;
+    return error;
 }
 
 void ListeningSocket::resume()

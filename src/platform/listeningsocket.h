@@ -41,7 +41,7 @@ signals:
 
 private:
     void acceptPending();
-    bool refuseWithSpare();
+    int refuseWithSpare();
     void resume();
 
     int m_fd = -1;
