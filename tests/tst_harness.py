@@ -2,6 +2,7 @@
 link and the COUNTS line, from outside the process."""
 import json
 import os
+import resource
 import re
 import socket
 import threading
@@ -159,6 +160,9 @@ def test_control_steers_the_running_profile(run, tmp_path):
     assert ask({"cmd": "send", "hex": "00FF"})["ok"]
     assert run.host.read(9) == b"ALARM\r\n\x00\xff"
     for request, error in [(b"{nope", "not JSON"), (b"[1]", "object"), (b"x" * 70000, "longer"),
+                           (b"42", "object, not a number"), (b'"stop"', "object, not a string"),
+                           ({"cmd": "fault", "fault": "drop"}, '"enabled" is missing'),
+                           ({"cmd": "send", "text": "A[CRR]"}, "unknown name [CRR]"),
                            ({"cmd": "dance"}, "unknown cmd"), ({"cmd": "set", "name": "t"}, "value"),
                            ({"cmd": "set", "name": "nope", "value": "1"}, "nope"),
                            ({"cmd": "fault", "fault": "melt", "enabled": True}, "melt"),
@@ -169,7 +173,10 @@ def test_control_steers_the_running_profile(run, tmp_path):
     counters = ask({"cmd": "counters"})
     assert counters == {"ok": True, "commands_seen": 6, "answered": 5, "dropped": 1,
                         "bytes_in": 22, "bytes_out": 34, "refused": 0}
-    assert ask({"cmd": "stop"}) == {"ok": True}
+    # What comes after the stop in the same write is not done, and says so.
+    assert ask(b'{"cmd": "stop"}\n{"cmd": "send", "hex": "41"}') == {"ok": True}
+    late = json.loads(run.control._lines.readline())
+    assert late["ok"] is False and "stopping" in late["error"], late
     assert run.process.wait(10) == 0
     counters.pop("ok")
     assert counts(run) == counters
@@ -204,3 +211,37 @@ def test_stale_leftovers_are_replaced_and_everything_made_goes_at_exit(tmp_path)
     assert counts(sim)["bytes_out"] == 0
     assert not control.exists() and not os.path.lexists(link)
     assert all(re.fullmatch(r"(HOST_PORT|LOG_FILE|COUNTS)=.*|\{.*\}", line) for line in sim.lines)
+
+
+def reply_to(client, line):
+    """The reply a client gets, also when it was let go before its request was read."""
+    try:
+        client.socket.sendall(line)
+    except (BrokenPipeError, ConnectionResetError):
+        pass
+    return json.loads(client._lines.readline())
+
+
+def test_clients_past_the_bound_or_the_descriptors_are_refused_and_the_socket_stays(tmp_path):
+    write_folder(tmp_path, b"1", b"1")
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (min(256, hard), hard))
+    try:
+        sim = Simulator(PROGRAM, tmp_path, "--control", str(tmp_path / "ctl"))
+    finally:
+        resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
+    assert resource.prlimit(sim.process.pid, resource.RLIMIT_NOFILE) == (hard, hard)
+    # Past the bound; then held to 64 descriptors, past what it has left.
+    for limit, many, told in ((hard, 1001, "at most 1000"), (64, 100, "no descriptor left")):
+        resource.prlimit(sim.process.pid, resource.RLIMIT_NOFILE, (limit, hard))
+        clients = [Control(tmp_path / "ctl") for _ in range(many)]
+        replies = [reply_to(client, b'{"cmd": "counters"}\n') for client in clients]
+        assert replies[0]["ok"] and not replies[-1]["ok"] and told in replies[-1]["error"]
+        assert all(r["ok"] or told in r["error"] for r in replies), replies
+        for client in clients:
+            client.close()
+        time.sleep(0.2)
+        answer = Control(tmp_path / "ctl").ask({"cmd": "counters"})
+        assert answer["ok"], answer
+    assert sim.stop() == 0 and sim.value("LOG_FILE")
+    assert sum("no descriptor left" in line for line in sim.errors) == 1, sim.errors

@@ -34,7 +34,8 @@ def files(folder):
 
 
 def test_first_start_sends_defaults_until_duration_ends(tmp_path):
-    sim = Simulator(PROGRAM, tmp_path, "--duration", "3.5")
+    folder = tmp_path / "made"  # a --folder that does not exist yet is made
+    sim = Simulator(PROGRAM, folder, "--duration", "3.5")
     # One a second; the stop at 3.5 s sends nothing more.
     cycles = 3
     with serial.Serial(sim.host_port, 9600, timeout=8) as host:
@@ -47,10 +48,13 @@ def test_first_start_sends_defaults_until_duration_ends(tmp_path):
     assert lines[-3].endswith("通信を停止しました。") and lines[-2].startswith("LOG_FILE=")
     assert lines[-1] == "COUNTS=commands_seen=0 answered=0 dropped=0 bytes_in=0 bytes_out=15 refused=0"
     for name in ("ACSet.txt", "PROTcol.txt", "SOUCHICMD.txt", "ACSet2.txt"):
-        assert (tmp_path / name).read_bytes() == (GOLDEN / name).read_bytes(), name
+        assert (folder / name).read_bytes() == (GOLDEN / name).read_bytes(), name
 
 
-def test_sigterm_saves_the_exchange_byte_exact(tmp_path):
+# A stop signal goes on arriving while the run saves and exits: it changes nothing.
+@pytest.mark.parametrize("signals", [[signal.SIGTERM], [signal.SIGHUP], [signal.SIGQUIT],
+                                     [signal.SIGUSR1, signal.SIGUSR2, signal.SIGINT]])
+def test_a_stop_signal_saves_the_exchange_byte_exact(tmp_path, signals):
     (tmp_path / "PROTcol.txt").write_bytes((GOLDEN / "PROTcol.txt").read_bytes().replace(b'"0"', b'"1"', 1))
     (tmp_path / "SOUCHICMD.txt").write_bytes((GOLDEN / "SOUCHICMD.txt").read_bytes())
     sim = Simulator(PROGRAM, tmp_path)
@@ -60,7 +64,7 @@ def test_sigterm_saves_the_exchange_byte_exact(tmp_path):
         assert round_trip_ms(host, b"ABC+\r+\n", b"4569.12") >= 1000
         wait_for(lambda: len(lines) > at, 5, "the exchange's line")
         assert lines[at].endswith("] ABC+[CR]+[LF]→4569.12")
-    assert sim.stop(10) == 0
+    assert sim.stop_by(signals) == 0
     assert lines[-1] == "COUNTS=commands_seen=1 answered=1 dropped=0 bytes_in=7 bytes_out=7 refused=0"
     log_file = Path(lines[-2].removeprefix("LOG_FILE="))
     assert log_file.is_absolute() and re.fullmatch(r"\d{8}-1\.txt", log_file.name)
@@ -93,6 +97,7 @@ def listening(folder):
     ("--port /dev/null --host-link x", None, 2, ["--host-link", "--virtual-port"]),
     ("--virtual-port --record /dev/null --control x", None, 2, ["--control"]),
     ("--port /nonexistent/ttyK", None, 1, ["/nonexistent/ttyK", "No such file or directory"]),
+    ("--virtual-port --folder {x}/y", None, 1, ["{x}/y", "parent", "does not exist"]),
     ("--virtual-port", lambda d: Simulator(PROGRAM, d).stop, 1, ["既に起動されています"]),
     ("--virtual-port", read_only, 1, ["kalo_rs232c.lock", "cannot be made"]),
     ("--virtual-port", lambda d: (d / "LogData").write_bytes(b"x"), 1, ["LogData", "in the way"]),
@@ -116,6 +121,7 @@ def test_bad_start_says_why_and_changes_nothing(tmp_path, options, prepare, code
         if callable(undo):
             undo()
     assert result.returncode == code
+    told = [text.format(x=tmp_path / "x") for text in told]
     assert all(text in result.stderr for text in told), result.stderr
     assert result.stdout == ""
     assert after == before

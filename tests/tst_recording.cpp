@@ -20,10 +20,27 @@ private slots:
     void terminatorIsWhatEveryAnsweredCommandEndsWith_data();
     void terminatorIsWhatEveryAnsweredCommandEndsWith();
     void aRecordedInstrumentPlaysBack();
+    void manyOneByteReadsStayCompactAndWithinTheBound();
 };
 
 namespace {
 constexpr qint64 kMs = 1'000'000;
+
+// A read as a made-up session writes it down.
+struct Chunk
+{
+    Side from = Side::Host;
+    QByteArray bytes;
+    qint64 atNs = 0;
+};
+
+RecordedReads stored(const std::vector<Chunk> &chunks)
+{
+    RecordedReads reads;
+    for (const Chunk &chunk : chunks)
+        reads.append(chunk.from, chunk.bytes, chunk.atNs);
+    return reads;
+}
 
 // One command of a made-up session and what the instrument did.
 struct Step
@@ -150,7 +167,7 @@ void tst_Recording::terminatorIsWhatEveryAnsweredCommandEndsWith()
         chunks.push_back(command.isEmpty() ? Chunk { Side::Device, "OK", t }
                                            : Chunk { Side::Host, command, t });
     }
-    QCOMPARE(commonTerminator(chunks), terminator);
+    QCOMPARE(commonTerminator(stored(chunks)), terminator);
 }
 
 void tst_Recording::aRecordedInstrumentPlaysBack()
@@ -159,7 +176,7 @@ void tst_Recording::aRecordedInstrumentPlaysBack()
         Profile::Rng rng(seed);
         const Session session = makeSession(rng);
         // 9600 bit/s, 10 bits a byte.
-        const Exchanges recorded = inferExchanges(session.chunks, kMs * 25 / 24);
+        const Exchanges recorded = inferExchanges(stored(session.chunks), kMs * 25 / 24);
         // A device name with a line break must not break the comment it is named in.
         const RecordingInfo info { "/dev/\nx", "9600,N,8,1", {}, {} };
         const QByteArray text = recordedProfileText(recorded, info);
@@ -218,6 +235,32 @@ void tst_Recording::aRecordedInstrumentPlaysBack()
             QVERIFY2(qAbs(firstDue - sentAt) <= *high - *low + kMs, where.constData());
         }
     }
+}
+
+void tst_Recording::manyOneByteReadsStayCompactAndWithinTheBound()
+{
+    RecordedReads reads;
+    size_t kept = 0;
+    while (reads.append(kept % 3 ? Side::Host : Side::Device, QByteArray(1, char(kept)),
+                        qint64(kept) * kMs)) {
+        ++kept;
+        if (kept == 100'000)
+            QVERIFY2(reads.heldBytes() <= 100'000 * 34, QByteArray::number(reads.heldBytes()));
+        QVERIFY(reads.heldBytes() <= RecordedReads::kMaxHeldBytes);
+    }
+    QCOMPARE(kept, RecordedReads::kMaxReads);
+    for (size_t i : { size_t(0), size_t(1), kept / 2, kept - 1 }) {
+        const Read read = reads.at(i);
+        QCOMPARE(read.bytes, QByteArray(1, char(i)));
+        QCOMPARE(read.from, i % 3 ? Side::Host : Side::Device);
+        QCOMPARE(read.atNs, qint64(i) * kMs);
+    }
+    // Large reads meet the byte bound before the count.
+    RecordedReads large;
+    const QByteArray block(64 * 1024, 'x');
+    while (large.append(Side::Host, block, 0))
+        QVERIFY(large.heldBytes() <= RecordedReads::kMaxHeldBytes);
+    QVERIFY(large.size() * block.size() > RecordedReads::kMaxHeldBytes * 3 / 4);
 }
 
 QTEST_GUILESS_MAIN(tst_Recording)

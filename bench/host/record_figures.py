@@ -11,9 +11,17 @@ answer, on the first cable's end A directly and through
 turn, so that both see the same load of a shared machine. The difference is what the relay
 adds to a round trip: two forwards, each a read and a write through the program's virtual
 port and event loop.
+
+Then what a recording holds: the host writes one byte at a time, each once the last one's
+read is logged, so that each is a read of its own, and the growth of the recorder's resident
+memory over them (read from /proc, after a first thousand reads have warmed up) is divided by
+the reads its log shows. That growth holds the in-memory log's line of each read as well as
+the recording's.
 """
+import os
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -21,6 +29,47 @@ import serial
 
 sys.path.insert(0, str(Path(__file__).parent.parent.parent / "tests" / "host"))
 from simhost import Cable, Simulator, exchange_times, ideal_responder, percentile, report  # noqa
+
+
+def resident_kib(pid):
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+    return 0
+
+
+def drain(fd):
+    """Reads what the instrument's end gets until the cable goes."""
+    try:
+        while os.read(fd, 65536):
+            pass
+    except OSError:
+        pass
+
+
+def bytes_per_read(program, work, count):
+    """Resident memory a recording grows by per one-byte read of the host."""
+    (work / "memory").mkdir()
+    with Cable(work / "memory") as cable, \
+            Simulator(program, work / "memory", "--record", cable.a) as recorder:
+        instrument = os.open(cable.b, os.O_RDONLY | os.O_NOCTTY)
+        threading.Thread(target=drain, args=(instrument,), daemon=True).start()
+        reads = lambda: sum("ホスト→装置" in line for line in recorder.lines)  # noqa: E731
+        marks = []
+        with serial.Serial(recorder.host_port, 9600, timeout=2) as host:
+            for n in (1000, count):
+                for _ in range(n):
+                    # The next byte only once the last one's read is logged: one byte a read.
+                    logged = len(recorder.lines)
+                    host.write(b"x")
+                    deadline = time.monotonic() + 1
+                    while len(recorder.lines) <= logged and time.monotonic() < deadline:
+                        time.sleep(0.00005)
+                time.sleep(1)
+                marks.append((reads(), resident_kib(recorder.process.pid)))
+        os.close(instrument)
+    (reads0, rss0), (reads1, rss1) = marks
+    return (rss1 - rss0) * 1024 / max(1, reads1 - reads0), reads1 - reads0
 
 
 def main():
@@ -46,6 +95,11 @@ def main():
                percentile(relayed, p) - percentile(direct, p), "ms")
         report(f"record: relay's added latency, p{p} of the exchanges taken in turn",
                percentile(paired, p), "ms")
+    with tempfile.TemporaryDirectory() as tmp:
+        per_read, reads = bytes_per_read(program, Path(tmp),
+                                         10_000 if "--quick" in sys.argv else 100_000)
+    report(f"record: resident memory per one-byte read, over {reads} reads", per_read, "bytes",
+           "", "8504")
 
 
 if __name__ == "__main__":

@@ -226,7 +226,7 @@ class Simulator:
         self.control("fault", rule=rule, fault=fault, enabled=enabled)
 
     def send(self, data: Union[bytes, str]) -> None:
-        """Sends bytes, or a text in the settings notation ("ALARM[CR][LF]"), at once."""
+        """Sends bytes, or a text in the notation of profiles ("ALARM[CR][LF]"), at once."""
         if isinstance(data, (bytes, bytearray)):
             self.control("send", hex=bytes(data).hex())
         else:

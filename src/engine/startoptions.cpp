@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 namespace {
 const QString kHeadless = QStringLiteral("headless");
@@ -222,9 +224,24 @@ QString StartOptions::resolveFolder(const QString &executableFolder, QString *er
             *error = QStringLiteral("no folder where the settings can be kept");
         return found;
     }
-    // A mistyped folder is not made silently: settings and logs would land where nobody looks.
-    if (!QFileInfo(appFolder).isDir()) {
-        *error = QStringLiteral("--folder: %1: no such folder").arg(appFolder);
+    const QFileInfo folder(appFolder);
+    if (folder.isDir())
+        return QDir(appFolder).absolutePath();
+    if (folder.exists() || folder.isSymLink()) {
+        *error = QStringLiteral("--folder: %1: not a folder").arg(appFolder);
+        return QString();
+    }
+    // A new folder is made, but not a chain of them: a mistyped parent would put settings
+    // and logs where nobody looks.
+    const QString parent = QFileInfo(folder.absoluteFilePath()).absolutePath();
+    if (!QFileInfo(parent).isDir()) {
+        *error = QStringLiteral("--folder: %1: no such folder (%2)")
+                         .arg(appFolder, QStringLiteral("its parent %1 does not exist").arg(parent));
+        return QString();
+    }
+    if (!QDir().mkdir(folder.absoluteFilePath())) {
+        *error = QStringLiteral("--folder: %1: cannot be made: %2")
+                         .arg(appFolder, QString::fromLocal8Bit(std::strerror(errno)));
         return QString();
     }
     return QDir(appFolder).absolutePath();

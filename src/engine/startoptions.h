@@ -35,7 +35,7 @@ struct StartOptions
     static std::optional<StartOptions> parse(const QStringList &arguments, QString *error);
     static QString usage();
 
-    // The application folder as an absolute path: --folder, which must exist, or else the
-    // folder AppFolder finds beside the executable. Empty with the reason when there is none.
+    // The application folder as an absolute path: --folder, made if missing when its parent
+    // exists, or else the folder AppFolder finds beside the executable. Empty with the reason when there is none.
     QString resolveFolder(const QString &executableFolder, QString *error) const;
 };

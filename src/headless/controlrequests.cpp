@@ -3,9 +3,10 @@
 #include "ansicodec.h"
 #include "commsession.h"
 #include "faults.h"
+#include "notation.h"
 #include "responder.h"
-#include "tokencodec.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 
@@ -60,6 +61,29 @@ std::optional<QByteArray> hexBytes(const QString &hex)
     }
     return QByteArray::fromHex(hex.toLatin1());
 }
+
+// What a line that parsed as JSON but is no object holds, for the reason of its refusal.
+// Qt parses only objects and arrays at the top, so a lone value is parsed as an array's.
+QString whatIsNoObject(const QByteArray &line, const QJsonDocument &document)
+{
+    if (document.isArray())
+        return QStringLiteral("an array");
+    const QJsonDocument wrapped = QJsonDocument::fromJson('[' + line + ']');
+    if (!wrapped.isArray() || wrapped.array().size() != 1)
+        return QString();
+    switch (wrapped.array().first().type()) {
+    case QJsonValue::Null:
+        return QStringLiteral("null");
+    case QJsonValue::Bool:
+        return QStringLiteral("true or false");
+    case QJsonValue::Double:
+        return QStringLiteral("a number");
+    case QJsonValue::String:
+        return QStringLiteral("a string");
+    default:
+        return QString();
+    }
+}
 } // namespace
 
 QByteArray ControlRequests::errorLine(const QString &error)
@@ -71,12 +95,14 @@ ControlRequests::Reply ControlRequests::handle(const QByteArray &line)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
+    if (!document.isObject()) {
+        const QString value = whatIsNoObject(line, document);
+        if (!value.isEmpty())
+            return { errorLine(QStringLiteral("a request is a JSON object, not %1").arg(value)) };
         return { errorLine(QStringLiteral("not JSON: %1 at offset %2")
                                    .arg(parseError.errorString())
                                    .arg(parseError.offset)) };
-    if (!document.isObject())
-        return { errorLine(QStringLiteral("a request is a JSON object")) };
+    }
     const QJsonObject request = document.object();
     const QString command = request.value(QStringLiteral("cmd")).toString();
     if (command == QLatin1String("set"))
@@ -126,7 +152,8 @@ QJsonObject ControlRequests::fault(const QJsonObject &request)
         return failed(QStringLiteral("no fault \"%1\"; %2").arg(*name, kFaults));
     const QJsonValue enabled = request.value(QStringLiteral("enabled"));
     if (!enabled.isBool())
-        return failed(QStringLiteral("\"enabled\" must be true or false"));
+        return failed(enabled.isUndefined() ? QStringLiteral("\"enabled\" is missing")
+                                            : QStringLiteral("\"enabled\" must be true or false"));
     // Without a rule the fault is switched wherever it is configured.
     const QJsonValue ruleValue = request.value(QStringLiteral("rule"));
     if (!ruleValue.isUndefined() && !ruleValue.isString())
@@ -171,11 +198,10 @@ QJsonObject ControlRequests::send(const QJsonObject &request)
             return failed(QStringLiteral("\"hex\" must be pairs of hex digits"));
         bytes = *decoded;
     } else if (text.isString()) {
+        // As strict as a profile's texts: a mistyped name must not send other bytes.
         QString error;
-        QByteArray unused;
-        if (!Ansi::encode(text.toString(), &unused, &error))
-            return failed(outsideCodePage(QStringLiteral("text"), error));
-        bytes = mdlSUCMD::ConvertTokenText(text.toString());
+        if (!Profile::appendNotation(text.toString(), &bytes, &error))
+            return failed(QStringLiteral("\"text\": ") + error);
     } else {
         return failed(QStringLiteral("\"hex\" and \"text\" must be strings"));
     }

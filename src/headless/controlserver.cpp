@@ -9,30 +9,39 @@
 #include <QLocalSocket>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdio>
 #include <iterator>
+#include <utility>
 
 #include <unistd.h>
 
 ControlServer::ControlServer(CommSession &session, QObject *parent)
     : QObject(parent), m_requests(session)
 {
-    connect(&m_server, &QLocalServer::newConnection, this, &ControlServer::accept);
     connect(&session, &CommSession::profileSwitched, this, &ControlServer::onProfileSwitched);
+    connect(&m_listener, &ListeningSocket::accepted, this, &ControlServer::accept);
+    connect(&m_listener, &ListeningSocket::outOfDescriptors, this,
+            &ControlServer::sayOutOfDescriptors);
+    m_listener.setRefusal(ControlRequests::errorLine(
+                                  QStringLiteral("the program has no descriptor left for another "
+                                                 "client; try again when one has closed"))
+                          + '\n');
 }
 
 ControlServer::~ControlServer()
 {
-    // The sockets are the server's children, which would report their end to a half-destroyed
-    // this when the server member goes.
+    // The sockets are this one's children, which would report their end to a half-destroyed
+    // this when the QObject part goes.
     for (QLocalSocket *socket : m_clients.keys()) {
         socket->disconnect(this);
         delete socket;
     }
     m_clients.clear();
-    m_server.close();
+    m_listener.close();
 }
 
-bool ControlServer::listen(const QString &path, QString *error)
+bool ControlServer::listen(const QString &path, long descriptorLimit, QString *error)
 {
     // QLocalServer takes a name without a slash as one in the temporary folder.
     const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -45,14 +54,10 @@ bool ControlServer::listen(const QString &path, QString *error)
         *error = QStringLiteral("--control: ") + *error;
         return false;
     }
-    if (!m_server.listen(fd)) {
-        *error = QStringLiteral("--control: %1: %2").arg(absolute, m_server.errorString());
-        ::close(fd);
-        ::unlink(QFile::encodeName(absolute).constData());
-        return false;
-    }
+    m_listener.take(fd, absolute);
+    m_maxClients = int(std::clamp(descriptorLimit - kReservedDescriptors, 1L, long(kMaxClients)));
     if (!SocketPath::restrictToOwner(absolute, error)) {
-        m_server.close();
+        m_listener.close();
         *error = QStringLiteral("--control: ") + *error;
         return false;
     }
@@ -68,17 +73,38 @@ void ControlServer::finish(int timeoutMs)
                 break;
         }
     }
-    m_server.close();
+    m_listener.close();
 }
 
-void ControlServer::accept()
+void ControlServer::accept(int fd)
 {
-    while (QLocalSocket *socket = m_server.nextPendingConnection()) {
-        m_clients.insert(socket, Client());
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { forget(socket); });
-        readFrom(socket);
+    if (m_clients.size() >= m_maxClients) {
+        ListeningSocket::refuse(fd, ControlRequests::errorLine(
+                                            QStringLiteral("at most %1 clients at a time")
+                                                    .arg(m_maxClients))
+                                            + '\n');
+        return;
     }
+    auto *socket = new QLocalSocket(this);
+    if (!socket->setSocketDescriptor(fd)) {
+        ::close(fd);
+        delete socket;
+        return;
+    }
+    m_clients.insert(socket, Client());
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket] { forget(socket); });
+    readFrom(socket);
+}
+
+void ControlServer::sayOutOfDescriptors(const QString &reason)
+{
+    if (std::exchange(m_saidOutOfDescriptors, true))
+        return;
+    std::fprintf(stderr,
+                 "kalo_rs232c: --control: no descriptor left for a client (%s); such clients "
+                 "get an error line (said once)\n",
+                 reason.toLocal8Bit().constData());
 }
 
 void ControlServer::readFrom(QLocalSocket *socket)
@@ -124,6 +150,10 @@ void ControlServer::answer(QLocalSocket *socket, const QByteArray &line)
     // A blank line asks nothing, so it gets no reply that could pair with the next request.
     if (line.trimmed().isEmpty())
         return;
+    if (m_refusing) {
+        reply(socket, ControlRequests::errorLine(QStringLiteral("the run is stopping")));
+        return;
+    }
     Client &client = m_clients[socket];
     if (client.awaitedLoad != 0) {
         client.held.push_back(line);
@@ -136,6 +166,7 @@ void ControlServer::answer(QLocalSocket *socket, const QByteArray &line)
     }
     reply(socket, answered.line);
     if (answered.stop) {
+        refuseRequests();
         // The reply goes out before the stop takes the process down.
         socket->flush();
         QTimer::singleShot(0, this, &ControlServer::stopRequested);

@@ -3,6 +3,7 @@
 #include "appfolder.h"
 #include "consolelines.h"
 #include "controlserver.h"
+#include "descriptorlimit.h"
 #include "eventstream.h"
 #include "headlessrun.h"
 #include "hostlink.h"
@@ -142,7 +143,9 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
         return StartOptions::kBadProfile;
     }
     ControlServer control(run.session());
-    if ((!options.controlPath.isEmpty() && !control.listen(options.controlPath, &error))
+    const long descriptorLimit = DescriptorLimit::raiseToHard();
+    if ((!options.controlPath.isEmpty()
+         && !control.listen(options.controlPath, descriptorLimit, &error))
         || !openEvents(options, console, events, &error)
         || !makeHostSide(options, virtualPort, hostLink, &device, &error)) {
         complain(error);
@@ -165,6 +168,8 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     }
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &HeadlessRun::requestStop);
     QObject::connect(&control, &ControlServer::stopRequested, &run, &HeadlessRun::requestStop);
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &control,
+                     &ControlServer::refuseRequests);
     QObject::connect(&run, &HeadlessRun::finished, &app,
                      [&](bool saved, const QString &logFile, const QString &problem) {
                          if (saved)

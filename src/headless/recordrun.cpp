@@ -105,7 +105,7 @@ bool RecordRun::writeProfile(QString *path, QString *problem)
     info.ended = QDateTime::currentDateTime();
     const auto byteNs = qint64(m_device.bitsPerByte() * 1e9 / std::max(1, m_device.baudRate()));
     const QByteArray text = Recording::recordedProfileText(
-            Recording::inferExchanges(m_relay.chunks(), byteNs), info);
+            Recording::inferExchanges(m_relay.reads(), byteNs), info);
 
     *path = QFileInfo(AppFolder::filePath(m_appFolder, fileName())).absoluteFilePath();
     QSaveFile file(*path);

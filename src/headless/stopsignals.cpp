@@ -13,6 +13,11 @@
 namespace {
 int g_pipe[2] = { -1, -1 };
 
+// A closed terminal or a dropped ssh session (SIGHUP) and Ctrl+\ (SIGQUIT) end a run as
+// Ctrl+C does: with the log saved and the counts printed.
+constexpr int kStopSignals[] = { SIGINT, SIGTERM, SIGHUP, SIGQUIT };
+constexpr int kIgnoredSignals[] = { SIGUSR1, SIGUSR2 };
+
 void onSignal(int signalNumber)
 {
     const int savedErrno = errno;
@@ -22,6 +27,22 @@ void onSignal(int signalNumber)
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
     errno = savedErrno;
 }
+
+void setDisposition(int signalNumber, void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(signalNumber, &action, nullptr);
+}
+
+// A run started under nohup keeps SIGHUP ignored, as that user asked.
+bool inheritedIgnored(int signalNumber)
+{
+    struct sigaction current {};
+    return ::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
 } // namespace
 
 StopSignals::StopSignals(QObject *parent) : QObject(parent) { }
@@ -30,10 +51,10 @@ StopSignals::~StopSignals()
 {
     if (!m_notifier)
         return;
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    // The program is finishing and its outcome is settled: a signal now must neither kill it
+    // (the default action would, and change the exit code) nor write into a closed pipe.
+    for (const int signalNumber : kStopSignals)
+        setDisposition(signalNumber, SIG_IGN);
     delete m_notifier;
     for (int &fd : g_pipe) {
         ::close(fd);
@@ -50,12 +71,12 @@ bool StopSignals::install(QString *error)
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::drain);
 
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signalNumber : kStopSignals) {
+        if (signalNumber != SIGHUP || !inheritedIgnored(SIGHUP))
+            setDisposition(signalNumber, onSignal);
+    }
+    for (const int signalNumber : kIgnoredSignals)
+        setDisposition(signalNumber, SIG_IGN);
     return true;
 }
 

@@ -14,32 +14,36 @@ constexpr qint64 kUnboundedGapFloorNs = 10 * kNsPerMs;
 constexpr qint64 kLongestGapMs = 3'600'000;
 constexpr qint64 kNever = std::numeric_limits<qint64>::max();
 
-// What one side said before the other spoke: the reads that make it up.
+// What one side said before the other spoke: the reads that make it up, which follow each
+// other in the recording.
 struct Turn
 {
     Side from = Side::Host;
-    std::vector<const Chunk *> chunks;
+    const RecordedReads *reads = nullptr;
+    size_t begin = 0;
+    size_t end = 0;
 
+    size_t size() const { return end - begin; }
+    Read read(size_t k) const { return reads->at(begin + k); }
     QByteArray bytes() const
     {
         QByteArray all;
-        for (const Chunk *chunk : chunks)
-            all += chunk->bytes;
+        for (size_t k = 0; k < size(); ++k)
+            all += read(k).bytes;
         return all;
     }
-    qint64 firstNs() const { return chunks.front()->atNs; }
-    qint64 lastNs() const { return chunks.back()->atNs; }
+    qint64 firstNs() const { return read(0).atNs; }
+    qint64 lastNs() const { return read(size() - 1).atNs; }
 };
 
-std::vector<Turn> turnsOf(const std::vector<Chunk> &chunks)
+std::vector<Turn> turnsOf(const RecordedReads &reads)
 {
     std::vector<Turn> turns;
-    for (const Chunk &chunk : chunks) {
-        if (chunk.bytes.isEmpty())
-            continue;
-        if (turns.empty() || turns.back().from != chunk.from)
-            turns.push_back(Turn { chunk.from, {} });
-        turns.back().chunks.push_back(&chunk);
+    for (size_t i = 0; i < reads.size(); ++i) {
+        const Side from = reads.at(i).from;
+        if (turns.empty() || turns.back().from != from)
+            turns.push_back(Turn { from, &reads, i, i });
+        turns.back().end = i + 1;
     }
     return turns;
 }
@@ -76,16 +80,17 @@ CommandsByTurn cutAtTerminator(const std::vector<Turn> &turns, const QByteArray 
     for (size_t t = 0; t < turns.size(); ++t) {
         if (turns[t].from != Side::Host)
             continue;
-        for (const Chunk *chunk : turns[t].chunks) {
+        for (size_t k = 0; k < turns[t].size(); ++k) {
+            const Read read = turns[t].read(k);
             // Searched from where a terminator may have begun, as the framer searches, so
             // that a long stretch without one is read once.
             qsizetype from = std::max<qsizetype>(0, pending.size() - terminator.size() + 1);
-            pending += chunk->bytes;
+            pending += read.bytes;
             qsizetype end;
             while ((end = pending.indexOf(terminator, from)) >= 0) {
                 Exchange exchange;
                 exchange.command = pending.left(end + terminator.size());
-                exchange.completeNs = chunk->atNs;
+                exchange.completeNs = read.atNs;
                 commands[t].push_back(std::move(exchange));
                 pending.remove(0, end + terminator.size());
                 from = 0;
@@ -111,8 +116,8 @@ qint64 inferGapNs(const std::vector<Turn> &turns, qint64 byteNs)
     for (const Turn &turn : turns) {
         if (turn.from != Side::Host)
             continue;
-        for (size_t c = 1; c < turn.chunks.size(); ++c) {
-            const qint64 silence = turn.chunks[c]->atNs - turn.chunks[c - 1]->atNs;
+        for (size_t k = 1; k < turn.size(); ++k) {
+            const qint64 silence = turn.read(k).atNs - turn.read(k - 1).atNs;
             if (silence < quickest)
                 longestInside = std::max(longestInside, silence);
         }
@@ -132,15 +137,14 @@ CommandsByTurn cutAtSilences(const std::vector<Turn> &turns, qint64 gapNs)
         if (turns[t].from != Side::Host)
             continue;
         Exchange current;
-        const Chunk *previous = nullptr;
-        for (const Chunk *chunk : turns[t].chunks) {
-            if (previous && chunk->atNs - previous->atNs >= gapNs) {
+        for (size_t k = 0; k < turns[t].size(); ++k) {
+            const Read read = turns[t].read(k);
+            if (k > 0 && read.atNs - turns[t].read(k - 1).atNs >= gapNs) {
                 commands[t].push_back(std::move(current));
                 current = Exchange();
             }
-            current.command += chunk->bytes;
-            current.completeNs = chunk->atNs;
-            previous = chunk;
+            current.command += read.bytes;
+            current.completeNs = read.atNs;
         }
         commands[t].push_back(std::move(current));
     }
@@ -149,9 +153,9 @@ CommandsByTurn cutAtSilences(const std::vector<Turn> &turns, qint64 gapNs)
 
 } // namespace
 
-QByteArray commonTerminator(const std::vector<Chunk> &chunks)
+QByteArray commonTerminator(const RecordedReads &reads)
 {
-    const std::vector<Turn> turns = turnsOf(chunks);
+    const std::vector<Turn> turns = turnsOf(reads);
     bool anyAnswered = false;
     for (size_t t = 0; t < turns.size(); ++t)
         anyAnswered = anyAnswered || answeredTurn(turns, t);
@@ -170,11 +174,11 @@ QByteArray commonTerminator(const std::vector<Chunk> &chunks)
     return common.right(run);
 }
 
-Exchanges inferExchanges(const std::vector<Chunk> &chunks, qint64 byteNs)
+Exchanges inferExchanges(const RecordedReads &reads, qint64 byteNs)
 {
     Exchanges result;
-    const std::vector<Turn> turns = turnsOf(chunks);
-    const QByteArray terminator = commonTerminator(chunks);
+    const std::vector<Turn> turns = turnsOf(reads);
+    const QByteArray terminator = commonTerminator(reads);
     CommandsByTurn commands;
     if (!terminator.isEmpty()) {
         result.framing.mode = Profile::Framing::Mode::Terminator;

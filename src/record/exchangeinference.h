@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framer.h"
+#include "recordedreads.h"
 
 #include <QByteArray>
 
@@ -10,16 +11,6 @@
 // host sent, the framing that cuts them, and the answer each one got. Plain values and one
 // function; no port and no clock, so a recording made up in a test reads like a real one.
 namespace Recording {
-
-enum class Side { Host, Device };
-
-// One read on one side, as it was forwarded, stamped when it arrived.
-struct Chunk
-{
-    Side from = Side::Host;
-    QByteArray bytes;
-    qint64 atNs = 0;
-};
 
 // One command of the host and what the instrument did about it.
 struct Exchange
@@ -49,13 +40,13 @@ struct Exchanges
 // The end characters (CR, LF and the bytes 0x03, 0x04, 0x17: ETX, EOT, ETB in ASCII) every
 // answered command ends with (every command when none was answered): "\r\n", "\n", "\x03";
 // empty when they share none.
-QByteArray commonTerminator(const std::vector<Chunk> &chunks);
+QByteArray commonTerminator(const RecordedReads &reads);
 
 // Cuts the host's bytes into commands and gives each the instrument's bytes that followed it
 // before the host spoke again. The latest command before an answer gets it; commands the host
 // sent back to back without an answer between get none. Without a common terminator a
 // command ends at a silence of the inferred gap or where the instrument began to answer;
 // byteNs, the time of one byte on the line, sets the shortest gap.
-Exchanges inferExchanges(const std::vector<Chunk> &chunks, qint64 byteNs);
+Exchanges inferExchanges(const RecordedReads &reads, qint64 byteNs);
 
 } // namespace Recording

@@ -96,16 +96,10 @@ void Relay::forward(SerialComm &from, SerialComm &to, Side side)
 
 void Relay::record(Side side, const QByteArray &bytes, qint64 atNs)
 {
-    if (m_full)
+    if (m_full || m_reads.append(side, bytes, atNs))
         return;
-    if (m_recordedBytes + bytes.size() > kMaxRecordedBytes
-        || m_chunks.size() >= kMaxRecordedChunks) {
-        m_full = true;
-        m_log.appendStamped(RecordTexts::recordingFull());
-        return;
-    }
-    m_recordedBytes += bytes.size();
-    m_chunks.push_back(Recording::Chunk { side, bytes, atNs });
+    m_full = true;
+    m_log.appendStamped(RecordTexts::recordingFull());
 }
 
 void Relay::logProblem(const QString &line)

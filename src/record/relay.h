@@ -6,8 +6,6 @@
 #include <QObject>
 #include <QString>
 
-#include <vector>
-
 class CommLog;
 class SerialComm;
 
@@ -23,10 +21,6 @@ class Relay : public QObject
 
 public:
     static constexpr int kPortRetryMs = 1000;
-    // A run of days must not grow without bound; the line is still relayed past these. A read
-    // costs some 80 bytes of memory, and on a real line most reads are a byte or two.
-    static constexpr qint64 kMaxRecordedBytes = 16 * 1024 * 1024;
-    static constexpr size_t kMaxRecordedChunks = 500'000;
 
     Relay(SerialComm &host, SerialComm &device, CommLog &log, QObject *parent = nullptr);
 
@@ -34,7 +28,9 @@ public:
     void start();
     void stop();
 
-    const std::vector<Recording::Chunk> &chunks() const { return m_chunks; }
+    // A run of days must not grow without bound: the recording ends at the reads' bounds,
+    // and the line is still relayed past them.
+    const Recording::RecordedReads &reads() const { return m_reads; }
 
 signals:
     // The line as the host sees it, for an event stream: its bytes read are "received", the
@@ -54,8 +50,7 @@ private:
     SerialComm &m_device;
     CommLog &m_log;
     bool m_relaying = false;
-    std::vector<Recording::Chunk> m_chunks;
-    qint64 m_recordedBytes = 0;
+    Recording::RecordedReads m_reads;
     bool m_full = false;
     // The last port problem logged: the same one is not logged again until a read went through.
     QString m_loggedProblem;

@@ -5,6 +5,7 @@ comes, hosts that read at their own pace, and exchanges timed as a host waits fo
 The figures put tests/host on sys.path to import this module, as the tests do.
 """
 import contextlib
+import itertools
 import json
 import os
 import re
@@ -177,6 +178,15 @@ class Simulator:
         code = self.wait(timeout)
         self.stop_seconds = self.ended - asked
         return code
+
+    def stop_by(self, signals, timeout=15):
+        """Sends the signals in turn, 1 ms apart, until the process has ended; as wait()."""
+        for number in itertools.cycle(signals):
+            if self.process.poll() is not None:
+                break
+            self.process.send_signal(number)
+            time.sleep(0.001)
+        return self.wait(timeout)
 
     def saved_log(self):
         wait_for(lambda: self.value("LOG_FILE"), 5, "the LOG_FILE line: " + str(self.lines[-5:]))
