@@ -144,6 +144,8 @@ def others_may_write(folder):
     ("--virtual-port", of_nobody("LogData", "link"), 1,
      ["LogData: a symbolic link owned by another user"]),
     ("--virtual-port --control {x}", of_nobody("x", "socket"), 1, ["/x: belongs to another user"]),
+    ("--virtual-port --record /dev/null", of_nobody("Recorded.toml", "link"), 1,
+     ["Recorded.toml: belongs to another user"]),
 ])
 def test_bad_start_says_why_and_changes_nothing(tmp_path, options, prepare, code, told):
     undo = prepare(tmp_path) if prepare else None

@@ -94,7 +94,7 @@ void EventStream::tellFailure(const QString &path, const QString &reason)
     std::fprintf(stderr, "kalo_rs232c: the events cannot be written: %s: %s\n",
                  path.toUtf8().constData(), reason.toUtf8().constData());
     if (m_problemLog)
-        m_problemLog->appendStamped(LineTexts::fileNotWritten(path + QStringLiteral(": ") + reason));
+        m_problemLog->appendStamped(LineTexts::fileNotWritten(path + QLatin1String(": ") + reason));
 }
 
 void EventStream::write(const LineEvent &event)

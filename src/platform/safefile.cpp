@@ -71,7 +71,8 @@ struct Walked
 // Walks path as the system would, judging each link before it is followed.
 bool walk(const QString &path, Walked *walked, QString *error)
 {
-    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path);
+    const QString absolute =
+            QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path);
     QStringList rest = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     QString done = QStringLiteral("/");
     int links = 0;
@@ -85,7 +86,8 @@ bool walk(const QString &path, Walked *walked, QString *error)
         }
         const QString next = joined(done, name);
         struct stat status {};
-        if (::lstat(QFile::encodeName(next).constData(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+        if (::lstat(QFile::encodeName(next).constData(), &status) != 0
+            || !S_ISLNK(status.st_mode)) {
             // What does not exist (yet) holds no link; other problems are the open's to tell.
             done = next;
             continue;
