@@ -293,3 +293,21 @@ def test_a_dead_runs_link_to_a_pty_made_since_is_replaced(tmp_path):
     finally:
         os.close(master), os.close(slave)
     assert result.returncode == 0, result.stderr
+
+
+def test_events_go_through_links_of_ours_and_descriptors_into_files_only_we_read(tmp_path):
+    (tmp_path / "ours").symlink_to(tmp_path / "events.jsonl")
+    os.umask(saved := os.umask(0))
+    try:
+        for events in ("ours", "/dev/stdout"):
+            with open(tmp_path / "out", "w") as out:
+                result = subprocess.run([PROGRAM, "--headless", "--virtual-port", "--folder",
+                                         str(tmp_path), "--events", str(tmp_path / events),
+                                         "--duration", "0"], stdout=out, env=NO_DISPLAY)
+            assert result.returncode == 0
+    finally:
+        os.umask(saved)
+    made = [tmp_path / "events.jsonl", *(tmp_path / "LogData").iterdir()]
+    assert [p.stat().st_mode & 0o777 for p in made] == [0o600] * 3
+    for written in ("events.jsonl", "out"):
+        assert b'"kind":"stop"' in (tmp_path / written).read_bytes()
