@@ -18,7 +18,9 @@ QString systemReason()
 
 enum class Occupant { Nothing, StaleLink, LiveLink, Other, Unknown };
 
-bool earlier(const timespec &a, const timespec &b)
+// File times move in steps of a few milliseconds: a link made in the same step as its pty
+// counts as made after it.
+bool notLater(const timespec &a, const timespec &b)
 {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec <= b.tv_nsec);
 }
@@ -41,7 +43,7 @@ Occupant occupant(const QByteArray &path)
     const QString target = QFileInfo(QFile::decodeName(path)).symLinkTarget();
     if (!target.startsWith(QLatin1String("/dev/pts/")))
         return Occupant::Other;
-    return earlier(pty.st_ctim, link.st_ctim) ? Occupant::LiveLink : Occupant::StaleLink;
+    return notLater(pty.st_ctim, link.st_ctim) ? Occupant::LiveLink : Occupant::StaleLink;
 }
 } // namespace
 
