@@ -2,6 +2,7 @@
 pyserial host on its virtual port."""
 import fcntl
 import os
+import pty
 import re
 import signal
 import socket
@@ -90,6 +91,38 @@ def listening(folder):
     return server.close
 
 
+def of_nobody(name, kind):
+    """A link to a root-only file, a file all may write or a stale socket, as another user
+    would put them at name."""
+    def prepare(folder):
+        if os.geteuid() != 0:
+            pytest.skip("only root can give a file to another user")
+        (folder / "secret").write_text("root only")
+        path = folder / name
+        if kind == "link":
+            path.symlink_to(folder / "secret")
+        elif kind == "file":
+            path.write_text("theirs")
+            path.chmod(0o666)
+        else:
+            listening(folder)()
+        os.lchown(path, 65534, 65534)
+    return prepare
+
+
+def live_pty(folder):
+    master, slave = pty.openpty()
+    (folder / "x").symlink_to(os.ttyname(slave))
+    return lambda: (os.close(master), os.close(slave))
+
+
+def others_may_write(folder):
+    (folder / "secret").write_text("mine")
+    (folder / "x").symlink_to(folder / "secret")
+    folder.chmod(0o1777)
+    return lambda: folder.chmod(0o700)
+
+
 # {x} is a path in the folder, {long} one a byte longer than a socket address takes.
 @pytest.mark.parametrize("options, prepare, code, told", [
     ("--bogus", None, 2, ["bogus", "Usage:"]),
@@ -108,6 +141,16 @@ def listening(folder):
      ["no link to a pseudo-terminal"]),
     ("--virtual-port --host-link {x}", lambda d: (d / "x").symlink_to("/dev/null"), 1,
      ["no link to a pseudo-terminal"]),
+    ("--virtual-port --host-link {x}", live_pty, 1, ["holds open"]),
+    ("--virtual-port --events {x}", others_may_write, 1, ["/x: a symbolic link in", "others"]),
+    ("--virtual-port --events {x}", of_nobody("x", "link"), 1,
+     ["/x: a symbolic link owned by another user"]),
+    ("--virtual-port --events {x}", of_nobody("x", "file"), 1, ["/x: belongs to another user"]),
+    ("--virtual-port", of_nobody("LogData", "link"), 1,
+     ["LogData: a symbolic link owned by another user"]),
+    ("--virtual-port --control {x}", of_nobody("x", "socket"), 1, ["/x: belongs to another user"]),
+    ("--virtual-port --record /dev/null", of_nobody("Recorded.toml", "link"), 1,
+     ["Recorded.toml: belongs to another user"]),
 ])
 def test_bad_start_says_why_and_changes_nothing(tmp_path, options, prepare, code, told):
     undo = prepare(tmp_path) if prepare else None
@@ -188,3 +231,89 @@ def test_a_harness_that_closes_stdout_loses_only_the_output(tmp_path):
     assert saved[-1].endswith("通信を停止しました。\"".encode("cp932"))
     # Enough lines went on after the reader left to have met its absence many times.
     assert sum(line.endswith(b'] 99.99"') for line in saved) > 1000
+
+
+@pytest.fixture
+def small_disk(tmp_path):
+    """A 64 KiB file system at tmp_path / "small"."""
+    disk = tmp_path / "small"
+    disk.mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(disk)],
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        pytest.skip("no small file system can be mounted here")
+    yield disk
+    subprocess.run(["umount", str(disk)], check=True)
+
+
+# What the small disk holds: the events, or the folder whose log is saved there at the end.
+@pytest.mark.parametrize("events, folder, told", [
+    ("small/events.jsonl", "", "the events cannot be written: {tmp}/small/events.jsonl: No space"),
+    ("events.jsonl", "small", "the log cannot be saved: {tmp}/small/LogData/"),
+])
+def test_a_full_disk_fails_the_run_out_loud(tmp_path, small_disk, events, folder, told):
+    # All but a few KiB taken (the log's folder gets its settings files first): a few seconds
+    # of reads at 9600 baud fill it.
+    (small_disk / "filler").write_bytes(b"\0" * (40_000 if folder else 56_000))
+    sim = Simulator(PROGRAM, tmp_path / folder, "--events", str(tmp_path / events))
+    with serial.Serial(sim.host_port, 9600) as host:
+        for _ in range(30):
+            host.write(b"R" * 200)
+            time.sleep(0.002)
+        wait_for(lambda: sum(line.count("R") for line in sim.lines[1:]) >= 6000, 30, "the reads")
+    assert sim.stop() == 1
+    assert len(sim.errors) == 1 and told.format(tmp=tmp_path) in sim.errors[0], sim.errors
+    written = (tmp_path / events).read_bytes()
+    assert written.endswith(b"\n") and b'"kind":"received"' in written
+    # A save that failed leaves nothing half written behind.
+    assert not list(small_disk.rglob(".*"))
+    if not folder:
+        assert "書き込めませんでした: ".encode("cp932") in sim.saved_log()
+
+
+def test_a_stop_while_the_events_fifo_waits_for_its_reader_is_served_at_once(tmp_path):
+    os.mkfifo(tmp_path / "events")
+    sim = subprocess.Popen([PROGRAM, "--headless", "--virtual-port", "--folder", str(tmp_path),
+                            "--events", str(tmp_path / "events")], stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, env=NO_DISPLAY, text=True)
+    time.sleep(0.5)
+    asked = time.monotonic()
+    sim.send_signal(signal.SIGTERM)
+    out, err = sim.communicate(timeout=10)
+    assert time.monotonic() - asked < 2 and sim.returncode == 0, err
+    assert "stopped while waiting for a reader" in err and "LOG_FILE=" in out
+
+
+def test_a_dead_runs_link_to_a_pty_made_since_is_replaced(tmp_path):
+    master, slave = pty.openpty()
+    name = os.ttyname(slave)
+    os.close(master), os.close(slave)
+    (tmp_path / "link").symlink_to(name)
+    time.sleep(0.05)  # file times move in steps of a few ms
+    # The number is given to the next pty: another terminal, not the run that made the link.
+    master, slave = pty.openpty()
+    try:
+        if os.ttyname(slave) != name:
+            pytest.skip("the system gave the next pty another number")
+        result = run_program("--headless", "--virtual-port", "--folder", str(tmp_path),
+                             "--host-link", str(tmp_path / "link"), "--duration", "0")
+    finally:
+        os.close(master), os.close(slave)
+    assert result.returncode == 0, result.stderr
+
+
+def test_events_go_through_links_of_ours_and_descriptors_into_files_only_we_read(tmp_path):
+    (tmp_path / "ours").symlink_to(tmp_path / "events.jsonl")
+    os.umask(saved := os.umask(0))
+    try:
+        for events in ("ours", "/dev/stdout"):
+            with open(tmp_path / "out", "w") as out:
+                result = subprocess.run([PROGRAM, "--headless", "--virtual-port", "--folder",
+                                         str(tmp_path), "--events", str(tmp_path / events),
+                                         "--duration", "0"], stdout=out, env=NO_DISPLAY)
+            assert result.returncode == 0
+    finally:
+        os.umask(saved)
+    made = [tmp_path / "events.jsonl", *(tmp_path / "LogData").iterdir()]
+    assert [p.stat().st_mode & 0o777 for p in made] == [0o600] * 3
+    for written in ("events.jsonl", "out"):
+        assert b'"kind":"stop"' in (tmp_path / written).read_bytes()

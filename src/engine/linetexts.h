@@ -13,6 +13,12 @@ inline QString droppedOutput(qint64 bytes, const QString &device)
     return QStringLiteral("未送信のまま破棄しました: %1 バイト (%2)").arg(bytes).arg(device);
 }
 inline QString droppedOutputPrefix() { return QStringLiteral("未送信のまま破棄しました: "); }
+// A file of the run (the events, a recorded profile) that could not be written to its end;
+// "path: reason" follows.
+inline QString fileNotWritten(const QString &problem)
+{
+    return QStringLiteral("書き込めませんでした: ") + problem;
+}
 // Input that is no device command, nor the beginning of one, once its window has passed.
 // The received bytes follow as they came.
 inline QString unansweredInputPrefix() { return QStringLiteral("応答なしで破棄した受信: "); }

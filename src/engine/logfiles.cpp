@@ -1,12 +1,12 @@
 #include "logfiles.h"
 
 #include "appfolder.h"
+#include "atomicfile.h"
 #include "commlog.h"
 #include "timestamp.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace LogFiles {
 
@@ -54,8 +54,10 @@ bool save(const CommLog &log, const QString &path, QString *error)
         *error = QStringLiteral("%1: %2").arg(path, QObject::tr("the file is read-only"));
         return false;
     }
-    QSaveFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly);
+    AtomicFile file(path);
+    if (!file.open(error))
+        return false;
+    bool ok = true;
     // Written in chunks: a million-line log is not copied into one buffer first, and no
     // line is copied on its own on the way.
     constexpr qsizetype kChunkBytes = 1 << 16;
@@ -64,19 +66,13 @@ bool save(const CommLog &log, const QString &path, QString *error)
     for (int i = 0; ok && i < log.lineCount(); ++i) {
         chunk.append('"').append(log.lineView(i)).append("\"\r\n");
         if (chunk.size() >= kChunkBytes) {
-            ok = file.write(chunk) == chunk.size();
+            ok = file.write(chunk);
             chunk.truncate(0);
         }
     }
     if (ok && !chunk.isEmpty())
-        ok = file.write(chunk) == chunk.size();
-    if (ok)
-        ok = file.commit();
-    if (!ok) {
-        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
-        file.cancelWriting();
-    }
-    return ok;
+        file.write(chunk);
+    return file.commit(error);
 }
 
 } // namespace LogFiles

@@ -1,17 +1,17 @@
 #include "eventstream.h"
 
+#include "commlog.h"
 #include "commsession.h"
 #include "lineeventjson.h"
+#include "linetexts.h"
 #include "relay.h"
+#include "safefile.h"
 #include "sessionclock.h"
 #include "streamwriter.h"
 
 #include <QDateTime>
-#include <QFile>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -40,14 +40,15 @@ EventStream::~EventStream()
 
 bool EventStream::openFile(const QString &path, QString *error)
 {
-    m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                  0644);
+    m_fd = SafeFile::openStream(path, error);
     if (m_fd < 0) {
-        *error = QStringLiteral("--events: %1: %2")
-                         .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        if (!error->isEmpty())
+            error->prepend(QStringLiteral("--events: "));
         return false;
     }
     m_ownWriter = std::make_unique<StreamWriter>(m_fd);
+    connect(m_ownWriter.get(), &StreamWriter::writeFailed, this,
+            [this, path](const QString &reason) { tellFailure(path, reason); });
     shareWriter(*m_ownWriter);
     return true;
 }
@@ -75,6 +76,8 @@ void EventStream::follow(const Relay &relay)
 
 void EventStream::finish()
 {
+    // The log is saved by now, and may be gone.
+    m_problemLog = nullptr;
     if (m_ownWriter)
         m_ownWriter->close(kFinishTimeoutMs);
     if (m_fd >= 0)
@@ -82,6 +85,16 @@ void EventStream::finish()
     m_fd = -1;
     m_ownWriter.reset();
     m_writer = nullptr;
+}
+
+void EventStream::tellFailure(const QString &path, const QString &reason)
+{
+    m_failed = true;
+    // Said where a harness looks first; the saved log keeps it for whoever reads it later.
+    std::fprintf(stderr, "kalo_rs232c: the events cannot be written: %s: %s\n",
+                 path.toUtf8().constData(), reason.toUtf8().constData());
+    if (m_problemLog)
+        m_problemLog->appendStamped(LineTexts::fileNotWritten(path + QLatin1String(": ") + reason));
 }
 
 void EventStream::write(const LineEvent &event)

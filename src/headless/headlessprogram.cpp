@@ -54,7 +54,15 @@ bool openEvents(const StartOptions &options, ConsoleLines &console, EventStream 
         events.shareWriter(console.writer());
         return true;
     }
-    return options.eventsFile.isEmpty() || events.openFile(options.eventsFile, error);
+    if (options.eventsFile.isEmpty() || events.openFile(options.eventsFile, error))
+        return true;
+    if (!error->isEmpty())
+        return false;
+    // The stop is served as one before the run began; the stream simply never had a reader.
+    complain(QStringLiteral("--events: %1: stopped while waiting for a reader; no events are "
+                            "written")
+                     .arg(options.eventsFile));
+    return true;
 }
 
 // The port the host software talks to: the virtual port's host end, linked where asked, or
@@ -157,6 +165,7 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
         console.follow(run.log());
     if (!options.eventsFile.isEmpty())
         events.follow(run.session());
+    events.setProblemLog(&run.log());
     run.setPortDevice(device);
     if (options.virtualPort)
         run.setOutputCable(&virtualPort);
@@ -180,7 +189,7 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
                          console.finish();
                          if (!saved)
                              complain(QStringLiteral("the log cannot be saved: %1").arg(problem));
-                         QCoreApplication::exit(saved ? 0 : 1);
+                         QCoreApplication::exit(saved && !events.failed() ? 0 : 1);
                      });
     QTimer::singleShot(0, &run, &HeadlessRun::begin);
     return app.exec();

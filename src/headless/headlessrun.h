@@ -44,6 +44,7 @@ public:
     // For those who follow or steer the run from outside: standard output, the event stream,
     // the control channel.
     const CommLog &log() const { return m_log; }
+    CommLog &log() { return m_log; }
     CommSession &session() { return m_session; }
 
 signals:

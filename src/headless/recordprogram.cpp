@@ -20,6 +20,7 @@ int runRecording(ConsoleLines &console, EventStream &events, StopSignals &stopSi
         console.follow(run.log());
     if (!options.eventsFile.isEmpty())
         events.follow(run.relay());
+    events.setProblemLog(&run.log());
     run.setHostPort(hostDevice, hostCable);
     run.setInstrumentDevice(options.recordDevice);
     if (options.durationSeconds)
@@ -45,7 +46,7 @@ int runRecording(ConsoleLines &console, EventStream &events, StopSignals &stopSi
                          if (!saved)
                              std::fprintf(stderr, "kalo_rs232c: %s\n",
                                           problem.toUtf8().constData());
-                         QCoreApplication::exit(saved ? 0 : 1);
+                         QCoreApplication::exit(saved && !events.failed() ? 0 : 1);
                      });
     QTimer::singleShot(0, &run, &RecordRun::begin);
     return QCoreApplication::exec();

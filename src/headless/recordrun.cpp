@@ -2,17 +2,19 @@
 
 #include "ansicodec.h"
 #include "appfolder.h"
+#include "atomicfile.h"
 #include "commsession.h"
 #include "exchangeinference.h"
 #include "firststart.h"
+#include "linetexts.h"
 #include "loadsettings.h"
 #include "logfiles.h"
 #include "recordedprofile.h"
 #include "recordtexts.h"
+#include "safefile.h"
 #include "texts.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -34,6 +36,10 @@ void RecordRun::setHostPort(const QString &device, OutputCable *cable)
 
 bool RecordRun::prepare(QString *error)
 {
+    // Refused now rather than at the end, when the recording would be lost with it.
+    const QString recorded = AppFolder::filePath(m_appFolder, fileName());
+    if (!SafeFile::checkPath(m_appFolder, error) || !SafeFile::checkOwner(recorded, error))
+        return false;
     // The folder's line settings when it has them, the defaults otherwise; both ports alike,
     // as the host and the instrument share one line.
     SettingsRecords records;
@@ -108,9 +114,15 @@ bool RecordRun::writeProfile(QString *path, QString *problem)
             Recording::inferExchanges(m_relay.reads(), byteNs), info);
 
     *path = QFileInfo(AppFolder::filePath(m_appFolder, fileName())).absoluteFilePath();
-    QSaveFile file(*path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        *problem = QStringLiteral("%1: %2").arg(*path, file.errorString());
+    AtomicFile file(*path);
+    bool written = file.open(problem);
+    if (written) {
+        file.write(text); // a failure is commit()'s to tell
+        written = file.commit(problem);
+    }
+    if (!written) {
+        // The saved log tells it too, for whoever reads it rather than the run's error output.
+        m_log.appendStamped(LineTexts::fileNotWritten(*problem));
         path->clear();
         return false;
     }

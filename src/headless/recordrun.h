@@ -37,6 +37,7 @@ public:
 
     // For those who follow the run from outside: standard output, the event stream.
     const CommLog &log() const { return m_log; }
+    CommLog &log() { return m_log; }
     const Relay &relay() const { return m_relay; }
 
 signals:

@@ -1,5 +1,7 @@
 #include "appfolder.h"
 
+#include "safefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +28,10 @@ bool isWritable(const QString &folder)
 
 bool ensureWritableFolder(const QString &folder, QString *error)
 {
+    // A link others could have put there would send the logs where they chose; a folder of
+    // theirs would let them take the logs away or put others in their place.
+    if (!SafeFile::checkPath(folder, error) || !SafeFile::checkOwner(folder, error))
+        return false;
     const QFileInfo info(folder);
     if (info.exists() && !info.isDir()) {
         *error = QStringLiteral("%1: a file of that name is in the way").arg(folder);

@@ -20,8 +20,9 @@ QString installedDataFolder(const QString &executableFolder);
 bool isWritable(const QString &folder);
 
 // Makes folder when it is missing and proves that a file can be created and removed in it,
-// so that a save at the end of a long unattended run does not fail. On failure error names
-// the folder and the system's reason.
+// so that a save at the end of a long unattended run does not fail. A link on the way that
+// others could have put there refuses it (see SafeFile). On failure error names the folder
+// and the reason.
 bool ensureWritableFolder(const QString &folder, QString *error);
 
 // True for an existing file whose permissions say nobody may write it. An atomic save

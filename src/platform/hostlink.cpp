@@ -1,5 +1,7 @@
 #include "hostlink.h"
 
+#include "safefile.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -14,22 +16,34 @@ QString systemReason()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-enum class Occupant { Nothing, StaleLink, Other, Unknown };
+enum class Occupant { Nothing, StaleLink, LiveLink, Other, Unknown };
+
+// File times move in steps of a few milliseconds: a link made in the same step as its pty
+// counts as made after it.
+bool notLater(const timespec &a, const timespec &b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec <= b.tv_nsec);
+}
 
 // A killed run's link points to its pty, which is gone; soon the system gives that number to
-// another terminal, and the link points to that one. Both are stale. A link to anything else
-// (a real adapter, a file) was set up by someone on purpose.
+// another terminal, and the link points to that one. Both are stale. A pty exists only while
+// some program holds its master, and is made when the master is opened: one made before the
+// link is the one the link was made for, so the run that made it is still there. A link to
+// anything else (a real adapter, a file) was set up by someone on purpose.
 Occupant occupant(const QByteArray &path)
 {
-    struct stat status {};
-    if (::lstat(path.constData(), &status) != 0)
+    struct stat link {};
+    if (::lstat(path.constData(), &link) != 0)
         return errno == ENOENT ? Occupant::Nothing : Occupant::Unknown;
-    if (!S_ISLNK(status.st_mode))
+    if (!S_ISLNK(link.st_mode))
         return Occupant::Other;
-    if (::stat(path.constData(), &status) != 0 && errno == ENOENT)
+    struct stat pty {};
+    if (::stat(path.constData(), &pty) != 0 && errno == ENOENT)
         return Occupant::StaleLink;
     const QString target = QFileInfo(QFile::decodeName(path)).symLinkTarget();
-    return target.startsWith(QLatin1String("/dev/pts/")) ? Occupant::StaleLink : Occupant::Other;
+    if (!target.startsWith(QLatin1String("/dev/pts/")))
+        return Occupant::Other;
+    return notLater(pty.st_ctim, link.st_ctim) ? Occupant::LiveLink : Occupant::StaleLink;
 }
 } // namespace
 
@@ -37,6 +51,11 @@ bool HostLink::check(const QString &path, QString *error)
 {
     const QByteArray encoded = QFile::encodeName(path);
     const QString folder = QFileInfo(path).absolutePath();
+    // The link itself is replaced, never followed; the folders on the way are.
+    if (!SafeFile::checkPath(folder, error) || !SafeFile::checkOwner(path, error)) {
+        error->prepend(QStringLiteral("--host-link: "));
+        return false;
+    }
     switch (occupant(encoded)) {
     case Occupant::Nothing:
         if (QFileInfo(folder).isDir())
@@ -45,6 +64,11 @@ bool HostLink::check(const QString &path, QString *error)
         return false;
     case Occupant::StaleLink:
         return true;
+    case Occupant::LiveLink:
+        *error = QStringLiteral("--host-link: %1 points at %2, which a running program holds "
+                                "open; it is left as it is")
+                         .arg(path, QFileInfo(path).symLinkTarget());
+        return false;
     case Occupant::Other:
         *error = QStringLiteral("--host-link: %1 exists and is no link to a pseudo-terminal; it is "
                                 "left as it is")

@@ -4,8 +4,9 @@
 
 // A symbolic link, under a name the harness chose, to the virtual port's host end, whose
 // /dev/pts number changes from run to run. A run that was killed leaves its link behind; a
-// link that dangles or points to a pseudo-terminal is taken for such a one and replaced.
-// Anything else at the name belongs to someone else and refuses the run.
+// link of ours that dangles or points to a pseudo-terminal made after it is taken for such a
+// one and replaced. A link to a pseudo-terminal that was there before it belongs to a run
+// still going; that, and anything else at the name, refuses the run.
 class HostLink
 {
 public:

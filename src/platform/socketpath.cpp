@@ -1,5 +1,7 @@
 #include "socketpath.h"
 
+#include "safefile.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -49,6 +51,8 @@ bool claim(const QString &path, QString *error)
                          .arg(path).arg(encoded.size()).arg(kMaxPathBytes);
         return false;
     }
+    if (!SafeFile::checkPath(path, error))
+        return false;
     struct stat status {};
     if (::lstat(encoded.constData(), &status) != 0) {
         if (errno == ENOENT)
@@ -60,6 +64,9 @@ bool claim(const QString &path, QString *error)
         *error = QStringLiteral("%1 exists and is no socket; it is left as it is").arg(path);
         return false;
     }
+    // Another user's socket is theirs to remove, whether anyone listens on it or not.
+    if (!SafeFile::checkOwner(path, error))
+        return false;
     const int refused = connectError(encoded);
     if (refused == 0) {
         *error = QStringLiteral("%1: another program listens on this socket").arg(path);

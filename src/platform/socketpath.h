@@ -4,7 +4,8 @@
 
 // The file of a Unix-domain socket that a run listens on. A run that was killed leaves its
 // socket file behind, and the next one must not trip over it; but a socket someone still
-// listens on, and any other file, belong to someone else and are left alone.
+// listens on, another user's socket, and any other file belong to someone else and are left
+// alone, and so is a path through a link that others could have put there (see SafeFile).
 namespace SocketPath {
 
 // sockaddr_un holds 108 bytes, the path's closing NUL among them.

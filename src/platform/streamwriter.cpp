@@ -4,8 +4,10 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -130,14 +132,18 @@ void StreamWriter::writeQueued()
             const ssize_t n = ::write(m_fd, m_queue.constData() + m_written,
                                       size_t(m_queue.size() - m_written));
             if (n > 0) {
+                noteLineTail(m_queue.constData() + m_written, n);
                 m_written += n;
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
                 waitForWritable();
                 return;
-            } else {
+            } else if (errno == EPIPE || errno == ECONNRESET) {
                 dropAll();
+                return;
+            } else {
+                fail(errno);
                 return;
             }
         }
@@ -151,6 +157,29 @@ void StreamWriter::writeQueued()
             return;
         noteSkipsIfAny();
     }
+}
+
+void StreamWriter::noteLineTail(const char *written, qsizetype count)
+{
+    const void *newline = ::memrchr(written, '\n', size_t(count));
+    m_lineTail = newline ? written + count - static_cast<const char *>(newline) - 1
+                         : m_lineTail + count;
+}
+
+void StreamWriter::fail(int errorNumber)
+{
+    // A file that cannot take the rest (a full disk) keeps only whole lines, so that a reader
+    // of it never takes half a line for a line.
+    struct stat status {};
+    if (m_lineTail > 0 && ::fstat(m_fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        const off_t end = ::lseek(m_fd, 0, SEEK_CUR);
+        if (end >= m_lineTail && ::ftruncate(m_fd, end - m_lineTail) == 0)
+            ::lseek(m_fd, end - m_lineTail, SEEK_SET);
+    }
+    m_lineTail = 0;
+    dropAll();
+    m_failure = QString::fromLocal8Bit(std::strerror(errorNumber));
+    emit writeFailed(m_failure);
 }
 
 void StreamWriter::waitForWritable()

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 
 #include <functional>
 
@@ -14,7 +15,9 @@ class QSocketNotifier;
 // of them in one write. When the queue is full, ordinary lines are skipped and counted;
 // once the queue has room again, one notice line says how many were left out. Essential lines
 // (the few the reader needs to go on at all) are never skipped: they may go past the bound.
-// A reader that went away (EPIPE, with SIGPIPE ignored by the program) only loses the output.
+// A reader that went away (EPIPE, with SIGPIPE ignored by the program) only loses the output;
+// any other failure (a full disk) ends the output too, but is told, and a file keeps only its
+// whole lines.
 class StreamWriter : public QObject
 {
     Q_OBJECT
@@ -40,9 +43,17 @@ public:
     bool close(int timeoutMs);
 
     qint64 skippedTotal() const { return m_skippedTotal; }
+    // Why the output ended other than by its reader's leaving; empty while it did not.
+    QString failure() const { return m_failure; }
     qsizetype queuedBytes() const { return m_queue.size() - m_written; }
 
+signals:
+    // Once, when a write fails for any other reason than a reader gone.
+    void writeFailed(const QString &reason);
+
 private:
+    void noteLineTail(const char *written, qsizetype count);
+    void fail(int errorNumber);
     void enqueue(const QByteArray &line);
     void writePosted();
     void noteSkipsIfAny();
@@ -56,6 +67,8 @@ private:
     qsizetype m_capacity = 0;
     QByteArray m_queue;
     qsizetype m_written = 0; // bytes at the front of m_queue already written
+    qsizetype m_lineTail = 0; // bytes of an unfinished line already written
+    QString m_failure;
     qint64 m_skippedUnannounced = 0;
     qint64 m_skippedTotal = 0;
     bool m_readerGone = false;
