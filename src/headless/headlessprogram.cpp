@@ -179,6 +179,12 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     QObject::connect(&control, &ControlServer::stopRequested, &run, &HeadlessRun::requestStop);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &control,
                      &ControlServer::refuseRequests);
+    // A stop of the run's own (the end of --duration) ends the requests as well.
+    QObject::connect(&run.session(), &CommSession::communicatingChanged, &control,
+                     [&control](bool communicating) {
+                         if (!communicating)
+                             control.refuseRequests();
+                     });
     QObject::connect(&run, &HeadlessRun::finished, &app,
                      [&](bool saved, const QString &logFile, const QString &problem) {
                          if (saved)
