@@ -359,18 +359,27 @@ QByteArray CommSession::receivedInput()
     return bytes;
 }
 
+namespace {
+LineEvent answerEvent(LineEvent::Kind kind, const QByteArray &command, const QByteArray &bytes,
+                      const QString &rule, const QStringList &faults)
+{
+    LineEvent event;
+    event.kind = kind;
+    event.command = command;
+    event.bytes = bytes;
+    event.rule = rule;
+    event.faults = faults;
+    return event;
+}
+} // namespace
+
 void CommSession::onProfileAnswered(const QByteArray &command, const QByteArray &bytes,
                                     const QString &rule, const QStringList &faults)
 {
     ++m_counters.commandsSeen;
     const bool dropped = faults.contains(QStringLiteral("drop"));
     ++(dropped ? m_counters.dropped : m_counters.answered);
-    LineEvent event;
-    event.kind = LineEvent::Kind::Answer;
-    event.command = command;
-    event.bytes = bytes;
-    event.rule = rule;
-    event.faults = faults;
+    LineEvent event = answerEvent(LineEvent::Kind::Answer, command, bytes, rule, faults);
     report(event);
     if (!faults.isEmpty()) {
         event.kind = LineEvent::Kind::Fault;
@@ -385,12 +394,7 @@ void CommSession::onAnswerRefused(const QByteArray &command, const QByteArray &b
 {
     ++m_counters.commandsSeen;
     ++m_counters.refused;
-    LineEvent event;
-    event.kind = LineEvent::Kind::Refused;
-    event.command = command;
-    event.bytes = bytes;
-    event.rule = rule;
-    event.faults = faults;
+    LineEvent event = answerEvent(LineEvent::Kind::Refused, command, bytes, rule, faults);
     event.message = reason;
     report(event);
 }
