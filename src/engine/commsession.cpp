@@ -371,11 +371,15 @@ void CommSession::onProfileAnswered(const QByteArray &command, const QByteArray 
     }
 }
 
-void CommSession::countUnanswered(const QByteArray &bytes)
+void CommSession::countUnanswered(const QByteArray &bytes, const QString &budgetRule)
 {
     ++m_counters.commandsSeen;
     ++m_counters.dropped;
-    reportBytes(LineEvent::Kind::Unanswered, bytes);
+    LineEvent event;
+    event.kind = LineEvent::Kind::Unanswered;
+    event.bytes = bytes;
+    event.rule = budgetRule;
+    report(event);
 }
 
 bool CommSession::switchProfile(const QString &file, QString *error)

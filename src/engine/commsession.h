@@ -96,7 +96,7 @@ private:
     void beginProfile();
     void onProfileAnswered(const QByteArray &command, const QByteArray &bytes, const QString &rule,
                            const QStringList &faults);
-    void countUnanswered(const QByteArray &bytes);
+    void countUnanswered(const QByteArray &bytes, const QString &budgetRule = QString());
     QByteArray receivedInput();
     void report(LineEvent event);
     // A port problem or its end: a log line and the same words as a port event.
