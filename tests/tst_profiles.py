@@ -83,5 +83,6 @@ def test_a_profile_that_cannot_be_used_refuses_the_run(tmp_path, text, reason):
     for result in (run_program("--check-profile", str(profile)), run):
         assert result.returncode == 3
         assert re.search(re.escape(str(profile)) + reason, result.stderr), result.stderr
+        assert result.stderr.endswith("\n") and not result.stderr.endswith("\n\n")
     assert "HOST_PORT=" not in run.stdout
     assert not (tmp_path / "LogData").exists() or not list((tmp_path / "LogData").iterdir())
