@@ -1,11 +1,12 @@
 """Instrument profiles played by the headless program on its virtual port, as a host sees them."""
 import re
+import time
 from pathlib import Path
 
 import pytest
 import serial
 
-from simhost import PROGRAM, Simulator, run_program, write_folder
+from simhost import PROGRAM, Simulator, read_events, run_program, write_folder
 
 PROFILES = Path(__file__).parent.parent / "examples" / "profiles"
 EXAMPLE = Path(__file__).parent / "golden" / "Instrument.toml"
@@ -86,3 +87,22 @@ def test_a_profile_that_cannot_be_used_refuses_the_run(tmp_path, text, reason):
         assert result.stderr.endswith("\n") and not result.stderr.endswith("\n\n")
     assert "HOST_PORT=" not in run.stdout
     assert not (tmp_path / "LogData").exists() or not list((tmp_path / "LogData").iterdir())
+
+
+def test_a_regex_storm_delays_answers_and_a_stop_only_briefly(tmp_path):
+    storm = tmp_path / "storm.toml"
+    storm.write_text('[framing]\nterminator = "[LF]"\n'
+                     + "[[rule]]\nregex = '(?<g>a+)+N\\n'\nanswer = \"A\"\n" * 300
+                     + '[[rule]]\nmatch = "W[LF]"\nanswer = "OK[CR][LF]"\n')
+    write_folder(tmp_path, b"1", b"1")
+    sim = Simulator(PROGRAM, tmp_path, "--profile", str(storm), "--events", str(tmp_path / "e"))
+    with serial.Serial(sim.host_port, 9600, timeout=2) as host:
+        host.write(b"a" * 4095 + b"\nW\n")
+        assert host.read_until(b"\r\n") == b"OK\r\n"
+        host.write((b"a" * 4095 + b"\n") * 40)
+        time.sleep(0.3)
+        assert sim.stop() == 0
+    assert sim.stop_seconds < 1.5
+    unanswered = [e for e in read_events(tmp_path / "e") if e["kind"] == "unanswered"]
+    assert re.fullmatch(r"rule \d+", unanswered[0]["budget_rule"]), unanswered[0]
+    assert "照合の上限で応答なしに破棄した受信 (rule ".encode("cp932") in sim.saved_log()
