@@ -50,14 +50,18 @@ MatchBudget::Outcome MatchBudget::run(const pcre2_code *code, const char *subjec
         return Outcome::Stopped;
     if (exhausted())
         return Outcome::Exhausted;
-    const quint32 share = quint32(std::min<qint64>(kStepsPerTry, m_remaining));
-    int rc = runWithin(std::min(kFirstSteps, share), code, subject, length, data);
-    if (ranOut(rc) && share > kFirstSteps)
-        rc = runWithin(share, code, subject, length, data);
-    if (rc >= 0)
-        return Outcome::Match;
+    const auto left = [this] { return quint32(std::min<qint64>(kStepsPerTry, m_remaining)); };
+    const quint32 first = std::min(kFirstSteps, left());
+    int rc = runWithin(first, code, subject, length, data);
     if (!ranOut(rc))
-        return Outcome::NoMatch;
+        return rc >= 0 ? Outcome::Match : Outcome::NoMatch;
+    // The second try gets the full share, or what the frame has left if that is less.
+    const quint32 share = left();
+    if (first < kFirstSteps || share <= first)
+        return Outcome::Exhausted;
+    rc = runWithin(share, code, subject, length, data);
+    if (!ranOut(rc))
+        return rc >= 0 ? Outcome::Match : Outcome::NoMatch;
     return share < kStepsPerTry ? Outcome::Exhausted : Outcome::GaveUp;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
+// Frames are bytes: the 8-bit library, without UTF.
+#ifndef PCRE2_CODE_UNIT_WIDTH
 #define PCRE2_CODE_UNIT_WIDTH 8
+#endif
 #include <pcre2.h>
 
 #include <QtGlobal>
