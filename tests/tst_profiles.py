@@ -106,3 +106,19 @@ def test_a_regex_storm_delays_answers_and_a_stop_only_briefly(tmp_path):
     unanswered = [e for e in read_events(tmp_path / "e") if e["kind"] == "unanswered"]
     assert re.fullmatch(r"rule \d+", unanswered[0]["budget_rule"]), unanswered[0]
     assert "照合の上限で応答なしに破棄した受信 (rule ".encode("cp932") in sim.saved_log()
+
+
+def test_max_bytes_holds_however_the_reads_fall(tmp_path):
+    profile = tmp_path / "short.toml"
+    profile.write_text('[framing]\nterminator = "[LF]"\nmax_bytes = 8\n'
+                       "[[rule]]\nregex = '.*'\nanswer = \"OK {0}\"\n")
+    write_folder(tmp_path, b"1", b"1")
+    sim = Simulator(PROGRAM, tmp_path, "--profile", str(profile))
+    with serial.Serial(sim.host_port, 9600, timeout=1) as host:
+        for reads in ([b"0123456789ABCDEF\n"], [b"0123456789ABCDEF", b"\n"]):
+            for read in reads:
+                host.write(read)
+                time.sleep(0.2)
+            host.write(b"W\n")
+            assert host.read_until(b"W\n") == b"OK W\n"
+    sim.stop()

@@ -4,6 +4,11 @@
 
 namespace Profile {
 
+namespace {
+// An endless flood is counted in full, but only this much of it is kept for the log.
+constexpr qsizetype kKeptDropped = 1 << 20;
+} // namespace
+
 void Framer::append(const QByteArray &bytes, qint64 atNs)
 {
     if (m_buffer.isEmpty())
@@ -18,11 +23,6 @@ void Framer::handOut(qsizetype length, qint64 completeNs, std::vector<Frame> *ou
     // What follows in the same read arrived with the bytes that completed this frame.
     m_firstByteNs = completeNs;
 }
-
-namespace {
-// An endless flood is counted in full, but only this much of it is kept for the log.
-constexpr qsizetype kKeptDropped = 1 << 20;
-} // namespace
 
 void Framer::dropFront(qsizetype length)
 {
