@@ -167,8 +167,8 @@ void tst_Framer::shouldCutAsTheFramingSays_data()
     row("a long frame in two reads", cut(terminated, 0, 8), "ABCDEFGH@0 \r@1 OK\r@2", "OK\r@2", 9);
     row("a long frame until the silence", cut(terminated, 50, 8), "ABCDEFGHIJ@0 OK\r@60",
         "OK\r@60", 10);
-    row("a long gap frame to its silence", cut(Framing::Mode::Gap, 50, 8), "ABCDEFGHI@0 JK@10 OK@100",
-        "OK@150", 11);
+    row("a long gap frame to its silence", cut(Framing::Mode::Gap, 50, 8),
+        "ABCDEFGHI@0 JK@10 OK@100", "OK@150", 11);
     Setup longWindow { {}, { {}, true, {} } };
     longWindow.framing.maxBytes = 8;
     row("a long window to its end", longWindow, "ABCDEFGHI@0 J@10 K@1500", "K@2500", 10);

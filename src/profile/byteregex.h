@@ -13,9 +13,9 @@
 namespace Profile {
 
 // A regular expression (PCRE2, 8 bits, no UTF) over the raw bytes of a frame, so "\r",
-// "\x0D" and "." (any byte, line ends too) work on bytes. The pattern must match the whole frame, terminator
-// included. A character beyond ASCII in the pattern stands for its code page 932 bytes, as in
-// the notation.
+// "\x0D" and "." (any byte, line ends too) work on bytes; \d, \w and (?i) know ASCII only.
+// The pattern must match the whole frame, terminator included. A character beyond ASCII in
+// the pattern stands for its code page 932 bytes, as in the notation.
 class ByteRegex
 {
 public:

@@ -33,18 +33,17 @@ MatchBudget::~MatchBudget()
 }
 
 int MatchBudget::runWithin(quint32 steps, const pcre2_code *code, const char *subject,
-                           size_t length, pcre2_match_data *data)
+    size_t length, pcre2_match_data *data)
 {
     pcre2_set_match_limit(m_context, steps);
     // Nesting costs steps too; without the JIT this bounds the memory a try takes as well.
     pcre2_set_depth_limit(m_context, steps);
     m_remaining -= steps;
-    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject), length, 0, 0, data,
-                       m_context);
+    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject), length, 0, 0, data, m_context);
 }
 
-MatchBudget::Outcome MatchBudget::run(const pcre2_code *code, const char *subject,
-                                      size_t length, pcre2_match_data *data)
+MatchBudget::Outcome MatchBudget::run(
+    const pcre2_code *code, const char *subject, size_t length, pcre2_match_data *data)
 {
     if (StopRequest::raised())
         return Outcome::Stopped;

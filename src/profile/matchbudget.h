@@ -36,15 +36,13 @@ public:
 
     void startFrame() { m_remaining = kStepsPerFrame; }
     bool exhausted() const { return m_remaining <= 0; }
-    qint64 remaining() const { return m_remaining; }
 
     // One try of code on the whole subject, within what the frame has left.
-    Outcome run(const pcre2_code *code, const char *subject, size_t length,
-                pcre2_match_data *data);
+    Outcome run(const pcre2_code *code, const char *subject, size_t length, pcre2_match_data *data);
 
 private:
     int runWithin(quint32 steps, const pcre2_code *code, const char *subject, size_t length,
-                  pcre2_match_data *data);
+        pcre2_match_data *data);
 
     pcre2_match_context *m_context = nullptr;
     pcre2_jit_stack *m_jitStack = nullptr;

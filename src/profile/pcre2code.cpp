@@ -8,8 +8,7 @@ Pcre2Code Pcre2Code::compile(const QString &pattern, QString *error)
     int code = 0;
     PCRE2_SIZE offset = 0;
     pcre2_code *compiled = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(bytes.constData()),
-                                         size_t(bytes.size()), PCRE2_DOTALL, &code, &offset,
-                                         nullptr);
+        size_t(bytes.size()), PCRE2_DOTALL, &code, &offset, nullptr);
     Pcre2Code result;
     if (!compiled) {
         PCRE2_UCHAR message[256];
@@ -20,8 +19,8 @@ Pcre2Code Pcre2Code::compile(const QString &pattern, QString *error)
     // Without a JIT (or for a pattern it cannot take) the interpreter runs it, as correctly.
     pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE);
     result.code.reset(compiled, pcre2_code_free);
-    result.data.reset(pcre2_match_data_create_from_pattern(compiled, nullptr),
-                      pcre2_match_data_free);
+    result.data.reset(
+        pcre2_match_data_create_from_pattern(compiled, nullptr), pcre2_match_data_free);
     return result;
 }
 

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "matchbudget.h"
+#include "matchbudget.h" // pcre2.h, for bytes
 
 #include <QByteArray>
-#include <QList>
 #include <QString>
 
 #include <memory>
@@ -21,7 +20,10 @@ struct Pcre2Code
     // PCRE2's reason, for a pattern it refuses.
     static Pcre2Code compile(const QString &pattern, QString *error);
     int captureCount() const;
-    bool tookPart(int i) const { return pcre2_get_ovector_pointer(data.get())[2 * i] != PCRE2_UNSET; }
+    bool tookPart(int i) const
+    {
+        return pcre2_get_ovector_pointer(data.get())[2 * i] != PCRE2_UNSET;
+    }
     // The bytes of group i of the last match (empty when it took no part).
     QByteArray group(const QByteArray &subject, int i) const;
 };
