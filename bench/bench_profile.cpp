@@ -112,6 +112,24 @@ int main(int argc, char *argv[])
         microseconds(n / 10, [&] { sink += sharedResponder.reply("S0996 12\r\n").bytes.size(); }),
         "us", "< 50");
 
+    // Rules that each give up only at their step limit on a 4 KB frame: the frame's budget of
+    // steps, not the number of rules, bounds how long it holds the next answer.
+    for (const int storm : { 100, 300 }) {
+        QByteArray toml;
+        for (int i = 0; i < storm; ++i)
+            toml += "[[rule]]\nregex = '(?<g>a+)+N\\n'\nanswer = \"A\"\n";
+        const std::optional<Profile::Instrument> instrument = load(toml);
+        if (!instrument)
+            return 1;
+        Profile::Responder stormResponder(*instrument, 7);
+        const QByteArray frame = QByteArray(4095, 'a') + '\n';
+        Measure::report(qPrintable(QStringLiteral("worst frame under a regex storm of %1 rules, "
+                                                  "4 KB, to unanswered").arg(storm)),
+            microseconds(quick ? 2 : 10, [&] {
+                sink += stormResponder.reply(frame).budgetRule.size();
+            }) / 1000, "ms", "< 200");
+    }
+
     const auto expansion = [&](const char *what, const QByteArray &values, const char *text) {
         const std::optional<Profile::Instrument> instrument
             = load(values + "[continuous]\ntext = \"" + text + "\"\n");

@@ -188,7 +188,7 @@ def test_saved_log_tells_what_the_host_read(tmp_path, seed):
 
     assert out[-2].startswith("LOG_FILE=")
     # What the port took; a stop may drop some of it before it reaches the host.
-    assert int(re.fullmatch(r"COUNTS=.* bytes_out=(\d+)", out[-1]).group(1)) >= len(wire)
+    assert int(re.search(r"COUNTS=.* bytes_out=(\d+)", out[-1]).group(1)) >= len(wire)
     lines = saved_lines(open(out[-2].removeprefix("LOG_FILE="), "rb").read())
     assert lines.count(STARTED) == 1 and lines.count(STOPPED) == 1
     assert (lines[1].startswith(DISAGREE)) == settings.disagree

@@ -86,6 +86,22 @@ void tst_ProfileLoader::shouldRefuseBadProfile_data()
         "2:8: walk: start lies outside [min, max]");
     row("random reversed", "[values.r]\nrandom = [2, 1]\n",
         "2:10: 'random' must be [low, high] with low <= high");
+    row("random of nan", "[values.r]\nrandom = [nan, nan]\n",
+        "2:10: 'random' must be [low, high] with low <= high");
+    row("random to infinity", "[values.r]\nrandom = [0, inf]\n",
+        "2:10: 'random' bounds must lie between -2^53 and 2^53");
+    row("random over 64 bits", "[values.r]\nrandom = [-9223372036854775808, 9223372036854775807]\n",
+        "2:10: 'random' bounds must lie between -2^53 and 2^53");
+    row("walk to infinity", "[values.w]\nwalk = { start = 0, step = 1, max = inf }\n",
+        "2:37: 'max' must be a finite number");
+    row("counter past exact numbers", "[values.c]\ncounter = { start = 9007199254740993 }\n",
+        "2:11: counter: start, step and max must lie between -2^53 and 2^53");
+    row("counter step lost", "[values.c]\ncounter = { start = 1e15, step = 0.01 }\n",
+        "2:11: counter: step is too small to change start or max");
+    row("counter step of nan", "[values.c]\ncounter = { step = nan }\n",
+        "2:20: 'step' must be a finite number");
+    row("terminator beyond max_bytes", "[framing]\nterminator = \"[CR][LF]\"\nmax_bytes = 1\n",
+        "2:14: 'terminator' is longer than max_bytes");
     row("empty sequence", "[values.s]\nsequence = []\n",
         "2:12: 'sequence' must be a non-empty array");
     row("bad clock", "[values.c]\nclock = \"%H:%Q\"\n",

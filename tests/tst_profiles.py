@@ -91,6 +91,7 @@ def test_a_profile_that_cannot_be_used_refuses_the_run(tmp_path, text, reason):
     for result in (run_program("--check-profile", str(profile)), run):
         assert result.returncode == 3
         assert re.search(re.escape(str(profile)) + reason, result.stderr), result.stderr
+        assert result.stderr.endswith("\n") and not result.stderr.endswith("\n\n")
     assert "HOST_PORT=" not in run.stdout
     assert not (tmp_path / "LogData").exists() or not list((tmp_path / "LogData").iterdir())
 
@@ -136,3 +137,38 @@ def test_every_command_is_accounted_for_when_its_answer_does_not_go_out_whole(tm
     assert refused[-1]["rule"] == "rule 2" and "stopped" in refused[-1]["reason"]
     assert 0 < len(refused[-1]["hex"]) < 20
     assert sum(len(e["hex"]) for e in answered + refused) // 2 == int(counts["bytes_out"])
+
+
+def test_a_regex_storm_delays_answers_and_a_stop_only_briefly(tmp_path):
+    storm = tmp_path / "storm.toml"
+    storm.write_text('[framing]\nterminator = "[LF]"\n'
+                     + "[[rule]]\nregex = '(?<g>a+)+N\\n'\nanswer = \"A\"\n" * 300
+                     + '[[rule]]\nmatch = "W[LF]"\nanswer = "OK[CR][LF]"\n')
+    write_folder(tmp_path, b"1", b"1")
+    sim = Simulator(PROGRAM, tmp_path, "--profile", str(storm), "--events", str(tmp_path / "e"))
+    with serial.Serial(sim.host_port, 9600, timeout=2) as host:
+        host.write(b"a" * 4095 + b"\nW\n")
+        assert host.read_until(b"\r\n") == b"OK\r\n"
+        host.write((b"a" * 4095 + b"\n") * 40)
+        time.sleep(0.3)
+        assert sim.stop() == 0
+    assert sim.stop_seconds < 1.5
+    unanswered = [e for e in read_events(tmp_path / "e") if e["kind"] == "unanswered"]
+    assert re.fullmatch(r"rule \d+", unanswered[0]["budget_rule"]), unanswered[0]
+    assert "照合の上限で応答なしに破棄した受信 (rule ".encode("cp932") in sim.saved_log()
+
+
+def test_max_bytes_holds_however_the_reads_fall(tmp_path):
+    profile = tmp_path / "short.toml"
+    profile.write_text('[framing]\nterminator = "[LF]"\nmax_bytes = 8\n'
+                       "[[rule]]\nregex = '.*'\nanswer = \"OK {0}\"\n")
+    write_folder(tmp_path, b"1", b"1")
+    sim = Simulator(PROGRAM, tmp_path, "--profile", str(profile))
+    with serial.Serial(sim.host_port, 9600, timeout=1) as host:
+        for reads in ([b"0123456789ABCDEF\n"], [b"0123456789ABCDEF", b"\n"]):
+            for read in reads:
+                host.write(read)
+                time.sleep(0.2)
+            host.write(b"W\n")
+            assert host.read_until(b"W\n") == b"OK W\n"
+    sim.stop()

@@ -1,6 +1,8 @@
 #include "profilefixture.h"
 #include "rulematcher.h"
+#include "stoprequest.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -14,6 +16,8 @@ class tst_RuleMatcher : public QObject
 
 private slots:
     void shouldFindWhatTryingEachRuleFinds();
+    void shouldSpendOneStepBudgetPerFrame_data();
+    void shouldSpendOneStepBudgetPerFrame();
 };
 
 namespace {
@@ -40,7 +44,69 @@ QByteArray frame(QRandomGenerator &rng, int shortest = 0)
     return bytes;
 }
 
+// The first rule that matches alone, each regex with a frame's steps of its own.
+int firstAlone(const std::vector<Rule> &rules, const QByteArray &bytes)
+{
+    QList<QByteArray> captures;
+    for (int i = 0; i < int(rules.size()); ++i) {
+        if (rules[size_t(i)].regex ? rules[size_t(i)].regex->matchAlone(bytes, &captures)
+                                   : rules[size_t(i)].exact == bytes)
+            return i;
+    }
+    return -1;
+}
+
 } // namespace
+
+void tst_RuleMatcher::shouldSpendOneStepBudgetPerFrame_data()
+{
+    QTest::addColumn<QByteArray>("storm");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("stop");
+    // -1: the steps run out before any rule is found, at a rule of the storm.
+    QTest::addColumn<int>("expected");
+    // A batch of catastrophic regexes gives up as a whole; its rules alone do not match, and
+    // the rule after them does.
+    const QByteArray batched = "(a+)+N\\n";
+    QTest::newRow("15 before, 16 candidates tried alone") << batched << 15 << false << 15;
+    QTest::newRow("16 before, 17 in a batch") << batched << 16 << false << 16;
+    QTest::newRow("40 before, 41 in a batch") << batched << 40 << false << 40;
+    QTest::newRow("300 in batches") << batched << 300 << false << -1;
+    QTest::newRow("300 alone") << QByteArray("(?<g>a+)+N\\n") << 300 << false << -1;
+    QTest::newRow("a stop") << batched << 5 << true << -1;
+}
+
+void tst_RuleMatcher::shouldSpendOneStepBudgetPerFrame()
+{
+    QFETCH(QByteArray, storm);
+    QFETCH(int, count);
+    QFETCH(bool, stop);
+    QFETCH(int, expected);
+    QByteArray toml;
+    for (int i = 0; i < count; ++i)
+        toml += "[[rule]]\nregex = '" + storm + "'\nanswer = \"A\"\n";
+    toml += "[[rule]]\nregex = 'a+\\n'\nanswer = \"B\"\n";
+    const std::optional<Instrument> instrument = ProfileFixture::load(toml);
+    QVERIFY(instrument);
+    RuleMatcher matcher;
+    matcher.build(instrument->rules);
+    const QByteArray frame = QByteArray(4095, 'a') + '\n';
+    if (stop)
+        StopRequest::raise();
+    QElapsedTimer timer;
+    timer.start();
+    const RuleMatcher::Match found = matcher.find(frame);
+    const qint64 ms = timer.elapsed();
+    StopRequest::clear();
+    QCOMPARE(found.rule, expected);
+    QCOMPARE(found.stopped, stop);
+    if (expected >= 0)
+        QCOMPARE(firstAlone(instrument->rules, frame), expected);
+    // Out of steps, the frame names the storm rule it could not pay for.
+    QCOMPARE(found.exhaustedAt > 0 && found.exhaustedAt < count, expected < 0 && !stop);
+    if (stop)
+        QVERIFY2(ms < 5, qPrintable(QString::number(ms)));
+}
 
 void tst_RuleMatcher::shouldFindWhatTryingEachRuleFinds()
 {
@@ -65,7 +131,7 @@ void tst_RuleMatcher::shouldFindWhatTryingEachRuleFinds()
             RuleMatcher::Match expected;
             for (int i = 0; i < int(instrument->rules.size()) && expected.rule < 0; ++i) {
                 const Rule &rule = instrument->rules[size_t(i)];
-                if (rule.regex ? rule.regex->match(ByteRegex::subject(bytes), &expected.captures)
+                if (rule.regex ? rule.regex->matchAlone(bytes, &expected.captures)
                                : rule.exact == bytes) {
                     expected.rule = i;
                     if (!rule.regex)

@@ -399,11 +399,15 @@ void CommSession::onAnswerRefused(const QByteArray &command, const QByteArray &b
     report(event);
 }
 
-void CommSession::countUnanswered(const QByteArray &bytes)
+void CommSession::countUnanswered(const QByteArray &bytes, const QString &budgetRule)
 {
     ++m_counters.commandsSeen;
     ++m_counters.dropped;
-    reportBytes(LineEvent::Kind::Unanswered, bytes);
+    LineEvent event;
+    event.kind = LineEvent::Kind::Unanswered;
+    event.bytes = bytes;
+    event.rule = budgetRule;
+    report(event);
 }
 
 quint64 CommSession::switchProfileLater(const QString &file)

@@ -106,7 +106,7 @@ private:
     void beginProfile();
     void onProfileAnswered(const QByteArray &command, const QByteArray &bytes, const QString &rule,
                            const QStringList &faults);
-    void countUnanswered(const QByteArray &bytes);
+    void countUnanswered(const QByteArray &bytes, const QString &budgetRule = QString());
     void onAnswerRefused(const QByteArray &command, const QByteArray &bytes, const QString &rule,
                          const QStringList &faults, const QString &reason);
     void startNextLoad();

@@ -17,7 +17,7 @@ struct LineEvent
         Received, // bytes of one read, at its arrival
         Sent, // bytes the port took
         Answer, // command, bytes sent, rule, faults
-        Unanswered, // bytes dropped without an answer
+        Unanswered, // bytes dropped without an answer; rule: where match steps ran out
         Fault, // command, rule, faults
         Port, // message: a port problem or its end
         DroppedOutput, // count, message (the device)

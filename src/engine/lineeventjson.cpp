@@ -99,8 +99,12 @@ QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)
         break;
     case LineEvent::Kind::Received:
     case LineEvent::Kind::Sent:
+        putBytes(object, QString(), event.bytes);
+        break;
     case LineEvent::Kind::Unanswered:
         putBytes(object, QString(), event.bytes);
+        if (!event.rule.isEmpty())
+            object.insert(QStringLiteral("budget_rule"), event.rule);
         break;
     case LineEvent::Kind::Answer:
     case LineEvent::Kind::Refused:

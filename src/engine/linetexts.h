@@ -22,6 +22,11 @@ inline QString fileNotWritten(const QString &problem)
 // Input that is no device command, nor the beginning of one, once its window has passed.
 // The received bytes follow as they came.
 inline QString unansweredInputPrefix() { return QStringLiteral("応答なしで破棄した受信: "); }
+// The same for a command whose regex matching ran out of steps at the named rule.
+inline QString unansweredBudgetPrefix(const QString &rule)
+{
+    return QStringLiteral("照合の上限で応答なしに破棄した受信 (%1): ").arg(rule);
+}
 // A hand-edited interval that is no number runs at one second.
 inline QString intervalNotANumber(const QString &text)
 {

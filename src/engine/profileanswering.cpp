@@ -113,7 +113,7 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames, qint64 atNs)
     for (const Profile::Frame &frame : frames) {
         const Profile::Reply reply = m_responder->reply(frame.bytes);
         if (!reply.matched) {
-            logUnanswered(frame.bytes);
+            logUnanswered(frame.bytes, reply.budgetRule);
             continue;
         }
         Pending answer;
@@ -130,10 +130,12 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames, qint64 atNs)
 }
 
 // As without a profile: the user must see why nothing was answered.
-void ProfileAnswering::logUnanswered(const QByteArray &bytes)
+void ProfileAnswering::logUnanswered(const QByteArray &bytes, const QString &budgetRule)
 {
-    m_log.appendStampedBytes(Ansi::encodeLossy(LineTexts::unansweredInputPrefix()) + bytes);
-    emit unanswered(bytes);
+    const QString prefix = budgetRule.isEmpty() ? LineTexts::unansweredInputPrefix()
+                                                : LineTexts::unansweredBudgetPrefix(budgetRule);
+    m_log.appendStampedBytes(Ansi::encodeLossy(prefix) + bytes);
+    emit unanswered(bytes, budgetRule);
 }
 
 void ProfileAnswering::armPump(qint64 dueNs)

@@ -60,8 +60,9 @@ signals:
     // it), after its log line.
     void answered(const QByteArray &command, const QByteArray &bytes, const QString &rule,
                   const QStringList &faults);
-    // A command no rule takes, dropped after its log line.
-    void unanswered(const QByteArray &bytes);
+    // A command no rule takes, dropped after its log line; budgetRule names the rule where
+    // the frame's match steps ran out, if they did.
+    void unanswered(const QByteArray &bytes, const QString &budgetRule);
     // A command whose answer did not go out whole: the port refused it, or a stop came
     // first. bytes: what the port took of it.
     void refused(const QByteArray &command, const QByteArray &bytes, const QString &rule,
@@ -88,7 +89,7 @@ private:
     void pump();
     void armPump(qint64 dueNs);
     void finish(const Pending &answer);
-    void logUnanswered(const QByteArray &bytes);
+    void logUnanswered(const QByteArray &bytes, const QString &budgetRule = QString());
 
     CommLog &m_log;
     SessionClock &m_clock;

@@ -115,39 +115,61 @@ std::optional<ByteRegex> ByteRegex::compile(const QString &pattern, QString *err
     if (!toBytePattern(pattern, &bytePattern, error))
         return std::nullopt;
     ByteRegex regex;
-    regex.m_regex = QRegularExpression(QRegularExpression::anchoredPattern(bytePattern),
-        QRegularExpression::DotMatchesEverythingOption);
-    if (!regex.m_regex.isValid()) {
-        *error = QStringLiteral("bad regex: %1").arg(regex.m_regex.errorString());
+    regex.m_pattern = QStringLiteral("\\A(?:%1)\\z").arg(bytePattern);
+    QString reason;
+    regex.m_compiled = Pcre2Code::compile(regex.m_pattern, &reason);
+    if (!regex.m_compiled.code) {
+        *error = QStringLiteral("bad regex: %1").arg(reason);
         return std::nullopt;
     }
-    regex.m_regex.optimize();
-    regex.m_captureCount = regex.m_regex.captureCount();
+    regex.m_captureCount = regex.m_compiled.captureCount();
     regex.m_prefix = fixedStart(pattern);
     if (regex.m_prefix.isEmpty() && !RegexBatch::combinable(bytePattern)) {
         // Verbs and references can make a partial match say no where a whole one says yes.
         regex.m_firstBytes.set();
-        regex.m_matchesEmpty = regex.m_regex.match(QString()).hasMatch();
+        regex.m_matchesEmpty = regex.matchAlone(QByteArray(), nullptr);
     } else if (regex.m_prefix.isEmpty()) {
-        for (int byte = 0; byte < 256; ++byte) {
-            const QRegularExpressionMatch start = regex.m_regex.match(
-                QString(QChar(byte)), 0, QRegularExpression::PartialPreferCompleteMatch);
-            regex.m_firstBytes[size_t(byte)] = start.hasMatch() || start.hasPartialMatch();
-        }
-        regex.m_matchesEmpty = regex.m_regex.match(QString()).hasMatch();
+        regex.findFirstBytes();
     }
     return regex;
 }
 
-bool ByteRegex::match(const QString &subject, QList<QByteArray> *captures) const
+// Asks the interpreter (the JIT was compiled for whole matches only) whether each byte alone
+// could begin a match.
+void ByteRegex::findFirstBytes()
 {
-    const QRegularExpressionMatch found = m_regex.match(subject);
-    if (!found.hasMatch())
-        return false;
-    captures->clear();
-    for (int i = 0; i <= m_captureCount; ++i)
-        captures->append(found.captured(i).toLatin1());
-    return true;
+    pcre2_match_context *context = pcre2_match_context_create(nullptr);
+    pcre2_set_match_limit(context, MatchBudget::kStepsPerTry);
+    pcre2_set_depth_limit(context, MatchBudget::kStepsPerTry);
+    pcre2_match_data *data = m_compiled.data.get();
+    for (int byte = 0; byte < 256; ++byte) {
+        const unsigned char subject = quint8(byte);
+        const int rc = pcre2_match(m_compiled.code.get(), &subject, 1, 0,
+                                   PCRE2_PARTIAL_SOFT | PCRE2_NO_JIT, data, context);
+        m_firstBytes[size_t(byte)] = rc >= 0 || rc == PCRE2_ERROR_PARTIAL;
+    }
+    pcre2_match_context_free(context);
+    m_matchesEmpty = matchAlone(QByteArray(), nullptr);
+}
+
+MatchBudget::Outcome ByteRegex::match(const QByteArray &frame, MatchBudget &budget,
+                                      QList<QByteArray> *captures) const
+{
+    const MatchBudget::Outcome outcome = budget.run(
+        m_compiled.code.get(), frame.constData(), size_t(frame.size()), m_compiled.data.get());
+    if (outcome == MatchBudget::Outcome::Match && captures) {
+        captures->clear();
+        for (int i = 0; i <= m_captureCount; ++i)
+            captures->append(m_compiled.group(frame, i));
+    }
+    return outcome;
+}
+
+bool ByteRegex::matchAlone(const QByteArray &frame, QList<QByteArray> *captures) const
+{
+    static thread_local MatchBudget budget;
+    budget.startFrame();
+    return match(frame, budget, captures) == MatchBudget::Outcome::Match;
 }
 
 } // namespace Profile

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "matchbudget.h"
+#include "pcre2code.h"
+
 #include <QByteArray>
 #include <QList>
-#include <QRegularExpression>
 #include <QString>
 
 #include <bitset>
@@ -10,27 +12,26 @@
 
 namespace Profile {
 
-// A regular expression (PCRE, as QRegularExpression has it) over the raw bytes of a frame:
-// each byte is taken as the code point of the same number, so "\r", "\x0D" and "." (any
-// byte, line ends too) work on bytes. The pattern must match the whole frame, terminator
-// included. A character beyond ASCII in the pattern stands for its code page 932 bytes, as in
-// the notation.
+// A regular expression (PCRE2, 8 bits, no UTF) over the raw bytes of a frame, so "\r",
+// "\x0D" and "." (any byte, line ends too) work on bytes; \d, \w and (?i) know ASCII only.
+// The pattern must match the whole frame, terminator included. A character beyond ASCII in
+// the pattern stands for its code page 932 bytes, as in the notation.
 class ByteRegex
 {
 public:
     // False, with the reason, for a pattern PCRE refuses.
     static std::optional<ByteRegex> compile(const QString &pattern, QString *error);
 
-    // The frame as the subject of matches; made once for all the rules a frame is tried on.
-    static QString subject(const QByteArray &frame) { return QString::fromLatin1(frame); }
-
-    // Matches the whole subject; on success captures holds the frame as {0} and then each
-    // group's bytes (empty for a group that took no part).
-    bool match(const QString &subject, QList<QByteArray> *captures) const;
+    // Matches the whole frame within what the budget has left; on a match captures holds the
+    // frame as {0} and then each group's bytes (empty for a group that took no part).
+    MatchBudget::Outcome match(const QByteArray &frame, MatchBudget &budget,
+                               QList<QByteArray> *captures) const;
+    // The same with a frame's budget of its own: the regex as it matches alone.
+    bool matchAlone(const QByteArray &frame, QList<QByteArray> *captures) const;
 
     int captureCount() const { return m_captureCount; }
     // The pattern PCRE runs, anchored at both ends, in bytes.
-    QString pattern() const { return m_regex.pattern(); }
+    const QString &pattern() const { return m_pattern; }
     // Bytes every frame the pattern matches starts with (empty when it fixes no start): a
     // frame without them skips the regex, which keeps a thousand rules cheap.
     const QByteArray &literalPrefix() const { return m_prefix; }
@@ -42,7 +43,10 @@ public:
     bool matchesEmpty() const { return m_matchesEmpty; }
 
 private:
-    QRegularExpression m_regex;
+    void findFirstBytes();
+
+    QString m_pattern;
+    Pcre2Code m_compiled;
     int m_captureCount = 0;
     QByteArray m_prefix;
     std::bitset<256> m_firstBytes;

@@ -4,6 +4,11 @@
 
 namespace Profile {
 
+namespace {
+// An endless flood is counted in full, but only this much of it is kept for the log.
+constexpr qsizetype kKeptDropped = 1 << 20;
+} // namespace
+
 void Framer::append(const QByteArray &bytes, qint64 atNs)
 {
     if (m_buffer.isEmpty())
@@ -19,15 +24,29 @@ void Framer::handOut(qsizetype length, qint64 completeNs, std::vector<Frame> *ou
     m_firstByteNs = completeNs;
 }
 
+void Framer::dropFront(qsizetype length)
+{
+    m_discarded += length;
+    m_dropped += m_buffer.left(qMin(length, qMax<qsizetype>(0, kKeptDropped - m_dropped.size())));
+    m_buffer.remove(0, length);
+    m_skipping = false;
+}
+
 void Framer::discard()
 {
-    m_discarded += m_buffer.size();
-    m_dropped += m_buffer;
-    m_buffer.clear();
+    dropFront(m_buffer.size());
+}
+
+void Framer::skipOverLong(qsizetype keep)
+{
+    dropFront(qMax<qsizetype>(0, m_buffer.size() - keep));
+    m_skipping = true;
 }
 
 QByteArray Framer::takeDropped()
 {
+    if (m_skipping)
+        return QByteArray();
     QByteArray dropped;
     dropped.swap(m_dropped);
     return dropped;
@@ -35,12 +54,14 @@ QByteArray Framer::takeDropped()
 
 void Framer::armStaleDeadline(qint64 atNs)
 {
-    m_deadlineNs = m_buffer.isEmpty() || m_staleNs <= 0 ? kNoDeadline : atNs + m_staleNs;
+    const bool waiting = !m_buffer.isEmpty() || m_skipping;
+    m_deadlineNs = !waiting || m_staleNs <= 0 ? kNoDeadline : atNs + m_staleNs;
 }
 
 void Framer::clear()
 {
     m_buffer.clear();
+    m_skipping = false;
     m_deadlineNs = kNoDeadline;
 }
 
@@ -90,11 +111,16 @@ protected:
             const qsizetype end = m_buffer.indexOf(m_terminator, from);
             if (end < 0)
                 break;
-            handOut(end + m_terminator.size(), atNs, out);
+            const qsizetype length = end + m_terminator.size();
+            if (skipping() || length > maxBytes())
+                dropFront(length);
+            else
+                handOut(length, atNs, out);
             from = 0;
         }
-        if (overflowed())
-            discard();
+        // Without a whole terminator yet, what waits can only grow into an over-long command.
+        if (skipping() || m_buffer.size() >= maxBytes())
+            skipOverLong(m_terminator.size() - 1);
         armStaleDeadline(atNs);
     }
 
@@ -115,15 +141,18 @@ protected:
     {
         Q_UNUSED(out);
         append(bytes, atNs);
-        if (overflowed())
-            discard();
-        m_deadlineNs = m_buffer.isEmpty() ? kNoDeadline : atNs + m_gapNs;
+        if (skipping() || m_buffer.size() > maxBytes())
+            skipOverLong();
+        m_deadlineNs = m_buffer.isEmpty() && !skipping() ? kNoDeadline : atNs + m_gapNs;
         m_lastByteNs = atNs;
     }
 
     void timeUp(std::vector<Frame> *out) override
     {
-        handOut(m_buffer.size(), m_lastByteNs + m_gapNs, out);
+        if (skipping())
+            discard();
+        else
+            handOut(m_buffer.size(), m_lastByteNs + m_gapNs, out);
     }
 
 private:
@@ -174,15 +203,18 @@ protected:
         append(bytes, atNs);
         if (m_deadlineNs == kNoDeadline)
             m_deadlineNs = atNs + m_windowNs;
-        if (overflowed()) {
-            discard();
-            m_deadlineNs = kNoDeadline;
-        }
+        // What the window holds past the limit goes, and so does the rest of the window.
+        if (skipping() || m_buffer.size() > maxBytes())
+            skipOverLong();
         m_windowEndNs = m_deadlineNs;
     }
 
     void timeUp(std::vector<Frame> *out) override
     {
+        if (skipping()) {
+            discard();
+            return;
+        }
         const int waiting = int(m_buffer.size());
         const std::vector<int> &lengths = m_lengths.lengths;
         if (m_lengths.any || std::binary_search(lengths.begin(), lengths.end(), waiting)) {

@@ -27,8 +27,9 @@ struct Framing
     // an unfinished command is dropped, so one lost byte does not shift every later frame;
     // 0 never drops.
     qint64 gapNs = 0;
-    // An unfinished command longer than this is dropped: a host flooding the line without
-    // terminator or silence cannot grow memory.
+    // A command longer than this, terminator included, is dropped with the rest of it up to
+    // its end (the terminator, the silence, the window's end), however the reads fall: a
+    // host flooding the line without terminator or silence cannot grow memory.
     int maxBytes = 4096;
 };
 
@@ -81,7 +82,8 @@ public:
     qsizetype pendingBytes() const { return m_buffer.size(); }
     // All bytes dropped so far: flood beyond maxBytes, stale or unmatched remainders.
     qint64 discardedBytes() const { return m_discarded; }
-    // The bytes dropped since the last call, so the engine can say what went unanswered.
+    // The bytes dropped since the last call, so the engine can say what went unanswered. An
+    // over-long command comes out once, whole, when its end has arrived.
     QByteArray takeDropped();
 
 protected:
@@ -98,8 +100,14 @@ protected:
 
     void append(const QByteArray &bytes, qint64 atNs);
     void handOut(qsizetype length, qint64 completeNs, std::vector<Frame> *out);
+    // Drops what waits, or its first length bytes; either ends an over-long command.
     void discard();
-    bool overflowed() const { return m_buffer.size() > m_maxBytes; }
+    void dropFront(qsizetype length);
+    // What waits is already longer than a command may be: drops it but its last keep bytes
+    // (the start of a terminator), and keeps dropping until the command's end.
+    void skipOverLong(qsizetype keep = 0);
+    bool skipping() const { return m_skipping; }
+    int maxBytes() const { return m_maxBytes; }
     // After a read at atNs: the deadline at which what waits goes stale.
     void armStaleDeadline(qint64 atNs);
 
@@ -112,6 +120,7 @@ private:
     qint64 m_staleNs;
     qint64 m_discarded = 0;
     QByteArray m_dropped;
+    bool m_skipping = false;
 };
 
 } // namespace Profile

@@ -79,6 +79,9 @@ private:
             m_fields.fail(table, QStringLiteral("gap_ms does not go with window_ms"));
         if (length && *length > framing.maxBytes)
             m_fields.fail(*table.get("length"), QStringLiteral("'length' is above max_bytes"));
+        if (terminator && terminator->size() > framing.maxBytes)
+            m_fields.fail(*table.get("terminator"),
+                          QStringLiteral("'terminator' is longer than max_bytes"));
         framing.gapNs = gap.value_or(0) * kNsPerMs;
         if (terminator) {
             framing.mode = Framing::Mode::Terminator;

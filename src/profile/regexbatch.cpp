@@ -53,28 +53,29 @@ bool RegexBatch::build(const std::vector<std::pair<int, const ByteRegex *>> &mem
         m_members.push_back(Member { rule, group, regex->captureCount() });
         group += 1 + regex->captureCount();
     }
-    m_regex = QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption);
-    if (m_members.empty() || !m_regex.isValid() || m_regex.captureCount() != group - 1)
-        return false;
-    m_regex.optimize();
-    return true;
+    QString error;
+    m_compiled = Pcre2Code::compile(pattern, &error);
+    return !m_members.empty() && m_compiled.code && m_compiled.captureCount() == group - 1;
 }
 
-int RegexBatch::match(const QString &subject, QList<QByteArray> *captures) const
+MatchBudget::Outcome RegexBatch::match(const QByteArray &frame, MatchBudget &budget, int *rule,
+                                       QList<QByteArray> *captures) const
 {
-    const QRegularExpressionMatch found = m_regex.match(subject);
-    if (!found.hasMatch())
-        return -1;
+    const MatchBudget::Outcome outcome = budget.run(
+        m_compiled.code.get(), frame.constData(), size_t(frame.size()), m_compiled.data.get());
+    if (outcome != MatchBudget::Outcome::Match)
+        return outcome;
     for (const Member &member : m_members) {
-        if (found.capturedStart(member.group) < 0)
+        if (!m_compiled.tookPart(member.group))
             continue;
         captures->clear();
-        captures->append(subject.toLatin1());
+        captures->append(frame);
         for (int i = 1; i <= member.captureCount; ++i)
-            captures->append(found.captured(member.group + i).toLatin1());
-        return member.rule;
+            captures->append(m_compiled.group(frame, member.group + i));
+        *rule = member.rule;
+        return outcome;
     }
-    return -1;
+    return MatchBudget::Outcome::NoMatch;
 }
 
 } // namespace Profile

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "byteregex.h"
+#include "pcre2code.h"
 
 #include <QList>
-#include <QRegularExpression>
 
 #include <utility>
 #include <vector>
@@ -26,11 +26,14 @@ public:
     // refuses the whole; the regexes must then be tried one by one.
     bool build(const std::vector<std::pair<int, const ByteRegex *>> &members);
 
-    // The rule of the first member that matches, with its captures ({0} the frame); -1 when
-    // none does.
-    int match(const QString &subject, QList<QByteArray> *captures) const;
+    // The outcome of one try of the whole alternation; on a match, *rule is the first member
+    // that matches, with its captures ({0} the frame). The alternation gives up as a whole at
+    // its step limit, where its members alone might not: the caller then tries them alone.
+    MatchBudget::Outcome match(const QByteArray &frame, MatchBudget &budget, int *rule,
+                               QList<QByteArray> *captures) const;
 
     int firstRule() const { return m_members.front().rule; }
+    int lastRule() const { return m_members.back().rule; }
 
 private:
     struct Member
@@ -39,7 +42,7 @@ private:
         int group;
         int captureCount;
     };
-    QRegularExpression m_regex;
+    Pcre2Code m_compiled;
     std::vector<Member> m_members;
 };
 

@@ -58,6 +58,8 @@ Reply Responder::reply(const QByteArray &frame)
     Reply reply;
     reply.command = frame;
     const RuleMatcher::Match match = m_matcher.find(frame);
+    if (match.exhaustedAt >= 0)
+        reply.budgetRule = m_instrument.rules[size_t(match.exhaustedAt)].name;
     if (match.rule < 0)
         return reply;
     const Rule &rule = m_instrument.rules[size_t(match.rule)];

@@ -22,6 +22,8 @@ struct Reply
     // The rule that took the command ("rule 3", "pattern 1"); empty when none matched.
     QString rule;
     bool matched = false;
+    // No rule took the command because the match steps of its frame ran out at this rule.
+    QString budgetRule;
     // A drop fault took the answer: nothing is sent.
     bool dropped = false;
     // What to send, after expansion and faults; empty when nothing is sent.

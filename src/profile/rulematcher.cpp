@@ -49,20 +49,20 @@ void RuleMatcher::build(const std::vector<Rule> &rules)
                 m_regexByPrefix.end(), PrefixTable { int(key.size()), {} });
         table->rules[key].push_back(i);
     }
-    buildSegments(rules);
+    buildBatches(rules);
 }
 
-void RuleMatcher::buildSegments(const std::vector<Rule> &rules)
+void RuleMatcher::buildBatches(const std::vector<Rule> &rules)
 {
-    m_segments.clear();
+    m_batches.clear();
+    m_batchOf.assign(rules.size(), -1);
     std::vector<std::pair<int, const ByteRegex *>> pending;
     const auto flush = [&] {
         RegexBatch batch;
         if (pending.size() > 1 && batch.build(pending)) {
-            m_segments.push_back(Segment { pending.front().first, std::move(batch) });
-        } else {
             for (const auto &member : pending)
-                m_segments.push_back(Segment { member.first, std::nullopt });
+                m_batchOf[size_t(member.first)] = int(m_batches.size());
+            m_batches.push_back(std::move(batch));
         }
         pending.clear();
     };
@@ -72,7 +72,6 @@ void RuleMatcher::buildSegments(const std::vector<Rule> &rules)
             continue;
         if (!RegexBatch::combinable(regex->pattern())) {
             flush();
-            m_segments.push_back(Segment { i, std::nullopt });
             continue;
         }
         pending.emplace_back(i, &*regex);
@@ -82,23 +81,18 @@ void RuleMatcher::buildSegments(const std::vector<Rule> &rules)
     flush();
 }
 
-int RuleMatcher::firstMatchBySegments(const QString &subject, int before, Match *found) const
+bool RuleMatcher::ends(MatchBudget::Outcome outcome, int rule, Match *found)
 {
-    for (const Segment &segment : m_segments) {
-        if (segment.rule >= before)
-            break;
-        const int rule = segment.batch
-            ? segment.batch->match(subject, &found->captures)
-            : ((*m_rules)[size_t(segment.rule)].regex->match(subject, &found->captures)
-                      ? segment.rule
-                      : -1);
-        if (rule >= 0)
-            return rule < before ? rule : -1;
-    }
-    return -1;
+    if (outcome == MatchBudget::Outcome::Exhausted)
+        found->exhaustedAt = rule;
+    else if (outcome == MatchBudget::Outcome::Stopped)
+        found->stopped = true;
+    else
+        return false;
+    return true;
 }
 
-RuleMatcher::Match RuleMatcher::find(const QByteArray &frame) const
+RuleMatcher::Match RuleMatcher::find(const QByteArray &frame)
 {
     Match found;
     const int exactHit = m_exact.value(frame, INT_MAX);
@@ -119,30 +113,53 @@ RuleMatcher::Match RuleMatcher::find(const QByteArray &frame) const
             collect(*it);
     }
     collect(frame.isEmpty() ? m_regexMatchingEmpty : m_regexByFirstByte[quint8(frame[0])]);
-    QString subject;
-    if (candidates.size() > kTryEachUpTo) {
-        // Rules that are no candidates cannot match, so trying them in a batch changes nothing.
-        subject = ByteRegex::subject(frame);
-        found.rule = firstMatchBySegments(subject, exactHit, &found);
-        if (found.rule >= 0)
-            return found;
-        candidates.clear();
-    }
     std::sort(candidates.begin(), candidates.end());
-    for (const int rule : candidates) {
-        const ByteRegex &regex = *(*m_rules)[size_t(rule)].regex;
-        if (subject.isNull())
-            subject = ByteRegex::subject(frame);
-        if (regex.match(subject, &found.captures)) {
-            found.rule = rule;
-            return found;
-        }
-    }
+    m_budget.startFrame();
+    if (tryCandidates(frame, candidates, exactHit, &found) || found.rule >= 0)
+        return found;
     if (exactHit != INT_MAX) {
         found.rule = exactHit;
         found.captures = { frame };
     }
     return found;
+}
+
+bool RuleMatcher::tryCandidates(const QByteArray &frame, const QVarLengthArray<int, 32> &candidates,
+                                int before, Match *found)
+{
+    const bool batched = candidates.size() > kTryEachUpTo;
+    // Candidates before this index are tried alone: their batch gave up as a whole.
+    qsizetype aloneUntil = 0;
+    for (qsizetype i = 0; i < candidates.size();) {
+        const int rule = candidates[i];
+        const int batch = batched && i >= aloneUntil ? m_batchOf[size_t(rule)] : -1;
+        qsizetype end = i + 1;
+        while (batch >= 0 && end < candidates.size()
+               && candidates[end] <= m_batches[size_t(batch)].lastRule())
+            ++end;
+        MatchBudget::Outcome outcome;
+        int hit = rule;
+        if (end - i > 1) {
+            // Rules that are no candidates cannot match, so trying them with the others
+            // changes nothing.
+            outcome = m_batches[size_t(batch)].match(frame, m_budget, &hit, &found->captures);
+            if (outcome == MatchBudget::Outcome::GaveUp)
+                aloneUntil = end;
+            else
+                i = end;
+        } else {
+            outcome = (*m_rules)[size_t(rule)].regex->match(frame, m_budget, &found->captures);
+            ++i;
+        }
+        if (outcome == MatchBudget::Outcome::Match) {
+            // A batch's first hit may lie past the exact command, which then comes first.
+            found->rule = hit < before ? hit : -1;
+            return false;
+        }
+        if (ends(outcome, rule, found))
+            return true;
+    }
+    return false;
 }
 
 WindowLengths RuleMatcher::windowLengths() const

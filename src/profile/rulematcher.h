@@ -6,9 +6,9 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QVarLengthArray>
 
 #include <array>
-#include <optional>
 #include <vector>
 
 namespace Profile {
@@ -26,11 +26,17 @@ public:
         int rule = -1;
         // {0} the frame, then the regex's groups.
         QList<QByteArray> captures;
+        // When the frame's match steps ran out: the rule whose try they could not pay for;
+        // the frame then has no rule. -1 otherwise.
+        int exhaustedAt = -1;
+        // A stop was asked for while the frame was matched: it has no rule.
+        bool stopped = false;
     };
 
     // The rules are not copied; they must outlive the matcher and keep their places.
     void build(const std::vector<Rule> &rules);
-    Match find(const QByteArray &frame) const;
+    // Within one budget of match steps for the frame (see MatchBudget).
+    Match find(const QByteArray &frame);
 
     // The window framing's view of the rules (see WindowLengths).
     WindowLengths windowLengths() const;
@@ -50,17 +56,19 @@ private:
     std::vector<PrefixTable> m_regexByPrefix;
     std::array<std::vector<int>, 256> m_regexByFirstByte;
     std::vector<int> m_regexMatchingEmpty;
-    // The regex rules once more, in order, as batches of consecutive combinable ones and
-    // single rules between them: for a frame with many candidates, fewer tries than one each.
-    struct Segment
-    {
-        int rule;
-        std::optional<RegexBatch> batch;
-    };
-    std::vector<Segment> m_segments;
+    // Consecutive combinable regex rules as batches: for a frame with many candidates, fewer
+    // tries than one each. m_batchOf: for each rule, its batch or -1.
+    std::vector<RegexBatch> m_batches;
+    std::vector<int> m_batchOf;
+    MatchBudget m_budget;
 
-    void buildSegments(const std::vector<Rule> &rules);
-    int firstMatchBySegments(const QString &subject, int before, Match *found) const;
+    void buildBatches(const std::vector<Rule> &rules);
+    // The regexes of the candidates, in order; true when the frame's matching ended without
+    // a rule (steps or a stop), else found->rule is the first that matched or -1.
+    bool tryCandidates(const QByteArray &frame, const QVarLengthArray<int, 32> &candidates,
+                       int before, Match *found);
+    // Ends the frame's matching for an outcome other than a match or none; false otherwise.
+    static bool ends(MatchBudget::Outcome outcome, int rule, Match *found);
 };
 
 } // namespace Profile

@@ -1,6 +1,7 @@
 #include "tomlfields.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace Profile {
 
@@ -108,6 +109,11 @@ std::optional<double> TomlFields::number(
     if (!node)
         return std::nullopt;
     const std::optional<double> value = numberOf(*node);
+    // inf and nan are TOML numbers, but no reading, step or bound can be made of them.
+    if (value && !std::isfinite(*value)) {
+        fail(*node, QStringLiteral("'%1' must be a finite number").arg(QLatin1String(key)));
+        return std::nullopt;
+    }
     if (value && *value >= min && *value <= max)
         return value;
     QString range;

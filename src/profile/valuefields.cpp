@@ -11,6 +11,15 @@ namespace {
 
 const char *const kKinds[] = { "random", "walk", "sequence", "counter", "clock", "initial" };
 
+// Values are held as doubles: beyond this every whole number is no longer one of them, so a
+// draw or a count there would not be the number the answer shows.
+constexpr double kExactWhole = 9007199254740992.0; // 2^53
+
+bool exact(double number)
+{
+    return std::isfinite(number) && std::fabs(number) < kExactWhole;
+}
+
 QString checkName(const QString &name)
 {
     if (name.isEmpty())
@@ -37,8 +46,12 @@ void readRandom(TomlFields &fields, const toml::node &node, ValueDef *value)
         = array && array->size() == 2 ? TomlFields::numberOf(*array->get(0)) : std::nullopt;
     const auto high
         = array && array->size() == 2 ? TomlFields::numberOf(*array->get(1)) : std::nullopt;
-    if (!low || !high || *low > *high) {
+    if (!low || !high || !(*low <= *high)) {
         fields.fail(node, QStringLiteral("'random' must be [low, high] with low <= high"));
+        return;
+    }
+    if (!exact(*low) || !exact(*high)) {
+        fields.fail(node, QStringLiteral("'random' bounds must lie between -2^53 and 2^53"));
         return;
     }
     value->low = *low;
@@ -66,6 +79,15 @@ void readCounter(TomlFields &fields, const toml::table &counter, ValueDef *value
     value->start = fields.number(counter, "start").value_or(0);
     value->step = fields.number(counter, "step").value_or(1);
     value->limit = fields.number(counter, "max");
+    const double far = value->limit ? *value->limit : value->start;
+    if (!exact(value->start) || !exact(value->step) || !exact(far)) {
+        fields.fail(counter, QStringLiteral("counter: start, step and max must lie between "
+                                            "-2^53 and 2^53"));
+    } else if (value->step != 0
+               && (value->start + value->step == value->start || far + value->step == far)) {
+        // A step lost in the rounding of its start or max would leave the counter standing.
+        fields.fail(counter, QStringLiteral("counter: step is too small to change start or max"));
+    }
 }
 
 void readSequence(TomlFields &fields, const toml::node &node, ValueDef *value)
