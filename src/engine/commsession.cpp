@@ -326,10 +326,7 @@ void CommSession::answerWaitingInput()
             receivedInput();
             const QByteArray &answer = table.OutputDataBytes[size_t(p)];
             if (send(answer)) {
-                QByteArray exchange = command;
-                exchange += "\x81\xA8"; // "→" in code page 932
-                exchange += answer;
-                m_log.appendStampedBytes(exchange);
+                m_log.appendExchange(command, answer);
                 onProfileAnswered(command, answer, QStringLiteral("pattern %1").arg(p + 1), {});
             }
             return;

@@ -2,6 +2,7 @@
 
 #include "appfolder.h"
 #include "commlog.h"
+#include "logtext.h"
 #include "timestamp.h"
 
 #include <QDir>
@@ -9,6 +10,18 @@
 #include <QSaveFile>
 
 namespace LogFiles {
+
+namespace {
+// One file line whatever the host sent: the record is closed by the only quote and the only
+// CR LF in it, so bytes from the line can neither end it early nor forge a line after it.
+void appendRecord(const CommLog::Parts &parts, QByteArray *out)
+{
+    out->append('"').append(parts.stamp);
+    LogText::appendSaved(parts.head, out);
+    LogText::appendSaved(parts.tail, out);
+    out->append("\"\r\n");
+}
+} // namespace
 
 QString proposedName(const QString &folder, const QDate &day)
 {
@@ -62,7 +75,7 @@ bool save(const CommLog &log, const QString &path, QString *error)
     QByteArray chunk;
     chunk.reserve(2 * kChunkBytes);
     for (int i = 0; ok && i < log.lineCount(); ++i) {
-        chunk.append('"').append(log.lineView(i)).append("\"\r\n");
+        appendRecord(log.parts(i), &chunk);
         if (chunk.size() >= kChunkBytes) {
             ok = file.write(chunk) == chunk.size();
             chunk.truncate(0);

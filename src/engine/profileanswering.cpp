@@ -10,8 +10,6 @@
 #include <algorithm>
 
 namespace {
-const QByteArray kArrow = QByteArrayLiteral("\x81\xA8"); // "→" in code page 932
-
 int msUntil(qint64 dueNs, qint64 nowNs)
 {
     const qint64 leftNs = std::max<qint64>(0, dueNs - nowNs);
@@ -151,7 +149,7 @@ void ProfileAnswering::pump()
 
 void ProfileAnswering::finish(const Pending &answer)
 {
-    m_log.appendStampedBytes(answer.command + kArrow + answer.bytes.left(answer.sent));
+    m_log.appendExchange(answer.command, QByteArrayView(answer.bytes).first(answer.sent));
     if (!answer.faults.isEmpty())
         m_log.appendStamped(LineTexts::faultsApplied(answer.rule, answer.faults));
     emit answered(answer.command, answer.bytes.left(answer.sent), answer.rule, answer.faults);
