@@ -92,7 +92,9 @@ CommLog::Block &CommLog::blockWithRoom(qsizetype incoming)
 void CommLog::lineAdded(Block &block, qsizetype start, qsizetype body, qsizetype tail)
 {
     const qsizetype end = block.text.size();
-    block.spans.push_back({ quint32(end), quint32(body), quint32(tail) });
+    constexpr qsizetype kMaxHead = (qsizetype(1) << (32 - kStampBits)) - 1;
+    const qsizetype head = tail - body <= kMaxHead ? tail - body : 0;
+    block.spans.push_back({ quint32(end), quint32(head << kStampBits | (body - start)) });
     m_heldBytes += end - start + qint64(sizeof(Span));
     ++m_count;
     if (!m_announceTimer.isActive())
@@ -167,10 +169,12 @@ CommLog::Parts CommLog::parts(int index) const
         return {};
     const Span &span = block->spans[i];
     const quint32 start = i == 0 ? 0 : block->spans[i - 1].end;
+    const quint32 body = start + (span.parts & ((1u << kStampBits) - 1));
+    const quint32 head = span.parts >> kStampBits;
+    const quint32 tail = head == 0 ? span.end : body + head;
     const char *text = block->text.constData();
-    return { QByteArrayView(text + start, span.body - start),
-             QByteArrayView(text + span.body, span.tail - span.body),
-             QByteArrayView(text + span.tail, span.end - span.tail) };
+    return { QByteArrayView(text + start, body - start), QByteArrayView(text + body, tail - body),
+             QByteArrayView(text + tail, span.end - tail) };
 }
 
 QByteArrayView CommLog::lineView(int index) const

@@ -89,13 +89,14 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    // Where a line lies in its block's text: it ends at end, its stamp and blank take the
-    // bytes up to body, and its second part begins at tail (0: it has none).
+    // Where a line lies in its block's text: it ends at end; the low kStampBits of parts are
+    // the length of its stamp and blank, the rest how far past them its second part begins
+    // (0: it has none; a first part too long to say so is read with the second).
+    static constexpr int kStampBits = 6;
     struct Span
     {
         quint32 end;
-        quint32 body;
-        quint32 tail;
+        quint32 parts;
     };
     struct Block
     {
