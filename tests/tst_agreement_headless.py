@@ -13,8 +13,8 @@ import time
 
 import pytest
 
-from kalo_rs232c.notation import CONTROL_NAMES as NAMES, to_bytes
-from simhost import PROGRAM, Simulator, SlowHost, record, saved_lines
+from kalo_rs232c.notation import CONTROL_NAMES as NAMES, saved_lines, to_bytes
+from simhost import PROGRAM, Simulator, SlowHost, record
 
 STARTED = "通信を開始しました。".encode("cp932")
 STOPPED = "通信を停止しました。".encode("cp932")

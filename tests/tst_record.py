@@ -6,8 +6,9 @@ from pathlib import Path
 
 import pytest
 
+from kalo_rs232c import saved_lines
 from simhost import (PROGRAM, Cable, Simulator, check_events, converse, read_events,
-                     run_program, saved_lines, wire, write_folder)
+                     run_program, wire, write_folder)
 
 MULTIMETER = Path(__file__).parent.parent / "examples" / "profiles" / "multimeter.toml"
 SCRIPT = [b"*IDN?\n", b"MEAS:VOLT:DC?\n", b"MEAS:VOLT:DC?\n", b"READ?\n", b"VOLT:DC:NPLC?\n",

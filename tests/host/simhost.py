@@ -312,46 +312,6 @@ class CountingHost(threading.Thread):
         self.port.close()
 
 
-NOTATION_NAMES = ("NUL SOH SXT EOT EXT ENQ ACK BEL BS HT LF VT FF CR SO SI DLE DC1 DC2 DC3 DC4 "
-                  "NAK SYN ETB CAN EM SUB ESC FS GS RS US SP").split()
-SAVED_STAMP = re.compile(rb"\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\] ")
-
-
-def from_notation(text):
-    """The bytes a saved record's text stands for: a lead byte of code page 932 takes the next
-    byte whatever it is, "[name]" and "[xHH]" are one byte each, any other byte is itself."""
-    out = bytearray()
-    i = 0
-    while i < len(text):
-        b = text[i]
-        assert b >= 0x20 and b not in b'"\x7f', text
-        if (0x81 <= b <= 0x9F or 0xE0 <= b <= 0xFC) and i + 1 < len(text):
-            out += text[i:i + 2]
-            i += 2
-        elif b == ord("["):
-            close = text.index(b"]", i)
-            name = text[i + 1:close].decode("ascii")
-            hexa = re.fullmatch(r"x([0-9A-Fa-f]{2})", name)
-            out.append(int(hexa.group(1), 16) if hexa else NOTATION_NAMES.index(name))
-            i = close + 1
-        else:
-            out.append(b)
-            i += 1
-    return bytes(out)
-
-
-def saved_lines(data):
-    """A saved log's lines as the bytes they were: the caption, then what follows each stamp.
-    Every record is one quoted file line, whatever the host sent."""
-    records = data.split(b"\r\n")
-    assert records[-1] == b"" and all(r[:1] == b'"' == r[-1:] and len(r) > 1 for r in records[:-1])
-    lines = [from_notation(records[0][1:-1])]
-    for record in records[1:-1]:
-        assert SAVED_STAMP.match(record, 1), record[:40]
-        lines.append(from_notation(record[23:-1]))
-    return lines
-
-
 def delivered_by_log(saved, text):
     """What the saved log says reached the host: each logged output less each drop."""
     lines = saved.count(b"] " + text + b'"\r\n')
