@@ -297,7 +297,6 @@ void TestCommLog::shouldKeepTheNewestLinesWithinTheByteCap()
             log.announceAppendedRows();
     }
     QVERIFY(log.heldBytes() > keepBytes / 2);
-    QVERIFY(appended > 20 * keepBytes);
     for (int row = 0; row < log.lineCount(); ++row)
         QCOMPARE(log.line(row).split(' ').first().toLongLong(), log.droppedLines() + row);
 }

@@ -33,7 +33,8 @@ public:
     // About 30 view updates a second: smooth to the eye, cheap for the event loop.
     static constexpr int kAnnounceMs = 33;
 
-    // Keeps at least the newest keepLines lines, and never more than keepBytes of them.
+    // Keeps the newest keepLines lines (up to a block more), or fewer where those would take
+    // more than keepBytes: the byte cap is never passed but by the block being filled.
     explicit CommLog(int keepLines = kDefaultKeepLines, qint64 keepBytes = kDefaultKeepBytes,
                      QObject *parent = nullptr);
 
@@ -48,7 +49,8 @@ public:
     void appendExchange(QByteArrayView command, QByteArrayView answer);
 
     // A line in the parts that are read apart: the stamp and its blank as they are (empty on
-    // a caption line), then one or two runs of bytes, each a text of its own.
+    // a caption line), then one or two runs of bytes, each a text of its own. Valid until the
+    // next append.
     struct Parts
     {
         QByteArrayView stamp;
@@ -62,7 +64,8 @@ public:
     // The same bytes without a copy; valid until the next append.
     QByteArrayView lineView(int index) const;
     // The line for the screen: control characters written the way the settings dialog takes
-    // them ("[CR]", "[ACK]"), so a received command reads like the one that was typed.
+    // them ("[CR]", "[ACK]"), so a received command reads like the one that was typed, and a
+    // byte that is no character of its own as [xHH] (LogText::appendShown), part by part.
     // Pictures such as U+240D are unreadable at list-font size.
     QString displayText(int index) const;
     // Lines dropped from the front since the program started.
