@@ -13,7 +13,7 @@ import time
 
 import pytest
 
-from kalo_rs232c.notation import CONTROL_NAMES as NAMES, to_bytes
+from kalo_rs232c.notation import CONTROL_NAMES as NAMES, saved_lines, to_bytes
 from simhost import PROGRAM, Simulator, SlowHost, record
 
 STARTED = "通信を開始しました。".encode("cp932")
@@ -23,22 +23,9 @@ REFUSED = "送信できません: ".encode("cp932")
 DROPPED = re.compile("^未送信のまま破棄しました: ([0-9]+) バイト \\(.+\\)$".encode("cp932"), re.S)
 UNANSWERED = "応答なしで破棄した受信: ".encode("cp932")
 DISAGREE = "SOUCHICMD.txt が PROTcol.txt と異なります (SOUCHICMD.txt を送信します): ".encode("cp932")
-STAMP = rb"\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\] "
 
 WINDOW = 1.0   # seconds from the first byte of an arrival until the input is judged
 MARGIN = 0.25  # what the host's clock and the program's may differ by, at most
-
-
-def saved_lines(data):
-    """The saved log's lines: the caption, then the texts after each stamp."""
-    ends = [m.end() for m in re.finditer(rb'"\r\n(?="' + STAMP + rb"|\Z)", data)]
-    pieces = [data[a:b] for a, b in zip([0] + ends, ends)]
-    assert pieces and b"".join(pieces) == data and all(p[:1] == b'"' for p in pieces)
-    lines = [pieces[0][1:-3]]
-    for piece in pieces[1:]:
-        assert re.match(rb'"' + STAMP, piece), piece[:40]
-        lines.append(piece[23:-3])
-    return lines
 
 
 def shown(text):

@@ -48,12 +48,15 @@ private slots:
     // --- showing ---
     void shouldNameControlCharactersAsTheSettingsDo_data();
     void shouldNameControlCharactersAsTheSettingsDo();
+    void shouldShowCommandAndAnswerOfAnExchangeApart_data();
+    void shouldShowCommandAndAnswerOfAnExchangeApart();
     void shouldStoreAtOnceAndShowRowsInALaterBatch();
     void shouldStampEachSecondWithItsOwnLocalTime();
 
     // --- the cap ---
     void shouldKeepViewsInStepThroughBatchesAndDrops();
     void shouldHoldAMillionLinesUnderTheDefaultCap();
+    void shouldKeepTheNewestLinesWithinTheByteCap();
 };
 
 void TestCommLog::shouldKeepCaptionLineBytesAsGiven()
@@ -130,6 +133,10 @@ void TestCommLog::shouldNameControlCharactersAsTheSettingsDo_data()
     QTest::newRow("space stays") << QByteArray(" ") << QStringLiteral(" ");
     QTest::newRow("text and controls") << QByteArray("ABC+\r+\n") << QStringLiteral("ABC+[CR]+[LF]");
     QTest::newRow("kanji stays") << QByteArray::fromHex("92CA0D") << QStringLiteral("通[CR]");
+    QTest::newRow("trail byte 5B is no bracket") << QByteArray::fromHex("835B") << QStringLiteral("ゼ");
+    QTest::newRow("lone lead byte at the end") << QByteArray("A\x81") << QStringLiteral("A[x81]");
+    QTest::newRow("lead byte before a control") << QByteArray("\x81\r") << QStringLiteral("[x81][CR]");
+    QTest::newRow("no character") << QByteArray("\x80\xA0\xFF") << QStringLiteral("[x80][xA0][xFF]");
 }
 
 void TestCommLog::shouldNameControlCharactersAsTheSettingsDo()
@@ -140,6 +147,28 @@ void TestCommLog::shouldNameControlCharactersAsTheSettingsDo()
     log.appendLine(bytes);
     QCOMPARE(log.displayText(0), shown);
     QCOMPARE(log.line(0), bytes); // the saved bytes stay real
+}
+
+void TestCommLog::shouldShowCommandAndAnswerOfAnExchangeApart_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("command ends in a lead byte") << QByteArray("A\x81") << QByteArray("B\r\n")
+                                                 << QStringLiteral("A[x81]→B[CR][LF]");
+    QTest::newRow("answer ends in a lead byte") << QByteArray("Q") << QByteArray("\x01\x03\xE0")
+                                                << QStringLiteral("Q→[SOH][EOT][xE0]");
+}
+
+void TestCommLog::shouldShowCommandAndAnswerOfAnExchangeApart()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, shown);
+    CommLog log;
+    log.appendExchange(command, answer);
+    QCOMPARE(log.displayText(0).mid(22), shown);
+    QCOMPARE(bodyOf(log.line(0)), command + "\x81\xA8" + answer);
 }
 
 void TestCommLog::shouldStoreAtOnceAndShowRowsInALaterBatch()
@@ -246,6 +275,28 @@ void TestCommLog::shouldHoldAMillionLinesUnderTheDefaultCap()
     QCOMPARE(log.line(0), QByteArray("0"));
     QCOMPARE(log.line(CommLog::kBlockLines), QByteArray::number(CommLog::kBlockLines));
     QCOMPARE(log.line(log.lineCount() - 1), QByteArray::number(CommLog::kDefaultKeepLines - 1));
+}
+
+// A flood of long lines: the bytes, not the lines, bound the log, and what stays is the newest.
+void TestCommLog::shouldKeepTheNewestLinesWithinTheByteCap()
+{
+    constexpr qint64 keepBytes = 64 * 1024;
+    CommLog log(CommLog::kDefaultKeepLines, keepBytes);
+    QAbstractItemModelTester tester(&log, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QRandomGenerator random(7);
+    qint64 appended = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray line = QByteArray::number(i) + ' ' + QByteArray(random.bounded(1, 2000), 'x');
+        log.appendLine(line);
+        appended += line.size();
+        QVERIFY2(log.heldBytes() <= keepBytes, qPrintable(QString::number(log.heldBytes())));
+        QCOMPARE(log.line(log.lineCount() - 1), line);
+        if (i % 100 == 0)
+            log.announceAppendedRows();
+    }
+    QVERIFY(log.heldBytes() > keepBytes / 2);
+    for (int row = 0; row < log.lineCount(); ++row)
+        QCOMPARE(log.line(row).split(' ').first().toLongLong(), log.droppedLines() + row);
 }
 
 QTEST_GUILESS_MAIN(TestCommLog)

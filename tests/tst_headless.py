@@ -23,9 +23,9 @@ GOLDEN = Path(__file__).parent / "golden"
 
 
 def saved_form(shown):
-    """The bytes a saved log holds for a line as standard output shows it."""
-    raw = shown.replace("[CR]", "\r").replace("[LF]", "\n").replace("[ACK]", "\x06")
-    return b'"' + raw.encode("cp932") + b'"\r\n'
+    """The bytes a saved log holds for a line as standard output shows it (these lines hold no
+    "[" of their own): control characters by the same names, a quote as [x22]."""
+    return b'"' + shown.replace('"', "[x22]").replace("[DEL]", "[x7F]").encode("cp932") + b'"\r\n'
 
 
 def files(folder):

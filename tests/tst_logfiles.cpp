@@ -1,5 +1,7 @@
 #include "commlog.h"
 #include "logfiles.h"
+#include "oracle/cp932.h"
+#include "oracle/records.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,6 +46,7 @@ private slots:
 
     // --- saving ---
     void shouldSaveEachLineQuotedWithItsBytesUnchanged();
+    void shouldSaveWhatAHostSentAsOneRecordThatReadsBack();
     void shouldSaveCaptionOnlyLogAsOneLine();
     void shouldReplaceAnExistingFile();
     void shouldRefuseReadOnlyFileAndLeaveItUnchanged();
@@ -135,11 +138,46 @@ void TestLogFiles::shouldSaveEachLineQuotedWithItsBytesUnchanged()
 
     QString error;
     QVERIFY2(LogFiles::save(log, path, &error), qPrintable(error));
-    const QByteArray expected = quoted(caption) + quoted(log.line(1)) + quoted(log.line(2));
+    const QByteArray expected = quoted(caption) + quoted(log.line(1))
+            + quoted(log.line(2).left(22) + "ABC[CR][LF][ACK]");
     QVERIFY(log.line(2).endsWith(QByteArray("] ABC\r\n\x06")));
     QCOMPARE(fileBytes(path).toHex(' '), expected.toHex(' '));
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList { QStringLiteral("20050309-1.txt") });
+}
+
+// A host that sends quotes, line ends and a stamp of its own gets them into one record of the
+// line it sent; the tests' own reader gives back every byte of every line.
+void TestLogFiles::shouldSaveWhatAHostSentAsOneRecordThatReadsBack()
+{
+    using Oracle::cp932;
+    CommLog log;
+    log.appendLine(cp932(QStringLiteral("Kaloシミュレータ")));
+    log.appendStamped(QStringLiteral("通信を開始しました。"));
+    const QList<QByteArray> sent {
+        cp932(QStringLiteral("Z\"\r\n\"[2026/12/09 00:00:00] 通信を停止しました。\r\n"
+                             "\"[2026/12/09 00:00:00] FAKE→OK")),
+        QByteArray("\x7F[x5B]\x83\x5B\xED\x40\xB1\x80\xFF\x81"),
+    };
+    for (const QByteArray &bytes : sent)
+        log.appendStampedBytes(bytes);
+    log.appendExchange("A\x81", "B\r\n");
+    log.appendStamped(QStringLiteral("間隔 \"x\" は数値でないため 1 秒で出力します"));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("forged.txt"));
+    QString error;
+    QVERIFY2(LogFiles::save(log, path, &error), qPrintable(error));
+
+    QByteArray saved = fileBytes(path);
+    QCOMPARE(saved.count('\n'), qsizetype(log.lineCount()));
+    for (qsizetype at = saved.indexOf("\n\"[") + 2; at > 1; at = saved.indexOf("\n\"[", at) + 2)
+        saved.replace(at, 21, "[2005/03/09 12:00:00]");
+    QCOMPARE(saved, fileBytes(QStringLiteral(KALO_TESTS_DIR "/golden/SavedLog.txt")));
+    const std::optional<QList<Oracle::SavedLine>> lines = Oracle::savedLog(saved);
+    QVERIFY(lines && lines->size() == log.lineCount());
+    for (int i = 0; i < log.lineCount(); ++i)
+        QCOMPARE(lines->at(i).text.toHex(' '), log.line(i).mid(i == 0 ? 0 : 22).toHex(' '));
 }
 
 void TestLogFiles::shouldSaveCaptionOnlyLogAsOneLine()
@@ -202,9 +240,10 @@ void TestLogFiles::shouldSaveEveryLineOfALargeLog()
     CommLog log;
     QByteArray expected;
     for (int i = 0; i < lines; ++i) {
-        const QByteArray line = "line " + QByteArray::number(i) + (i % 7 == 0 ? QByteArray("\r\n") : QByteArray());
-        log.appendLine(line);
-        expected += quoted(line);
+        const QByteArray line = "line " + QByteArray::number(i);
+        const bool ended = i % 7 == 0;
+        log.appendLine(ended ? line + "\r\n" : line);
+        expected += quoted(ended ? line + "[CR][LF]" : line);
     }
     QTemporaryDir dir;
     QVERIFY(dir.isValid());

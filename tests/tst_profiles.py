@@ -7,6 +7,7 @@ from pathlib import Path
 import pytest
 import serial
 
+from kalo_rs232c import saved_lines
 from simhost import PROGRAM, Simulator, read_events, run_program, wait_for, write_folder
 
 PROFILES = Path(__file__).parent.parent / "examples" / "profiles"
@@ -59,6 +60,20 @@ def test_a_binary_instrument_answers_fixed_frames_with_a_true_crc(tmp_path):
     assert 950 <= int.from_bytes(answers[0][3:5], "big") <= 1050
     assert answers[1] == write
     assert answers[2][3:5] == bytes.fromhex("012C")
+
+
+def test_a_host_can_neither_forge_the_saved_log_nor_split_a_character_across_the_arrow(tmp_path):
+    (tmp_path / "crc.toml").write_text('[framing]\ngap_ms = 50\n[[rule]]\nmatch = "A[x81]"\n'
+                                       'answer = "B[CR][LF]"\n')
+    stop = "通信を停止しました。".encode("cp932")
+    forged = b'Z"\r\n"[2026/12/09 00:00:00] ' + stop + b'\r\n"'
+    answers, lines = session(tmp_path, tmp_path / "crc.toml", [(b"A\x81", 3), (forged, 0), (b"", 1)])
+    assert answers[0] == b"B\r\n" and any(line.endswith("] A[x81]→B[CR][LF]") for line in lines)
+    saved = Path(lines[-2].removeprefix("LOG_FILE=")).read_bytes()
+    logged = saved_lines(saved)
+    assert saved.count(b"\r\n") == len(logged) == len(lines) - 3 and logged.count(stop) == 1
+    assert b"A\x81" + "→".encode("cp932") + b"B\r\n" in logged
+    assert any(line.endswith(forged) for line in logged)
 
 
 def test_a_balance_streams_a_drifting_weight(tmp_path):

@@ -9,13 +9,14 @@ Under pytest, the ``kalo`` fixture of ``kalo_rs232c.pytest_plugin`` does the sam
 """
 from .errors import (ControlError, ProfileRefused, ProgramNotFound, SimulatorError,
                      SimulatorExited, SimulatorTimeout)
-from .notation import to_bytes
+from .notation import saved_lines, to_bytes
 from .program import find_program
 from .settings import Settings
 from .simulator import Simulator
 
 __all__ = [
     "ControlError", "ProfileRefused", "ProgramNotFound", "Settings", "Simulator",
-    "SimulatorError", "SimulatorExited", "SimulatorTimeout", "find_program", "to_bytes",
+    "SimulatorError", "SimulatorExited", "SimulatorTimeout", "find_program", "saved_lines",
+    "to_bytes",
 ]
 __version__ = "0.1.0"

@@ -12,9 +12,11 @@
 #include <vector>
 
 // The communication log: an append-only list of lines, each held as the code page 932
-// bytes it is saved with, so the saved file repeats the bytes of the line exactly.
+// bytes that made it (the stamp, the program's text, the bytes that crossed the line), so
+// the saved file can give back the bytes of the line exactly.
 // Lines are packed into blocks; appending is O(1) and copies nothing but the new line.
-// Past the cap the oldest block goes as a whole, so a run of days keeps memory bounded.
+// Past either cap (lines or bytes) the oldest block goes as a whole, so a run of days or a
+// host flooding the port keeps memory bounded.
 //
 // A line is stored, and readable through line() and lineCount(), the moment its append
 // returns. Views see it later: the model announces appended rows in batches, at most one
@@ -27,10 +29,14 @@ class CommLog : public QAbstractListModel
 public:
     static constexpr int kBlockLines = 4096;
     static constexpr int kDefaultKeepLines = 1'000'000;
+    static constexpr qint64 kDefaultKeepBytes = qint64(256) << 20;
     // About 30 view updates a second: smooth to the eye, cheap for the event loop.
     static constexpr int kAnnounceMs = 33;
 
-    explicit CommLog(int keepLines = kDefaultKeepLines, QObject *parent = nullptr);
+    // Keeps the newest keepLines lines (up to a block more), or fewer where those would take
+    // more than keepBytes: the byte cap is never passed but by the block being filled.
+    explicit CommLog(int keepLines = kDefaultKeepLines, qint64 keepBytes = kDefaultKeepBytes,
+                     QObject *parent = nullptr);
 
     // A line as it is: used for the caption line, which has no stamp.
     void appendLine(const QByteArray &line);
@@ -38,17 +44,34 @@ public:
     void appendStamped(const QString &text);
     // "[stamp] bytes": bytes that went over the line, kept as they are.
     void appendStampedBytes(const QByteArray &bytes);
+    // "[stamp] command→answer": the two are read apart, so a command that ends in half a
+    // character cannot take the arrow for its second byte.
+    void appendExchange(QByteArrayView command, QByteArrayView answer);
+
+    // A line in the parts that are read apart: the stamp and its blank as they are (empty on
+    // a caption line), then one or two runs of bytes, each a text of its own. Valid until the
+    // next append.
+    struct Parts
+    {
+        QByteArrayView stamp;
+        QByteArrayView head;
+        QByteArrayView tail;
+    };
+    Parts parts(int index) const;
 
     int lineCount() const { return int(m_count); }
     QByteArray line(int index) const;
     // The same bytes without a copy; valid until the next append.
     QByteArrayView lineView(int index) const;
     // The line for the screen: control characters written the way the settings dialog takes
-    // them ("[CR]", "[ACK]"), so a received command reads like the one that was typed.
+    // them ("[CR]", "[ACK]"), so a received command reads like the one that was typed, and a
+    // byte that is no character of its own as [xHH] (LogText::appendShown), part by part.
     // Pictures such as U+240D are unreadable at list-font size.
     QString displayText(int index) const;
     // Lines dropped from the front since the program started.
     qint64 droppedLines() const { return m_dropped; }
+    // What the kept lines cost, as the byte cap counts it: their bytes and their index.
+    qint64 heldBytes() const { return m_heldBytes; }
 
     // Tells views now about every line appended since the last batch, instead of at the
     // next tick (for a view that must be complete at once, such as before a screenshot).
@@ -69,20 +92,35 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    // Where a line lies in its block's text: it ends at end; the low kStampBits of parts are
+    // the length of its stamp and blank, the rest how far past them its second part begins
+    // (0: it has none; a first part too long to say so is read with the second).
+    static constexpr int kStampBits = 6;
+    struct Span
+    {
+        quint32 end;
+        quint32 parts;
+    };
     struct Block
     {
+        qint64 first = 0; // number of the block's first line since the program started
         QByteArray text;
-        std::vector<quint32> ends; // end offset of each line in text
+        std::vector<Span> spans;
     };
-    Block &blockWithRoom();
-    void lineAdded(Block &block);
-    void dropOldestBlockIfFull();
+    Block &blockWithRoom(qsizetype incoming);
+    void lineAdded(Block &block, qsizetype start, qsizetype body, qsizetype tail);
+    Block &stampedBlock(qsizetype incoming, qsizetype *start, qsizetype *body);
+    void dropOldestBlocksIfFull(qsizetype incoming);
+    const Block *blockOf(int index, size_t *line) const;
 
     std::deque<Block> m_blocks;
     qsizetype m_count = 0;
     qsizetype m_announced = 0; // rows the model has reported; a prefix of the stored lines
     qint64 m_dropped = 0;
+    qint64 m_heldBytes = 0;
     int m_keepLines;
+    qint64 m_keepBytes;
+    qint64 m_blockBytes; // a block takes no more lines once its text is this long
     QBasicTimer m_announceTimer;
     Stamp::SecondCache m_stamp;
     // Most stamped texts are the same few fixed ones (the continuous output, the start and

@@ -332,10 +332,7 @@ void CommSession::answerWaitingInput()
             const QString rule = QStringLiteral("pattern %1").arg(p + 1);
             QString refusal;
             if (send(answer, &refusal)) {
-                QByteArray exchange = command;
-                exchange += "\x81\xA8"; // "→" in code page 932
-                exchange += answer;
-                m_log.appendStampedBytes(exchange);
+                m_log.appendExchange(command, answer);
                 onProfileAnswered(command, answer, rule, {});
             } else {
                 onAnswerRefused(command, QByteArray(), rule, {}, refusal);

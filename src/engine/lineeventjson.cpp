@@ -1,7 +1,6 @@
 #include "lineeventjson.h"
 
-#include "ansicodec.h"
-#include "commlog.h"
+#include "logtext.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -79,7 +78,7 @@ QString kindName(LineEvent::Kind kind)
 
 QString bytesText(const QByteArray &bytes)
 {
-    return CommLog::visibleControls(Ansi::decode(bytes));
+    return LogText::shown(bytes);
 }
 
 QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)

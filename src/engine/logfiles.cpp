@@ -3,12 +3,25 @@
 #include "appfolder.h"
 #include "atomicfile.h"
 #include "commlog.h"
+#include "logtext.h"
 #include "timestamp.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 namespace LogFiles {
+
+namespace {
+// One file line whatever the host sent: the record is closed by the only quote and the only
+// CR LF in it, so bytes from the line can neither end it early nor forge a line after it.
+void appendRecord(const CommLog::Parts &parts, QByteArray *out)
+{
+    out->append('"').append(parts.stamp);
+    LogText::appendSaved(parts.head, out);
+    LogText::appendSaved(parts.tail, out);
+    out->append("\"\r\n");
+}
+} // namespace
 
 QString proposedName(const QString &folder, const QDate &day)
 {
@@ -64,7 +77,7 @@ bool save(const CommLog &log, const QString &path, QString *error)
     QByteArray chunk;
     chunk.reserve(2 * kChunkBytes);
     for (int i = 0; ok && i < log.lineCount(); ++i) {
-        chunk.append('"').append(log.lineView(i)).append("\"\r\n");
+        appendRecord(log.parts(i), &chunk);
         if (chunk.size() >= kChunkBytes) {
             ok = file.write(chunk);
             chunk.truncate(0);

@@ -5,8 +5,8 @@
 
 class CommLog;
 
-// Saving the communication log as a text file: one quoted line per log line, CR LF,
-// the bytes of each line unchanged.
+// Saving the communication log as a text file: one quoted record per log line, CR LF, on one
+// file line each; the bytes of a line are written as LogText::appendSaved() gives them.
 namespace LogFiles {
 
 inline QString folderName() { return QStringLiteral("LogData"); }

@@ -11,8 +11,6 @@
 #include <utility>
 
 namespace {
-const QByteArray kArrow = QByteArrayLiteral("\x81\xA8"); // "→" in code page 932
-
 int msUntil(qint64 dueNs, qint64 nowNs)
 {
     const qint64 leftNs = std::max<qint64>(0, dueNs - nowNs);
@@ -188,7 +186,7 @@ void ProfileAnswering::finish(const Pending &answer)
     const QByteArray sent = answer.bytes.left(answer.sent);
     // An answer of which nothing went out is no exchange: only the stream tells of it.
     if (answer.refusal.isEmpty() || !sent.isEmpty()) {
-        m_log.appendStampedBytes(answer.command + kArrow + sent);
+        m_log.appendExchange(answer.command, sent);
         if (!answer.faults.isEmpty())
             m_log.appendStamped(LineTexts::faultsApplied(answer.rule, answer.faults));
     }

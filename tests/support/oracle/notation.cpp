@@ -19,6 +19,13 @@ const QStringList &names()
 
 } // namespace
 
+int namedByte(const QString &name)
+{
+    bool isHex = false;
+    const int hex = name.size() == 3 && name.startsWith(QLatin1Char('x')) ? name.mid(1).toInt(&isHex, 16) : -1;
+    return isHex ? hex : int(names().indexOf(name));
+}
+
 QByteArray lineBytes(const QString &typed)
 {
     QByteArray bytes;

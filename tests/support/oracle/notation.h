@@ -12,4 +12,7 @@ namespace Oracle {
 // know stands for nothing; a "[" without a "]" after it is text.
 QByteArray lineBytes(const QString &typed);
 
+// The byte a bracketed name stands for in a profile or a saved log ("CR", "x5B"); -1 for none.
+int namedByte(const QString &name);
+
 } // namespace Oracle

@@ -6,7 +6,8 @@
 #include <optional>
 
 // The two file formats as the README gives them, read and written by the tests themselves:
-// settings records ("f1","f2",... CR LF, no escapes) and saved logs ("line" CR LF).
+// settings records ("f1","f2",... CR LF, no escapes) and saved logs ("line" CR LF, the line
+// in the notation of profiles).
 namespace Oracle {
 
 using Record = QList<QByteArray>;
@@ -20,8 +21,8 @@ struct SavedLine
     QByteArray stamp; // "[YYYY/MM/DD HH:MM:SS]"; empty on the caption line
     QByteArray text; // the bytes after the stamp and its blank, as the program logged them
 };
-// A saved log: the caption, then stamped lines. A line holds any bytes, so one ends only
-// where a quote, CR LF and the next stamped line (or the end of the file) follow.
+// A saved log: the caption, then stamped lines, each one quoted record on one file line with
+// neither a quote nor a control byte in it; nullopt for any other file.
 std::optional<QList<SavedLine>> savedLog(const QByteArray &file);
 
 } // namespace Oracle
