@@ -99,7 +99,7 @@ def main():
         per_read, reads = bytes_per_read(program, Path(tmp),
                                          10_000 if "--quick" in sys.argv else 100_000)
     report(f"record: resident memory per one-byte read, over {reads} reads", per_read, "bytes",
-           "", "8504")
+           "", "8314")
 
 
 if __name__ == "__main__":
