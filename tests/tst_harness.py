@@ -151,7 +151,10 @@ def test_control_steers_the_running_profile(run, tmp_path):
     # A command begun before the load is the old profile's; the next one is the new one's.
     run.host.write(b"T")
     time.sleep(0.05)
-    assert ask({"cmd": "load", "profile": str(tmp_path / "good.toml")})["ok"]
+    # A request behind a load in the same write waits for the load's reply.
+    load = json.dumps({"cmd": "load", "profile": str(tmp_path / "good.toml")}).encode()
+    assert ask(load + b'\n{"cmd": "counters"}') == {"ok": True}
+    assert "commands_seen" in json.loads(run.control._lines.readline())
     assert exchange(run.host, b"?\r\n") == b"12.5\r\n"
     assert exchange(run.host, b"T?\r\n") == b"NEW\r\n"
     loads = [e for e in read_events(tmp_path / "events") if e["kind"] == "load"]

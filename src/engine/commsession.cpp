@@ -21,7 +21,10 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
       m_log(log),
       m_clock(clock ? *clock : SessionClock::steady()),
       m_answering(log, m_clock,
-                  [this](const QByteArray &bytes, QString *refusal) { return send(bytes, refusal); })
+                  [this](const QByteArray &bytes, QString *refusal) { return send(bytes, refusal); }),
+      m_loads([this](quint64 ticket, ProfileLoadJob::Result result) {
+          adoptLoadedProfile(ticket, std::move(result));
+      })
 {
     m_port.setClock(m_clock);
     connect(&m_port, &SerialComm::commEvent, this, &CommSession::handleCommEvent);
@@ -409,33 +412,11 @@ void CommSession::countUnanswered(const QByteArray &bytes, const QString &budget
 
 quint64 CommSession::switchProfileLater(const QString &file)
 {
-    m_loadRequests.emplace_back(++m_lastTicket, file);
-    if (!m_loadJob)
-        startNextLoad();
-    return m_lastTicket;
+    return m_loads.request(file, m_profile.seed(), m_records.commands);
 }
 
-void CommSession::startNextLoad()
+void CommSession::adoptLoadedProfile(quint64 ticket, ProfileLoadJob::Result result)
 {
-    if (m_loadRequests.empty())
-        return;
-    const auto [ticket, file] = m_loadRequests.front();
-    m_loadRequests.pop_front();
-    InstrumentProfile candidate;
-    candidate.setFile(file);
-    candidate.setSeed(m_profile.seed());
-    m_loadTicket = ticket;
-    m_loadJob = std::make_unique<ProfileLoadJob>(std::move(candidate), m_records.commands);
-    connect(m_loadJob.get(), &ProfileLoadJob::done, this, &CommSession::adoptLoadedProfile);
-    m_loadJob->start();
-}
-
-void CommSession::adoptLoadedProfile()
-{
-    ProfileLoadJob::Result result = m_loadJob->takeResult();
-    // The job is inside its own signal: it goes once that has returned.
-    m_loadJob.release()->deleteLater();
-    const quint64 ticket = m_loadTicket;
     if (result.ok) {
         m_retirement.retire(std::make_unique<InstrumentProfile>(std::move(m_profile)));
         m_profile = std::move(result.profile);
@@ -451,7 +432,6 @@ void CommSession::adoptLoadedProfile()
         }
         report(loaded);
     }
-    startNextLoad();
     emit profileSwitched(ticket, result.ok ? QString() : result.problems);
 }
 

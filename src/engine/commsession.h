@@ -1,7 +1,7 @@
 #pragma once
 
 #include "instrumentprofile.h"
-#include "profileloadjob.h"
+#include "profileloadqueue.h"
 #include "retirement.h"
 #include "lineevent.h"
 #include "profileanswering.h"
@@ -10,9 +10,6 @@
 #include <QObject>
 #include <QString>
 
-#include <deque>
-#include <memory>
-#include <utility>
 
 class CommLog;
 class SerialComm;
@@ -109,8 +106,7 @@ private:
     void countUnanswered(const QByteArray &bytes, const QString &budgetRule = QString());
     void onAnswerRefused(const QByteArray &command, const QByteArray &bytes, const QString &rule,
                          const QStringList &faults, const QString &reason);
-    void startNextLoad();
-    void adoptLoadedProfile();
+    void adoptLoadedProfile(quint64 ticket, ProfileLoadJob::Result result);
     QByteArray receivedInput();
     void report(LineEvent event);
     // A port problem or its end: a log line and the same words as a port event.
@@ -130,12 +126,8 @@ private:
     SessionClock &m_clock;
     InstrumentProfile m_profile;
     ProfileAnswering m_answering;
-    // Profile loads asked for and not begun yet, with their tickets; one runs at a time.
-    std::deque<std::pair<quint64, QString>> m_loadRequests;
-    std::unique_ptr<ProfileLoadJob> m_loadJob;
+    ProfileLoadQueue m_loads;
     Retirement m_retirement;
-    quint64 m_loadTicket = 0;
-    quint64 m_lastTicket = 0;
     LineCounters m_counters;
     bool m_communicating = false;
     qint16 m_stopFlag = 0;
