@@ -3,6 +3,7 @@ link and the COUNTS line, from outside the process."""
 import json
 import os
 import resource
+import signal
 import re
 import socket
 import threading
@@ -248,3 +249,16 @@ def test_clients_past_the_bound_or_the_descriptors_are_refused_and_the_socket_st
         assert answer["ok"], answer
     assert sim.stop() == 0 and sim.value("LOG_FILE")
     assert sum("no descriptor left" in line for line in sim.errors) == 1, sim.errors
+
+
+def test_a_stop_answers_the_requests_that_wait_behind_a_load(run, tmp_path):
+    big = tmp_path / "big.toml"
+    big.write_text(PROFILE + "".join(f'[[rule]]\nmatch = "Q{i}"\nanswer = "R"\n'
+                                     for i in range(200_000)))
+    load = json.dumps({"cmd": "load", "profile": str(big)}).encode()
+    run.control.socket.sendall(load + b'\n{"cmd": "counters"}\n')
+    time.sleep(0.05)
+    run.process.send_signal(signal.SIGTERM)
+    replies = [json.loads(run.control._lines.readline()) for _ in range(2)]
+    assert all(not r["ok"] and "stopping" in r["error"] for r in replies), replies
+    assert run.process.wait(10) == 0

@@ -1,6 +1,7 @@
 """The headless program as a separate process, with no display in its environment and a
 pyserial host on its virtual port."""
 import fcntl
+import json
 import os
 import pty
 import re
@@ -268,6 +269,8 @@ def test_a_full_disk_fails_the_run_out_loud(tmp_path, small_disk, events, folder
     assert not list(small_disk.rglob(".*"))
     if not folder:
         assert "書き込めませんでした: ".encode("cp932") in sim.saved_log()
+    else:  # the stream is where the log's loss can still be told
+        assert json.loads(written.splitlines()[-1])["kind"] == "log_not_saved"
 
 
 def test_a_stop_while_the_events_fifo_waits_for_its_reader_is_served_at_once(tmp_path):

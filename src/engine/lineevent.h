@@ -23,6 +23,7 @@ struct LineEvent
         DroppedOutput, // count, message (the device)
         Refused, // command, bytes that went out, rule, faults, message (why the rest did not)
         Load, // profile, seed (none until communication starts): another profile is in force
+        LogNotSaved, // message: the saved log could not be written, and why
     };
 
     Kind kind = Kind::Start;

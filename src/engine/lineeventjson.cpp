@@ -72,6 +72,8 @@ QString kindName(LineEvent::Kind kind)
         return QStringLiteral("refused");
     case LineEvent::Kind::Load:
         return QStringLiteral("load");
+    case LineEvent::Kind::LogNotSaved:
+        return QStringLiteral("log_not_saved");
     }
     return QString();
 }
@@ -120,6 +122,7 @@ QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)
         object.insert(QStringLiteral("command_hex"), QString::fromLatin1(event.command.toHex()));
         break;
     case LineEvent::Kind::Port:
+    case LineEvent::Kind::LogNotSaved:
         object.insert(QStringLiteral("message"), event.message);
         break;
     case LineEvent::Kind::DroppedOutput:

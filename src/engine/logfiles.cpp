@@ -51,7 +51,7 @@ bool ensureFolder(const QString &folder, QString *error)
         *error = QStringLiteral("%1: %2").arg(folder, QObject::tr("a file of that name is in the way"));
         return false;
     }
-    if (!QDir().mkpath(folder)) {
+    if (!AppFolder::makeOwnFolder(folder)) {
         *error = QStringLiteral("%1: %2").arg(folder, QObject::tr("the folder cannot be created"));
         return false;
     }

@@ -15,6 +15,7 @@ ProfileLoadJob::~ProfileLoadJob()
 {
     if (!m_thread)
         return;
+    m_abandoned = true;
     m_thread->wait();
     delete m_thread;
 }
@@ -31,6 +32,6 @@ void ProfileLoadJob::start()
 void ProfileLoadJob::run()
 {
     m_result.ok = m_result.profile.reload(&m_result.problems);
-    if (m_result.ok)
+    if (m_result.ok && !m_abandoned)
         m_result.responder = m_result.profile.makeResponder(m_patterns);
 }

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 class QThread;
@@ -32,7 +33,8 @@ public:
     // profile: where to read from and the seed to use; patterns: the dialog's, after the rules.
     ProfileLoadJob(InstrumentProfile profile, DeviceCommandTable patterns,
                    QObject *parent = nullptr);
-    // Waits for the thread: the job owns what it reads into.
+    // Waits for the thread, which owns what it reads into; a job abandoned while it reads
+    // skips the compiling, so a stop waits at most for the reading of the file.
     ~ProfileLoadJob() override;
 
     void start();
@@ -46,6 +48,7 @@ private:
     void run();
 
     DeviceCommandTable m_patterns;
+    std::atomic<bool> m_abandoned { false };
     Result m_result;
     QThread *m_thread = nullptr;
 };

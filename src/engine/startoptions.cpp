@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -178,16 +179,17 @@ QString StartOptions::usage()
             "  --headless          run without windows: start communicating at once, write each\n"
             "                      log line to standard output (a reader that falls behind gets\n"
             "                      LOG_LINES_SKIPPED=N instead of lines; the saved log has all);\n"
-            "                      SIGINT or SIGTERM stops sending at once, without the pending\n"
-            "                      cycle, lets queued output drain (3 s at most), saves the log\n"
-            "                      to LogData/ and prints LOG_FILE=<path>, then\n"
-            "                      COUNTS=commands_seen=N answered=N dropped=N bytes_in=N\n"
-            "                      bytes_out=N\n"
+            "                      SIGINT, SIGTERM, SIGHUP or SIGQUIT stops sending at once,\n"
+            "                      without the pending cycle, lets queued output drain (3 s at\n"
+            "                      most), saves the log to LogData/ and prints LOG_FILE=<path>,\n"
+            "                      then COUNTS=commands_seen=N answered=N dropped=N bytes_in=N\n"
+            "                      bytes_out=N refused=N (read by key: keys are only added)\n"
             "  --duration SECONDS  with --headless: a stop request after this many seconds\n"
             "  --events FILE       with --headless: one JSON object per line for each event on\n"
             "                      the line (start, stop, received, sent, answer, unanswered,\n"
-            "                      fault, port, dropped_output, skipped); FILE - is standard\n"
-            "                      output, which then has no log lines, only the KEY=value ones\n"
+            "                      fault, refused, load, port, dropped_output, skipped,\n"
+            "                      log_not_saved); FILE - is standard output, which then has no\n"
+            "                      log lines, only the KEY=value ones\n"
             "  --control PATH      with --headless: a Unix socket (mode 0600) taking one JSON\n"
             "                      request per line (set, fault, load, send, counters, stop) and\n"
             "                      answering each with one JSON line; a stale socket at PATH is\n"
@@ -196,11 +198,13 @@ QString StartOptions::usage()
             "                      the host end is printed first as HOST_PORT=<path>\n"
             "  --host-link PATH    with --virtual-port: PATH becomes a symbolic link to the host\n"
             "                      end for the run; a link left there by an earlier run (one\n"
-            "                      that dangles or points into /dev/pts) is replaced, anything\n"
-            "                      else refuses the start\n"
+            "                      that dangles, or points to a pseudo-terminal made after it)\n"
+            "                      is replaced; a live run's link and anything else refuse the\n"
+            "                      start\n"
             "  --port DEVICE       use DEVICE instead of the device of the port number\n"
             "  --folder DIR        application folder (settings files, LogData, lock)\n"
             "  --profile FILE      instrument profile instead of the folder's Instrument.toml\n"
+            "                      (a regular file of at most 16 MiB)\n"
             "  --seed N            seed of the profile's random values and faults, instead of\n"
             "                      the profile's own\n"
             "  --check-profile FILE  check a profile and exit: 0 when it can be used, 3 with\n"
@@ -213,7 +217,8 @@ QString StartOptions::usage()
             "  --version           print the version\n"
             "\n"
             "Exit status: 0 after a saved log, 1 when the run failed (port, folder, lock, log,\n"
-            "a path given for the harness), 2 for a bad command line, 3 for a bad profile.\n");
+            "events file, Recorded.toml, a path given for the harness), 2 for a bad command\n"
+            "line, 3 for a bad profile.\n");
 }
 
 QString StartOptions::resolveFolder(const QString &executableFolder, QString *error) const
@@ -239,7 +244,9 @@ QString StartOptions::resolveFolder(const QString &executableFolder, QString *er
                          .arg(appFolder, QStringLiteral("its parent %1 does not exist").arg(parent));
         return QString();
     }
-    if (!QDir().mkdir(folder.absoluteFilePath())) {
+    // Own-only, as the log folder inside: whoever could write here could plant links.
+    if (!QDir().mkdir(folder.absoluteFilePath(),
+                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
         *error = QStringLiteral("--folder: %1: cannot be made: %2")
                          .arg(appFolder, QString::fromLocal8Bit(std::strerror(errno)));
         return QString();

@@ -182,6 +182,24 @@ void ControlServer::reply(QLocalSocket *socket, const QByteArray &line)
     }
 }
 
+void ControlServer::refuseRequests()
+{
+    if (m_refusing)
+        return;
+    m_refusing = true;
+    const QByteArray stopping = ControlRequests::errorLine(QStringLiteral("the run is stopping"));
+    for (QLocalSocket *socket : m_clients.keys()) {
+        Client &client = m_clients[socket];
+        if (client.awaitedLoad == 0)
+            continue;
+        client.awaitedLoad = 0;
+        const qsizetype waiting = qsizetype(client.held.size());
+        client.held.clear();
+        for (qsizetype i = 0; i <= waiting && m_clients.contains(socket); ++i)
+            reply(socket, stopping);
+    }
+}
+
 void ControlServer::onProfileSwitched(quint64 ticket, const QString &problems)
 {
     for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {

@@ -43,7 +43,9 @@ public:
     void finish(int timeoutMs);
     // The run is stopping (asked here or elsewhere): every request from now on is refused,
     // so that nothing is answered ok that will not happen.
-    void refuseRequests() { m_refusing = true; }
+    // From now on every request gets "the run is stopping", also those waiting behind a
+    // profile load, whose own reply says so at once.
+    void refuseRequests();
 
 signals:
     // A client asked for the stop; its reply has been handed to the socket.

@@ -97,6 +97,15 @@ void EventStream::tellFailure(const QString &path, const QString &reason)
         m_problemLog->appendStamped(LineTexts::fileNotWritten(path + QLatin1String(": ") + reason));
 }
 
+void EventStream::tellLogNotSaved(const QString &problem)
+{
+    LineEvent event;
+    event.kind = LineEvent::Kind::LogNotSaved;
+    event.atNs = SessionClock::steady().nowNs();
+    event.message = problem;
+    write(event);
+}
+
 void EventStream::write(const LineEvent &event)
 {
     if (m_writer)

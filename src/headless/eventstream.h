@@ -41,6 +41,8 @@ public:
     // True once the stream's own file could take no more (a full disk): the run is not a
     // success, whatever else it did.
     bool failed() const { return m_failed; }
+    // The stream is where a log that could not be saved can still be told of.
+    void tellLogNotSaved(const QString &problem);
 
 private:
     void write(const LineEvent &event);

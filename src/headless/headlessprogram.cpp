@@ -191,6 +191,8 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
                              console.print(QStringLiteral("LOG_FILE=") + logFile);
                          console.print(countsLine(run.session().counters()));
                          control.finish(kReplyDrainMs);
+                         if (!saved)
+                             events.tellLogNotSaved(problem);
                          events.finish();
                          console.finish();
                          if (!saved)

@@ -41,6 +41,8 @@ int runRecording(ConsoleLines &console, EventStream &events, StopSignals &stopSi
                              console.print(QStringLiteral("RECORDED=") + recorded);
                          if (!logFile.isEmpty())
                              console.print(QStringLiteral("LOG_FILE=") + logFile);
+                         if (!saved && logFile.isEmpty())
+                             events.tellLogNotSaved(problem);
                          events.finish();
                          console.finish();
                          if (!saved)

@@ -141,6 +141,6 @@ bool RecordRun::saveLog(QString *path, QString *problem)
     path->clear();
     // The first problem is the one to tell.
     if (problem)
-        *problem = reason;
+        *problem = QStringLiteral("the log cannot be saved: %1").arg(reason);
     return false;
 }

@@ -26,6 +26,15 @@ bool isWritable(const QString &folder)
     return probeProblem(folder).isEmpty();
 }
 
+bool makeOwnFolder(const QString &folder)
+{
+    // The logs in it carry what crossed the line: others may neither read them nor take them
+    // away, whatever the umask.
+    return QDir().mkpath(folder)
+            && QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner
+                                                     | QFile::ExeOwner);
+}
+
 bool ensureWritableFolder(const QString &folder, QString *error)
 {
     // A link others could have put there would send the logs where they chose; a folder of
@@ -37,7 +46,7 @@ bool ensureWritableFolder(const QString &folder, QString *error)
         *error = QStringLiteral("%1: a file of that name is in the way").arg(folder);
         return false;
     }
-    if (!info.exists() && !QDir().mkpath(folder)) {
+    if (!info.exists() && !makeOwnFolder(folder)) {
         // The parent refuses the new folder for the same reason it would refuse a file.
         const QString reason = probeProblem(info.absolutePath());
         *error = QStringLiteral("%1: the folder cannot be made (%2)")

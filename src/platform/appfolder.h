@@ -25,6 +25,9 @@ bool isWritable(const QString &folder);
 // and the reason.
 bool ensureWritableFolder(const QString &folder, QString *error);
 
+// Makes folder (and what is missing above it) with mode 0700 for the folder itself.
+bool makeOwnFolder(const QString &folder);
+
 // True for an existing file whose permissions say nobody may write it. An atomic save
 // replaces the file through a rename, which the file's own permissions would not stop.
 bool isReadOnlyFile(const QString &path);

@@ -365,7 +365,7 @@ EVENT_KEYS = {
     "fault": {"rule", "faults", "command_hex"}, "port": {"message"},
     "dropped_output": {"bytes", "device"}, "skipped": {"count"},
     "refused": {"command_hex", "command_text", "hex", "text", "rule", "faults", "reason"},
-    "load": {"seed", "profile"},
+    "load": {"seed", "profile"}, "log_not_saved": {"message"},
 }
 
 
