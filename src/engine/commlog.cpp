@@ -192,23 +192,6 @@ QByteArray CommLog::line(int index) const
     return lineView(index).toByteArray();
 }
 
-QString CommLog::visibleControls(const QString &text)
-{
-    QString shown;
-    shown.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20)
-            shown += QLatin1Char('[') + QLatin1String(mdlSUCMD::ControlTokenTable[u].name)
-                    + QLatin1Char(']');
-        else if (u == 0x7F)
-            shown += QLatin1String("[DEL]");
-        else
-            shown += c;
-    }
-    return shown;
-}
-
 QString CommLog::displayText(int index) const
 {
     const Parts p = parts(index);

@@ -81,8 +81,6 @@ public:
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
-    static QString visibleControls(const QString &text);
-
 signals:
     // Emitted at once for every appended line, before any view catches up: for readers that
     // follow the log as it grows (a console, a test).
