@@ -190,9 +190,15 @@ void CommSession::beginProfile()
         m_answering.end();
         return;
     }
-    responder->setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
-    m_log.appendStamped(LineTexts::profileInForce(m_profile.file(), responder->seed()));
+    prepareToPlay(*responder);
     m_answering.begin(std::move(responder));
+}
+
+// The line speed paces the answers; the log names the profile and the seed that repeats it.
+void CommSession::prepareToPlay(Profile::Responder &responder)
+{
+    responder.setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
+    m_log.appendStamped(LineTexts::profileInForce(m_profile.file(), responder.seed()));
 }
 
 void CommSession::sendContinuousOutput()
@@ -425,9 +431,8 @@ void CommSession::adoptLoadedProfile(quint64 ticket, ProfileLoadJob::Result resu
         loaded.profile = m_profile.file();
         // Stopped, the next Start makes its responder with a seed of its own.
         if (m_communicating && result.responder) {
-            result.responder->setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
+            prepareToPlay(*result.responder);
             loaded.seed = result.responder->seed();
-            m_log.appendStamped(LineTexts::profileInForce(m_profile.file(), *loaded.seed));
             m_answering.switchTo(std::move(result.responder));
         }
         report(loaded);

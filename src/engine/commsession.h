@@ -101,6 +101,7 @@ private:
     void logContinuousOutput();
     void sendContinuousOutput();
     void beginProfile();
+    void prepareToPlay(Profile::Responder &responder);
     void onProfileAnswered(const QByteArray &command, const QByteArray &bytes, const QString &rule,
                            const QStringList &faults);
     void countUnanswered(const QByteArray &bytes, const QString &budgetRule = QString());

@@ -151,7 +151,7 @@ void ControlServer::answer(QLocalSocket *socket, const QByteArray &line)
     if (line.trimmed().isEmpty())
         return;
     if (m_refusing) {
-        reply(socket, ControlRequests::errorLine(QStringLiteral("the run is stopping")));
+        reply(socket, stoppingLine());
         return;
     }
     Client &client = m_clients[socket];
@@ -182,12 +182,17 @@ void ControlServer::reply(QLocalSocket *socket, const QByteArray &line)
     }
 }
 
+QByteArray ControlServer::stoppingLine()
+{
+    return ControlRequests::errorLine(QStringLiteral("the run is stopping"));
+}
+
 void ControlServer::refuseRequests()
 {
     if (m_refusing)
         return;
     m_refusing = true;
-    const QByteArray stopping = ControlRequests::errorLine(QStringLiteral("the run is stopping"));
+    const QByteArray stopping = stoppingLine();
     for (QLocalSocket *socket : m_clients.keys()) {
         Client &client = m_clients[socket];
         if (client.awaitedLoad == 0)

@@ -70,6 +70,7 @@ private:
     void answer(QLocalSocket *socket, const QByteArray &line);
     void reply(QLocalSocket *socket, const QByteArray &line);
     void forget(QLocalSocket *socket);
+    static QByteArray stoppingLine();
     void onProfileSwitched(quint64 ticket, const QString &problems);
 
     ListeningSocket m_listener;
