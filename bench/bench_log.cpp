@@ -1,5 +1,5 @@
-#include "commlog.h"
-#include "logfiles.h"
+#include "log/commlog.h"
+#include "log/logfiles.h"
 #include "measure.h"
 
 #include <QApplication>

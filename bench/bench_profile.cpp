@@ -1,6 +1,6 @@
 #include "measure.h"
-#include "profileloader.h"
-#include "responder.h"
+#include "profile/profileloader.h"
+#include "profile/responder.h"
 
 #include <QCoreApplication>
 

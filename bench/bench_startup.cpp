@@ -1,8 +1,8 @@
 #include "fakeservices.h"
-#include "frmsokutei.h"
+#include "startup/frmsokutei.h"
 #include "measure.h"
 #include "settingsfolder.h"
-#include "startup.h"
+#include "startup/startup.h"
 
 #include <QApplication>
 #include <QEventLoop>

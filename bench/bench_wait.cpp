@@ -1,5 +1,5 @@
 #include "measure.h"
-#include "waitseconds.h"
+#include "platform/waitseconds.h"
 
 #include <QCoreApplication>
 

@@ -1,8 +1,8 @@
 // Profile files are written by hand and shared. Loading must end for any text, a refusal must
 // name its place as FILE:LINE:COL on every line, and a profile that loads must answer any
 // bytes without failing.
-#include "profileloader.h"
-#include "responder.h"
+#include "profile/profileloader.h"
+#include "profile/responder.h"
 
 #include <QRegularExpression>
 

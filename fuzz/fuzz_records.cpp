@@ -1,7 +1,7 @@
 // Settings files as a user might leave them: any bytes, any length. Reading must end, and
 // a record written from what was read must read back the same.
-#include "recordformat.h"
-#include "settingsfiles.h"
+#include "settings/recordformat.h"
+#include "settings/settingsfiles.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 // Texts typed into the settings dialog. The conversion must end for any text, and text
 // without a "[" must come out as its own code page 932 bytes.
-#include "ansicodec.h"
-#include "tokencodec.h"
+#include "text/ansicodec.h"
+#include "text/tokencodec.h"
 
 #include <cstdlib>
 

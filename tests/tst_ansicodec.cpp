@@ -1,4 +1,4 @@
-#include "ansicodec.h"
+#include "text/ansicodec.h"
 
 #include <memory>
 #include <QtTest>

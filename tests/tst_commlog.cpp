@@ -1,5 +1,5 @@
-#include "commlog.h"
-#include "timestamp.h"
+#include "log/commlog.h"
+#include "platform/timestamp.h"
 
 #include <QAbstractItemModelTester>
 #include <QDateTime>

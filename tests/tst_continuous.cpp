@@ -1,5 +1,5 @@
-#include "ansicodec.h"
-#include "linetexts.h"
+#include "text/ansicodec.h"
+#include "log/linetexts.h"
 #include "runningwindow.h"
 #include "virtualsession.h"
 

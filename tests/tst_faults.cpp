@@ -1,15 +1,15 @@
-#include "ansicodec.h"
-#include "appfolder.h"
-#include "commlog.h"
+#include "text/ansicodec.h"
+#include "platform/appfolder.h"
+#include "log/commlog.h"
 #include "fakeservices.h"
-#include "frmoption.h"
+#include "settings_dialog/frmoption.h"
 #include "hostflood.h"
-#include "logfiles.h"
+#include "log/logfiles.h"
 #include "measure.h"
 #include "runningwindow.h"
-#include "recordformat.h"
-#include "settingsfiles.h"
-#include "startup.h"
+#include "settings/recordformat.h"
+#include "settings/settingsfiles.h"
+#include "startup/startup.h"
 
 #include <QTimer>
 #include <QRandomGenerator>

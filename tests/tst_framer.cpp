@@ -1,5 +1,5 @@
-#include "framer.h"
-#include "seededrandom.h"
+#include "profile/framer.h"
+#include "profile/seededrandom.h"
 
 #include <QTest>
 

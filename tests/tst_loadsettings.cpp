@@ -1,8 +1,8 @@
-#include "loadsettings.h"
+#include "settings/loadsettings.h"
 #include "ptypair.h"
-#include "serialcomm.h"
+#include "serial/serialcomm.h"
 #include "settingsfolder.h"
-#include "statustexts.h"
+#include "startup/statustexts.h"
 
 #include <QTest>
 

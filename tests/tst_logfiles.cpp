@@ -1,5 +1,5 @@
-#include "commlog.h"
-#include "logfiles.h"
+#include "log/commlog.h"
+#include "log/logfiles.h"
 #include "oracle/cp932.h"
 #include "oracle/records.h"
 

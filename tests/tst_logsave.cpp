@@ -1,5 +1,5 @@
 #include "runningwindow.h"
-#include "timestamp.h"
+#include "platform/timestamp.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
 #include "fakeservices.h"
-#include "frmsokutei.h"
+#include "startup/frmsokutei.h"
 #include "settingsfolder.h"
 
 #include <QLabel>

@@ -1,7 +1,7 @@
-#include "answertemplate.h"
-#include "clockformat.h"
-#include "notation.h"
-#include "numberformat.h"
+#include "profile/answertemplate.h"
+#include "profile/clockformat.h"
+#include "text/notation.h"
+#include "profile/numberformat.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 #include "fakeservices.h"
-#include "frmsokutei.h"
+#include "startup/frmsokutei.h"
 #include "ptypair.h"
 #include "settingsfolder.h"
-#include "trayicon.h"
+#include "platform/trayicon.h"
 
 #include <QProcess>
 #include <QPushButton>

@@ -1,5 +1,5 @@
-#include "recordformat.h"
-#include "settingsfiles.h"
+#include "settings/recordformat.h"
+#include "settings/settingsfiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "exchangeinference.h"
+#include "record/exchangeinference.h"
 #include "profilefixture.h"
-#include "recordedprofile.h"
-#include "seededrandom.h"
+#include "record/recordedprofile.h"
+#include "profile/seededrandom.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 #include "profilefixture.h"
-#include "rulematcher.h"
-#include "stoprequest.h"
+#include "profile/rulematcher.h"
+#include "platform/stoprequest.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>

@@ -1,5 +1,5 @@
 #include "ptypair.h"
-#include "serialcomm.h"
+#include "serial/serialcomm.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "frmoption.h"
+#include "settings_dialog/frmoption.h"
 #include "startedprogram.h"
 
 #include <QCheckBox>

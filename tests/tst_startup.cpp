@@ -1,10 +1,10 @@
-#include "commlog.h"
+#include "log/commlog.h"
 #include "fakeservices.h"
-#include "frmsokutei.h"
+#include "startup/frmsokutei.h"
 #include "settingsfolder.h"
-#include "startup.h"
-#include "texts.h"
-#include "virtualport.h"
+#include "startup/startup.h"
+#include "app/texts.h"
+#include "serial/virtualport.h"
 
 #include <QDirIterator>
 #include <QMenu>

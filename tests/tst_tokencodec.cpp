@@ -1,4 +1,5 @@
-#include "tokencodec.h"
+#include "settings/settingstexts.h"
+#include "text/tokencodec.h"
 
 #include <QTest>
 

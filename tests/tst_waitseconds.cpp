@@ -1,4 +1,4 @@
-#include "waitseconds.h"
+#include "platform/waitseconds.h"
 
 #include <QElapsedTimer>
 #include <QTest>

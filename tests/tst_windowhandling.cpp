@@ -1,6 +1,6 @@
-#include "frmabout.h"
+#include "version_dialog/frmabout.h"
 #include "startedprogram.h"
-#include "texts.h"
+#include "startup/windowtexts.h"
 
 #include <QAbstractScrollArea>
 #include <QLabel>

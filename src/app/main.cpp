@@ -1,8 +1,8 @@
-#include "headlessprogram.h"
-#include "instrumentprofile.h"
-#include "programversion.h"
-#include "startoptions.h"
-#include "windowedprogram.h"
+#include "app/programversion.h"
+#include "app/startoptions.h"
+#include "headless/headlessprogram.h"
+#include "session/instrumentprofile.h"
+#include "startup/windowedprogram.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
-#include "consolelines.h"
+#include "headless/consolelines.h"
 
-#include "commlog.h"
+#include "log/commlog.h"
 
 namespace {
 // Long enough for a harness that reads only after asking for the stop; a harness that never

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "streamwriter.h"
+#include "platform/streamwriter.h"
 
 #include <QObject>
 #include <QString>

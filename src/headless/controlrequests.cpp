@@ -1,10 +1,10 @@
-#include "controlrequests.h"
+#include "headless/controlrequests.h"
 
-#include "ansicodec.h"
-#include "commsession.h"
-#include "faults.h"
-#include "notation.h"
-#include "responder.h"
+#include "profile/faults.h"
+#include "profile/responder.h"
+#include "session/commsession.h"
+#include "text/ansicodec.h"
+#include "text/notation.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

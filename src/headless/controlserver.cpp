@@ -1,7 +1,7 @@
-#include "controlserver.h"
+#include "headless/controlserver.h"
 
-#include "commsession.h"
-#include "socketpath.h"
+#include "platform/socketpath.h"
+#include "session/commsession.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

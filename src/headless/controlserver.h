@@ -1,7 +1,7 @@
 #pragma once
 
-#include "controlrequests.h"
-#include "listeningsocket.h"
+#include "headless/controlrequests.h"
+#include "platform/listeningsocket.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,13 +1,13 @@
-#include "eventstream.h"
+#include "headless/eventstream.h"
 
-#include "commlog.h"
-#include "commsession.h"
-#include "lineeventjson.h"
-#include "linetexts.h"
-#include "relay.h"
-#include "safefile.h"
-#include "sessionclock.h"
-#include "streamwriter.h"
+#include "headless/lineeventjson.h"
+#include "log/commlog.h"
+#include "log/linetexts.h"
+#include "platform/safefile.h"
+#include "platform/sessionclock.h"
+#include "platform/streamwriter.h"
+#include "record/relay.h"
+#include "session/commsession.h"
 
 #include <QDateTime>
 

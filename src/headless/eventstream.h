@@ -1,7 +1,7 @@
 #pragma once
 
-#include "lineevent.h"
-#include "timestamp.h"
+#include "platform/timestamp.h"
+#include "session/lineevent.h"
 
 #include <QObject>
 #include <QString>

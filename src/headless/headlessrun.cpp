@@ -1,12 +1,12 @@
-#include "headlessrun.h"
+#include "headless/headlessrun.h"
 
-#include "ansicodec.h"
-#include "appfolder.h"
-#include "firststart.h"
-#include "linetexts.h"
-#include "loadsettings.h"
-#include "logfiles.h"
-#include "texts.h"
+#include "app/texts.h"
+#include "log/linetexts.h"
+#include "log/logfiles.h"
+#include "platform/appfolder.h"
+#include "settings/firststart.h"
+#include "settings/loadsettings.h"
+#include "text/ansicodec.h"
 
 #include <QDate>
 #include <QFileInfo>

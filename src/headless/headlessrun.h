@@ -1,9 +1,9 @@
 #pragma once
 
-#include "commlog.h"
-#include "commsession.h"
-#include "serialcomm.h"
-#include "settingsrecords.h"
+#include "log/commlog.h"
+#include "serial/serialcomm.h"
+#include "session/commsession.h"
+#include "settings/settingsrecords.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "stopsignals.h"
+#include "headless/stopsignals.h"
 
-#include "stoprequest.h"
+#include "platform/stoprequest.h"
 
 #include <QSocketNotifier>
 

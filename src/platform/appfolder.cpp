@@ -1,6 +1,6 @@
-#include "appfolder.h"
+#include "platform/appfolder.h"
 
-#include "safefile.h"
+#include "platform/safefile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "atomicfile.h"
+#include "platform/atomicfile.h"
 
-#include "safefile.h"
+#include "platform/safefile.h"
 
 #include <QFile>
 #include <QFileInfo>

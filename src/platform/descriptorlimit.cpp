@@ -1,4 +1,4 @@
-#include "descriptorlimit.h"
+#include "platform/descriptorlimit.h"
 
 #include <sys/resource.h>
 

@@ -1,6 +1,6 @@
-#include "hostlink.h"
+#include "platform/hostlink.h"
 
-#include "safefile.h"
+#include "platform/safefile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "instancelock.h"
+#include "platform/instancelock.h"
 
-#include "appfolder.h"
+#include "platform/appfolder.h"
 
 #include <QLockFile>
 

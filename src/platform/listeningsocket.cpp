@@ -1,4 +1,4 @@
-#include "listeningsocket.h"
+#include "platform/listeningsocket.h"
 
 #include <QFile>
 #include <QSocketNotifier>

@@ -1,4 +1,4 @@
-#include "messageboxes.h"
+#include "platform/messageboxes.h"
 
 #include <QMessageBox>
 

@@ -1,4 +1,4 @@
-#include "processexit.h"
+#include "platform/processexit.h"
 
 #include <cstdio>
 #include <cstdlib>

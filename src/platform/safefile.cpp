@@ -1,6 +1,6 @@
-#include "safefile.h"
+#include "platform/safefile.h"
 
-#include "stoprequest.h"
+#include "platform/stoprequest.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "sessionclock.h"
+#include "platform/sessionclock.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

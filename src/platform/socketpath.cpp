@@ -1,6 +1,6 @@
-#include "socketpath.h"
+#include "platform/socketpath.h"
 
-#include "safefile.h"
+#include "platform/safefile.h"
 
 #include <QFile>
 

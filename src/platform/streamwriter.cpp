@@ -1,4 +1,4 @@
-#include "streamwriter.h"
+#include "platform/streamwriter.h"
 
 #include <QDeadlineTimer>
 #include <QSocketNotifier>

@@ -1,4 +1,4 @@
-#include "timestamp.h"
+#include "platform/timestamp.h"
 
 namespace Stamp {
 

@@ -1,4 +1,4 @@
-#include "trayicon.h"
+#include "platform/trayicon.h"
 
 #include <QMenu>
 #include <QSystemTrayIcon>

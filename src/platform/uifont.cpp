@@ -1,4 +1,4 @@
-#include "uifont.h"
+#include "platform/uifont.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,6 +1,6 @@
-#include "waitseconds.h"
+#include "platform/waitseconds.h"
 
-#include "sessionclock.h"
+#include "platform/sessionclock.h"
 
 void WaitSeconds(double seconds)
 {

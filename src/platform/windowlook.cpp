@@ -1,4 +1,4 @@
-#include "windowlook.h"
+#include "platform/windowlook.h"
 
 #include <QGuiApplication>
 #include <QIcon>

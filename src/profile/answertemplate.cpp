@@ -1,6 +1,6 @@
-#include "answertemplate.h"
+#include "profile/answertemplate.h"
 
-#include "notation.h"
+#include "text/notation.h"
 
 namespace Profile {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "checksums.h"
-#include "values.h"
+#include "profile/checksums.h"
+#include "profile/values.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "behaviourfields.h"
+#include "profile/behaviourfields.h"
 
 namespace Profile {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "faults.h"
-#include "tomlfields.h"
+#include "profile/faults.h"
+#include "profile/tomlfields.h"
 
 #include <vector>
 

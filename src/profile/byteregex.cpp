@@ -1,8 +1,8 @@
-#include "byteregex.h"
+#include "profile/byteregex.h"
 
-#include "ansicodec.h"
-#include "notation.h"
-#include "regexbatch.h"
+#include "profile/regexbatch.h"
+#include "text/ansicodec.h"
+#include "text/notation.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "matchbudget.h"
-#include "pcre2code.h"
+#include "profile/matchbudget.h"
+#include "profile/pcre2code.h"
 
 #include <QByteArray>
 #include <QList>

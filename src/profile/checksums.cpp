@@ -1,4 +1,4 @@
-#include "checksums.h"
+#include "profile/checksums.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
-#include "clockformat.h"
+#include "profile/clockformat.h"
 
-#include "ansicodec.h"
+#include "text/ansicodec.h"
 
 namespace Profile {
 

@@ -1,4 +1,4 @@
-#include "faults.h"
+#include "profile/faults.h"
 
 #include <numeric>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "seededrandom.h"
+#include "profile/seededrandom.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "framer.h"
+#include "profile/framer.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "matchbudget.h"
+#include "profile/matchbudget.h"
 
-#include "stoprequest.h"
+#include "platform/stoprequest.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "numberformat.h"
+#include "profile/numberformat.h"
 
 #include <QLocale>
 

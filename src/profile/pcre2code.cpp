@@ -1,4 +1,4 @@
-#include "pcre2code.h"
+#include "profile/pcre2code.h"
 
 namespace Profile {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "matchbudget.h" // pcre2.h, for bytes
+#include "profile/matchbudget.h" // pcre2.h, for bytes
 
 #include <QByteArray>
 #include <QString>

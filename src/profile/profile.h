@@ -1,10 +1,10 @@
 #pragma once
 
-#include "answertemplate.h"
-#include "byteregex.h"
-#include "faults.h"
-#include "framer.h"
-#include "values.h"
+#include "profile/answertemplate.h"
+#include "profile/byteregex.h"
+#include "profile/faults.h"
+#include "profile/framer.h"
+#include "profile/values.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,10 +1,10 @@
-#include "profileloader.h"
+#include "profile/profileloader.h"
 
-#include "behaviourfields.h"
-#include "notation.h"
-#include "regularfile.h"
-#include "tomlfields.h"
-#include "valuefields.h"
+#include "platform/regularfile.h"
+#include "profile/behaviourfields.h"
+#include "profile/tomlfields.h"
+#include "profile/valuefields.h"
+#include "text/notation.h"
 
 #include <QSet>
 

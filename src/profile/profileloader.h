@@ -1,6 +1,6 @@
 #pragma once
 
-#include "profile.h"
+#include "profile/profile.h"
 
 #include <QByteArray>
 #include <QString>

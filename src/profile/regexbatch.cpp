@@ -1,4 +1,4 @@
-#include "regexbatch.h"
+#include "profile/regexbatch.h"
 
 namespace Profile {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "byteregex.h"
-#include "pcre2code.h"
+#include "profile/byteregex.h"
+#include "profile/pcre2code.h"
 
 #include <QList>
 

@@ -1,4 +1,4 @@
-#include "responder.h"
+#include "profile/responder.h"
 
 #include <QRandomGenerator>
 

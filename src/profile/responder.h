@@ -1,7 +1,7 @@
 #pragma once
 
-#include "profile.h"
-#include "rulematcher.h"
+#include "profile/profile.h"
+#include "profile/rulematcher.h"
 
 #include <QByteArray>
 #include <QDateTime>

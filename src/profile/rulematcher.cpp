@@ -1,4 +1,4 @@
-#include "rulematcher.h"
+#include "profile/rulematcher.h"
 
 #include <QVarLengthArray>
 

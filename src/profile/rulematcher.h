@@ -1,7 +1,7 @@
 #pragma once
 
-#include "profile.h"
-#include "regexbatch.h"
+#include "profile/profile.h"
+#include "profile/regexbatch.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "seededrandom.h"
+#include "profile/seededrandom.h"
 
 namespace Profile {
 

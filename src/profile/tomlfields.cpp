@@ -1,4 +1,4 @@
-#include "tomlfields.h"
+#include "profile/tomlfields.h"
 
 #include <algorithm>
 #include <cmath>

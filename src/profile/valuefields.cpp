@@ -1,7 +1,7 @@
-#include "valuefields.h"
+#include "profile/valuefields.h"
 
-#include "checksums.h"
-#include "notation.h"
+#include "profile/checksums.h"
+#include "text/notation.h"
 
 #include <cmath>
 

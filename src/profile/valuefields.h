@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tomlfields.h"
-#include "values.h"
+#include "profile/tomlfields.h"
+#include "profile/values.h"
 
 #include <vector>
 

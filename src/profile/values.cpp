@@ -1,4 +1,4 @@
-#include "values.h"
+#include "profile/values.h"
 
 namespace Profile {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "clockformat.h"
-#include "numberformat.h"
-#include "seededrandom.h"
+#include "profile/clockformat.h"
+#include "profile/numberformat.h"
+#include "profile/seededrandom.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "exchangeinference.h"
+#include "record/exchangeinference.h"
 
 #include <algorithm>
 #include <limits>

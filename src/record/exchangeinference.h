@@ -1,7 +1,7 @@
 #pragma once
 
-#include "framer.h"
-#include "recordedreads.h"
+#include "profile/framer.h"
+#include "record/recordedreads.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
-#include "recordedprofile.h"
+#include "record/recordedprofile.h"
 
-#include "notation.h"
+#include "text/notation.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "exchangeinference.h"
+#include "record/exchangeinference.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "recordedreads.h"
+#include "record/recordedreads.h"
 
 #include <algorithm>
 

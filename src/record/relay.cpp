@@ -1,11 +1,11 @@
-#include "relay.h"
+#include "record/relay.h"
 
-#include "ansicodec.h"
-#include "commlog.h"
-#include "linetexts.h"
-#include "recordtexts.h"
-#include "serialcomm.h"
-#include "sessionclock.h"
+#include "log/commlog.h"
+#include "log/linetexts.h"
+#include "platform/sessionclock.h"
+#include "record/recordtexts.h"
+#include "serial/serialcomm.h"
+#include "text/ansicodec.h"
 
 #include <QTimer>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "exchangeinference.h"
-#include "lineevent.h"
+#include "record/exchangeinference.h"
+#include "session/lineevent.h"
 
 #include <QObject>
 #include <QString>

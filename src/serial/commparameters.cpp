@@ -1,4 +1,4 @@
-#include "commparameters.h"
+#include "serial/commparameters.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "portname.h"
+#include "serial/portname.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "serialcomm.h"
+#include "serial/serialcomm.h"
 
-#include "portname.h"
-#include "sessionclock.h"
+#include "platform/sessionclock.h"
+#include "serial/portname.h"
 
 #include <QLoggingCategory>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "commparameters.h"
-#include "outputcable.h"
+#include "serial/commparameters.h"
+#include "serial/outputcable.h"
 
 #include <QByteArray>
 #include <QObject>

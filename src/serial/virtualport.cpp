@@ -1,4 +1,4 @@
-#include "virtualport.h"
+#include "serial/virtualport.h"
 
 #include <algorithm>
 #include <chrono>

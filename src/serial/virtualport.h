@@ -1,6 +1,6 @@
 #pragma once
 
-#include "outputcable.h"
+#include "serial/outputcable.h"
 
 #include <QObject>
 #include <QString>

@@ -1,13 +1,13 @@
-#include "frmoption.h"
+#include "settings_dialog/frmoption.h"
 #include "ui_frmoption.h"
 
-#include "appfolder.h"
-#include "frmsokutei.h"
-#include "loadsettings.h"
-#include "messageboxes.h"
-#include "settingsfiles.h"
-#include "texts.h"
-#include "windowlook.h"
+#include "platform/appfolder.h"
+#include "platform/messageboxes.h"
+#include "platform/windowlook.h"
+#include "settings/loadsettings.h"
+#include "settings/settingsfiles.h"
+#include "startup/frmsokutei.h"
+#include "startup/windowtexts.h"
 
 #include <QCloseEvent>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "applysettings.h"
-#include "settingsrecords.h"
-#include "windowservices.h"
+#include "settings/applysettings.h"
+#include "settings/settingsrecords.h"
+#include "startup/windowservices.h"
 
 #include <QWidget>
 

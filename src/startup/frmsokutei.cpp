@@ -1,16 +1,16 @@
-#include "frmsokutei.h"
+#include "startup/frmsokutei.h"
 #include "ui_frmsokutei.h"
 
-#include "appfolder.h"
-#include "ansicodec.h"
-#include "filedialogs.h"
-#include "logfiles.h"
-#include "messageboxes.h"
-#include "processexit.h"
-#include "statustexts.h"
-#include "texts.h"
-#include "trayicon.h"
-#include "windowlook.h"
+#include "log/logfiles.h"
+#include "platform/appfolder.h"
+#include "platform/filedialogs.h"
+#include "platform/messageboxes.h"
+#include "platform/processexit.h"
+#include "platform/trayicon.h"
+#include "platform/windowlook.h"
+#include "startup/statustexts.h"
+#include "startup/windowtexts.h"
+#include "text/ansicodec.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>

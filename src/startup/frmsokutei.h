@@ -1,11 +1,11 @@
 #pragma once
 
-#include "commlog.h"
-#include "commsession.h"
-#include "loadsettings.h"
-#include "serialcomm.h"
-#include "settingsrecords.h"
-#include "windowservices.h"
+#include "log/commlog.h"
+#include "serial/serialcomm.h"
+#include "session/commsession.h"
+#include "settings/loadsettings.h"
+#include "settings/settingsrecords.h"
+#include "startup/windowservices.h"
 
 #include <QWidget>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "instancelock.h"
-#include "serialcomm.h"
-#include "settingsrecords.h"
-#include "windowservices.h"
+#include "platform/instancelock.h"
+#include "serial/serialcomm.h"
+#include "settings/settingsrecords.h"
+#include "startup/windowservices.h"
 
 #include <QPointer>
 #include <QString>

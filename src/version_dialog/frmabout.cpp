@@ -1,12 +1,12 @@
-#include "frmabout.h"
+#include "version_dialog/frmabout.h"
 #include "ui_frmabout.h"
 
-#include "messageboxes.h"
-#include "programversion.h"
-#include "texts.h"
-#include "uifont.h"
-#include "urlopener.h"
-#include "windowlook.h"
+#include "app/programversion.h"
+#include "platform/messageboxes.h"
+#include "platform/uifont.h"
+#include "platform/urlopener.h"
+#include "platform/windowlook.h"
+#include "startup/windowtexts.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>

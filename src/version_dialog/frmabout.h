@@ -1,6 +1,6 @@
 #pragma once
 
-#include "windowservices.h"
+#include "startup/windowservices.h"
 
 #include <QDialog>
 

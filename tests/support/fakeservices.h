@@ -1,11 +1,11 @@
 #pragma once
 
-#include "filedialogs.h"
-#include "messageboxes.h"
-#include "processexit.h"
-#include "trayicon.h"
-#include "urlopener.h"
-#include "windowservices.h"
+#include "platform/filedialogs.h"
+#include "platform/messageboxes.h"
+#include "platform/processexit.h"
+#include "platform/trayicon.h"
+#include "platform/urlopener.h"
+#include "startup/windowservices.h"
 
 #include <QIcon>
 #include <QList>

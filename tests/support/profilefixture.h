@@ -1,7 +1,7 @@
 #pragma once
 
-#include "profileloader.h"
-#include "responder.h"
+#include "profile/profileloader.h"
+#include "profile/responder.h"
 
 #include <QDateTime>
 #include <QTest>

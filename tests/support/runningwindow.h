@@ -1,8 +1,8 @@
 #pragma once
 
-#include "commlog.h"
+#include "log/commlog.h"
 #include "fakeservices.h"
-#include "frmsokutei.h"
+#include "startup/frmsokutei.h"
 #include "ptypair.h"
 #include "settingsfolder.h"
 

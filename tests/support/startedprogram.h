@@ -1,10 +1,10 @@
 #pragma once
 
 #include "fakeservices.h"
-#include "frmsokutei.h"
+#include "startup/frmsokutei.h"
 #include "ptypair.h"
 #include "settingsfolder.h"
-#include "startup.h"
+#include "startup/startup.h"
 
 #include <QPushButton>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sessionclock.h"
+#include "platform/sessionclock.h"
 
 #include <QCoreApplication>
 #include <QObject>

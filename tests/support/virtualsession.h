@@ -1,10 +1,10 @@
 #pragma once
 
-#include "commlog.h"
-#include "commsession.h"
-#include "loadsettings.h"
+#include "log/commlog.h"
+#include "session/commsession.h"
+#include "settings/loadsettings.h"
 #include "ptypair.h"
-#include "serialcomm.h"
+#include "serial/serialcomm.h"
 #include "settingsfolder.h"
 #include "virtualclock.h"
 

@@ -1,0 +1,255 @@
+#include "app/startoptions.h"
+
+#include "platform/appfolder.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace {
+const QString kHeadless = QStringLiteral("headless");
+const QString kVirtualPort = QStringLiteral("virtual-port");
+const QString kPort = QStringLiteral("port");
+const QString kFolder = QStringLiteral("folder");
+const QString kDuration = QStringLiteral("duration");
+const QString kProfile = QStringLiteral("profile");
+const QString kSeed = QStringLiteral("seed");
+const QString kCheckProfile = QStringLiteral("check-profile");
+const QString kRecord = QStringLiteral("record");
+const QString kEvents = QStringLiteral("events");
+const QString kControl = QStringLiteral("control");
+const QString kHostLink = QStringLiteral("host-link");
+const QString kHelp = QStringLiteral("help");
+const QString kVersion = QStringLiteral("version");
+
+// The ways a harness follows and steers a headless run.
+bool parseHarnessOptions(const QCommandLineParser &parser, StartOptions &options, QString *error)
+{
+    const struct {
+        const QString &name;
+        QString &value;
+    } paths[] = {
+        { kEvents, options.eventsFile },
+        { kControl, options.controlPath },
+        { kHostLink, options.hostLinkPath },
+    };
+    for (const auto &option : paths) {
+        if (!parser.isSet(option.name))
+            continue;
+        option.value = parser.value(option.name);
+        if (option.value.isEmpty()) {
+            *error = QStringLiteral("--%1 needs a path").arg(option.name);
+            return false;
+        }
+        if (!options.headless) {
+            *error = QStringLiteral("--%1 is for --headless runs only").arg(option.name);
+            return false;
+        }
+    }
+    if (!options.controlPath.isEmpty() && parser.isSet(kRecord)) {
+        *error = QStringLiteral("--control steers the instrument the program plays; --record "
+                                "relays a real one");
+        return false;
+    }
+    if (!options.hostLinkPath.isEmpty() && !options.virtualPort) {
+        *error = QStringLiteral("--host-link links to the host end of --virtual-port; give both");
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QString *error)
+{
+    QCommandLineParser parser;
+    parser.addOptions({
+            { kHeadless, QString() },
+            { kVirtualPort, QString() },
+            { kPort, QString(), QStringLiteral("DEVICE") },
+            { kFolder, QString(), QStringLiteral("DIR") },
+            { kDuration, QString(), QStringLiteral("SECONDS") },
+            { kProfile, QString(), QStringLiteral("FILE") },
+            { kSeed, QString(), QStringLiteral("N") },
+            { kCheckProfile, QString(), QStringLiteral("FILE") },
+            { kRecord, QString(), QStringLiteral("DEVICE") },
+            { kEvents, QString(), QStringLiteral("FILE") },
+            { kControl, QString(), QStringLiteral("PATH") },
+            { kHostLink, QString(), QStringLiteral("PATH") },
+            { kHelp, QString() },
+            { kVersion, QString() },
+    });
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return std::nullopt;
+    }
+
+    StartOptions options;
+    options.headless = parser.isSet(kHeadless);
+    options.virtualPort = parser.isSet(kVirtualPort);
+    options.help = parser.isSet(kHelp);
+    options.version = parser.isSet(kVersion);
+    options.portDevice = parser.value(kPort);
+    options.appFolder = parser.value(kFolder);
+    if (parser.isSet(kPort) && options.portDevice.isEmpty()) {
+        *error = QStringLiteral("--port needs a device");
+        return std::nullopt;
+    }
+    if (parser.isSet(kFolder) && options.appFolder.isEmpty()) {
+        *error = QStringLiteral("--folder needs a folder");
+        return std::nullopt;
+    }
+    if (options.virtualPort && parser.isSet(kPort)) {
+        *error = QStringLiteral("--port and --virtual-port both name the port; give one");
+        return std::nullopt;
+    }
+    options.profileFile = parser.value(kProfile);
+    options.checkProfile = parser.value(kCheckProfile);
+    if ((parser.isSet(kProfile) && options.profileFile.isEmpty())
+        || (parser.isSet(kCheckProfile) && options.checkProfile.isEmpty())) {
+        *error = QStringLiteral("--profile and --check-profile need a file");
+        return std::nullopt;
+    }
+    if (parser.isSet(kRecord)) {
+        options.recordDevice = parser.value(kRecord);
+        QString problem;
+        // A recording sits between two lines: without the host's it would relay to nobody.
+        if (options.recordDevice.isEmpty())
+            problem = QStringLiteral("--record needs a device");
+        else if (!options.headless)
+            problem = QStringLiteral("--record is for --headless runs only");
+        else if (!options.virtualPort && !parser.isSet(kPort))
+            problem = QStringLiteral("--record needs the host's side: --virtual-port or --port");
+        else if (parser.isSet(kProfile) || parser.isSet(kSeed))
+            problem = QStringLiteral("--record relays a real instrument; --profile and --seed "
+                                     "play one");
+        if (!problem.isEmpty()) {
+            *error = problem;
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(kSeed)) {
+        bool ok = false;
+        options.seed = parser.value(kSeed).toULongLong(&ok);
+        if (!ok) {
+            *error = QStringLiteral("--seed: '%1' is not a whole number from 0 to 2^64-1")
+                             .arg(parser.value(kSeed));
+            return std::nullopt;
+        }
+    }
+    if (!parseHarnessOptions(parser, options, error))
+        return std::nullopt;
+    if (parser.isSet(kDuration)) {
+        bool ok = false;
+        const QString text = parser.value(kDuration);
+        const double seconds = QLocale::c().toDouble(text, &ok);
+        if (!ok || !std::isfinite(seconds) || seconds < 0) {
+            *error = QStringLiteral("--duration: '%1' is not a number of seconds").arg(text);
+            return std::nullopt;
+        }
+        if (!options.headless) {
+            *error = QStringLiteral("--duration is for --headless runs only");
+            return std::nullopt;
+        }
+        options.durationSeconds = seconds;
+    }
+    return options;
+}
+
+QString StartOptions::usage()
+{
+    return QStringLiteral(
+            "Usage: kalo_rs232c [--virtual-port | --port DEVICE] [--folder DIR] [OPTION]...\n"
+            "  or:  kalo_rs232c --headless [--events FILE] [--control PATH] [OPTION]...\n"
+            "  or:  kalo_rs232c --headless (--virtual-port | --port DEVICE) --record DEVICE\n"
+            "  or:  kalo_rs232c --check-profile FILE\n"
+            "  or:  kalo_rs232c --help | --version\n"
+            "\n"
+            "Simulates an RS-232C measuring instrument for testing host software.\n"
+            "\n"
+            "  --headless          run without windows: start communicating at once, write each\n"
+            "                      log line to standard output (a reader that falls behind gets\n"
+            "                      LOG_LINES_SKIPPED=N instead of lines; the saved log has all);\n"
+            "                      SIGINT, SIGTERM, SIGHUP or SIGQUIT stops sending at once,\n"
+            "                      without the pending cycle, lets queued output drain (3 s at\n"
+            "                      most), saves the log to LogData/ and prints LOG_FILE=<path>,\n"
+            "                      then COUNTS=commands_seen=N answered=N dropped=N bytes_in=N\n"
+            "                      bytes_out=N refused=N (read by key: keys are only added)\n"
+            "  --duration SECONDS  with --headless: a stop request after this many seconds\n"
+            "  --events FILE       with --headless: one JSON object per line for each event on\n"
+            "                      the line (start, stop, received, sent, answer, unanswered,\n"
+            "                      fault, refused, load, port, dropped_output, skipped,\n"
+            "                      log_not_saved); FILE - is standard output, which then has no\n"
+            "                      log lines, only the KEY=value ones\n"
+            "  --control PATH      with --headless: a Unix socket (mode 0600) taking one JSON\n"
+            "                      request per line (set, fault, load, send, counters, stop) and\n"
+            "                      answering each with one JSON line; a stale socket at PATH is\n"
+            "                      replaced, any other file there refuses the start\n"
+            "  --virtual-port      make a pseudo-terminal pair and use one end as the port;\n"
+            "                      the host end is printed first as HOST_PORT=<path>\n"
+            "  --host-link PATH    with --virtual-port: PATH becomes a symbolic link to the host\n"
+            "                      end for the run; a link left there by an earlier run (one\n"
+            "                      that dangles, or points to a pseudo-terminal made after it)\n"
+            "                      is replaced; a live run's link and anything else refuse the\n"
+            "                      start\n"
+            "  --port DEVICE       use DEVICE instead of the device of the port number\n"
+            "  --folder DIR        application folder (settings files, LogData, lock)\n"
+            "  --profile FILE      instrument profile instead of the folder's Instrument.toml\n"
+            "                      (a regular file of at most 16 MiB)\n"
+            "  --seed N            seed of the profile's random values and faults, instead of\n"
+            "                      the profile's own\n"
+            "  --check-profile FILE  check a profile and exit: 0 when it can be used, 3 with\n"
+            "                      FILE:LINE:COL: reason lines on standard error otherwise\n"
+            "  --record DEVICE     with --headless: relay between the host's port and the\n"
+            "                      instrument on DEVICE, log both ways, and at the end write\n"
+            "                      the instrument as DIR/Recorded.toml, printing\n"
+            "                      RECORDED=<path>\n"
+            "  --help              print this text\n"
+            "  --version           print the version\n"
+            "\n"
+            "Exit status: 0 after a saved log, 1 when the run failed (port, folder, lock, log,\n"
+            "events file, Recorded.toml, a path given for the harness), 2 for a bad command\n"
+            "line, 3 for a bad profile.\n");
+}
+
+QString StartOptions::resolveFolder(const QString &executableFolder, QString *error) const
+{
+    if (appFolder.isEmpty()) {
+        const QString found = AppFolder::resolve(executableFolder);
+        if (found.isEmpty())
+            *error = QStringLiteral("no folder where the settings can be kept");
+        return found;
+    }
+    const QFileInfo folder(appFolder);
+    if (folder.isDir())
+        return QDir(appFolder).absolutePath();
+    if (folder.exists() || folder.isSymLink()) {
+        *error = QStringLiteral("--folder: %1: not a folder").arg(appFolder);
+        return QString();
+    }
+    // A new folder is made, but not a chain of them: a mistyped parent would put settings
+    // and logs where nobody looks.
+    const QString parent = QFileInfo(folder.absoluteFilePath()).absolutePath();
+    if (!QFileInfo(parent).isDir()) {
+        *error = QStringLiteral("--folder: %1: no such folder (%2)")
+                         .arg(appFolder, QStringLiteral("its parent %1 does not exist").arg(parent));
+        return QString();
+    }
+    // Own-only, as the log folder inside: whoever could write here could plant links.
+    if (!QDir().mkdir(folder.absoluteFilePath(),
+                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
+        *error = QStringLiteral("--folder: %1: cannot be made: %2")
+                         .arg(appFolder, QString::fromLocal8Bit(std::strerror(errno)));
+        return QString();
+    }
+    return QDir(appFolder).absolutePath();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "log/commlog.h"
+#include "record/relay.h"
+#include "serial/serialcomm.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <optional>
+
+// One recording without windows (--record): the host's port and the instrument's, both set as
+// the folder's ACSet.txt says, relayed until a stop request; then the log saved as a headless
+// run saves it and the recording written as Recorded.toml beside the settings. No settings
+// file is written: a folder that has none stays without, as a recording needs none.
+class RecordRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RecordRun(const QString &appFolder, QObject *parent = nullptr);
+
+    // Before prepare(): the host's side, and a cable of the program's own on it, if any.
+    void setHostPort(const QString &device, OutputCable *cable);
+    // Before prepare(): the instrument's side.
+    void setInstrumentDevice(const QString &device) { m_device.setDevicePath(device); }
+    void setDuration(double seconds) { m_durationSeconds = seconds; }
+
+    // Opens both ports; false with the reason.
+    bool prepare(QString *error);
+    void begin();
+    void requestStop();
+
+    static QString fileName() { return QStringLiteral("Recorded.toml"); }
+
+    // For those who follow the run from outside: standard output, the event stream.
+    const CommLog &log() const { return m_log; }
+    CommLog &log() { return m_log; }
+    const Relay &relay() const { return m_relay; }
+
+signals:
+    // Both files written (recordedFile, logFile), or not (problem says why); nothing follows.
+    void finished(bool saved, const QString &recordedFile, const QString &logFile,
+                  const QString &problem);
+
+private:
+    bool writeProfile(QString *path, QString *problem);
+    bool saveLog(QString *path, QString *problem);
+
+    QString m_appFolder;
+    SerialComm m_host;
+    SerialComm m_device;
+    CommLog m_log;
+    Relay m_relay;
+    QTimer m_durationTimer;
+    std::optional<double> m_durationSeconds;
+    QDateTime m_began;
+    bool m_stopRequested = false;
+};
