@@ -1,7 +1,7 @@
 #include "fakeservices.h"
-#include "startup/frmsokutei.h"
 #include "measure.h"
 #include "settingsfolder.h"
+#include "startup/frmsokutei.h"
 #include "startup/startup.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 // Lines received from the host end up in the log and in saved files: the saved file must
 // hold every line as one quoted record on one file line, which reads back through the
 // profile notation to exactly the bytes of the line, whatever they are.
-#include "text/ansicodec.h"
 #include "log/commlog.h"
 #include "log/logfiles.h"
+#include "text/ansicodec.h"
 #include "text/notation.h"
 
 #include <QFile>

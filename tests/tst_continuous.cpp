@@ -1,6 +1,6 @@
-#include "text/ansicodec.h"
 #include "log/linetexts.h"
 #include "runningwindow.h"
+#include "text/ansicodec.h"
 #include "virtualsession.h"
 
 #include <QTimer>
@@ -37,7 +37,7 @@ void tst_Continuous::shouldSendOncePerIntervalAndFinishCycleAfterStop()
     RunningWindow w("0", "1");
     // Stop in the middle of the fourth interval: that cycle's output still follows.
     QTimer::singleShot(3500, w.button("cmdSTOP"), &QPushButton::click);
-    w.button("cmdSend")->click(); // returns when the run has ended
+    w.startAndServeRun();
 
     const QList<PtyPair::Arrival> &arrivals = w.pty.arrivals();
     QCOMPARE(w.pty.collected(), QByteArray("99.99").repeated(4));
@@ -56,7 +56,7 @@ void tst_Continuous::shouldSendOncePerIntervalAndFinishCycleAfterStop()
 void tst_Continuous::shouldKeepOutputsOnTheirDeadlines_data()
 {
     QTest::addColumn<int>("changeAtMs");  // the interval becomes 1 s then
-    QTest::addColumn<int>("stallAtMs");   // the loop is held 2 s from then (a modal box)
+    QTest::addColumn<int>("stallAtMs");   // output is held 2 s from then (a modal box)
     QTest::addColumn<int>("stopAtMs");
     QTest::addColumn<QList<int>>("outputsMs");
     QTest::newRow("steady") << -1 << -1 << 2200 << QList<int> { 500, 1000, 1500, 2000, 2500 };
@@ -84,8 +84,10 @@ void tst_Continuous::shouldKeepOutputsOnTheirDeadlines()
     });
     if (changeAtMs >= 0)
         v.at(changeAtMs, [&] { v.records.protocol.IntervalSeconds = QStringLiteral("1"); });
-    if (stallAtMs >= 0)
-        v.at(stallAtMs, [&] { v.clock.waitUntil(v.clock.nowNs() + 2000 * VirtualSession::kMs); });
+    if (stallAtMs >= 0) {
+        v.at(stallAtMs, [&] { v.session.setOutputHeld(true); });
+        v.at(stallAtMs + 2000, [&] { v.session.setOutputHeld(false); });
+    }
     v.at(stopAtMs, [&] { v.session.stop(); });
     v.run(10'000);
     QCOMPARE(sentMs, outputsMs);
@@ -170,7 +172,7 @@ void tst_Continuous::shouldLogEmptyOutputWithoutSendingAnything()
     w.records.commands.ContinuousOutputBytes.clear();
     w.records.protocol.ContinuousOutputText.clear();
     QTimer::singleShot(700, w.button("cmdSTOP"), &QPushButton::click);
-    w.button("cmdSend")->click();
+    w.startAndServeRun();
     QCOMPARE(w.pty.collected(), QByteArray());
     const QList<QByteArray> texts = w.texts();
     QVERIFY(count(texts, QByteArray()) >= 3);
@@ -183,7 +185,7 @@ void tst_Continuous::shouldAnswerCommandsDuringContinuousOutput()
     RunningWindow w("0", "1");
     QTimer::singleShot(300, &w.pty, [&] { w.pty.write("\x06+ODF+"); });
     QTimer::singleShot(2500, w.button("cmdSTOP"), &QPushButton::click);
-    w.button("cmdSend")->click();
+    w.startAndServeRun();
 
     const QByteArray all = w.pty.collected();
     QVERIFY2(all.contains("49.12cm"), all.constData());
@@ -198,7 +200,7 @@ void tst_Continuous::shouldStayResponsiveAtIntervalZero()
     QElapsedTimer clock;
     clock.start();
     QTimer::singleShot(300, w.button("cmdSTOP"), &QPushButton::click);
-    w.button("cmdSend")->click();
+    w.startAndServeRun();
     // The Stop click was served inside the back-to-back cycles.
     QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     const QList<QByteArray> texts = w.texts();
@@ -214,7 +216,7 @@ void tst_Continuous::shouldReportClosedPortOnceAndLogNothingAsSent()
 
     for (int run = 0; run < 2; ++run) {
         QTimer::singleShot(450, w.button("cmdSTOP"), &QPushButton::click);
-        w.button("cmdSend")->click();
+        w.startAndServeRun();
     }
     const QList<QByteArray> texts = w.texts();
     QCOMPARE(count(texts, "99.99"), 0);
@@ -243,7 +245,7 @@ void tst_Continuous::shouldReconnectLostPortWhileCommunicating()
         replacement->startCollecting();
     });
     QTimer::singleShot(4000, w.button("cmdSTOP"), &QPushButton::click);
-    w.button("cmdSend")->click();
+    w.startAndServeRun();
 
     const QList<QByteArray> texts = w.texts();
     int lost = 0, back = 0;

@@ -1,7 +1,7 @@
-#include "text/ansicodec.h"
 #include "log/linetexts.h"
 #include "oracle/cp932.h"
 #include "runningwindow.h"
+#include "text/ansicodec.h"
 #include "virtualsession.h"
 
 #include <QProcess>
@@ -192,7 +192,7 @@ void tst_Exchange::shouldRunOneReceiveHandlerAtATime()
     v.at(100, [&] { v.pty.write(kPattern1); });
     v.at(600, [&] {
         const qint64 before = v.clock.nowNs();
-        v.session.handleCommEvent();
+        emit v.port.commEvent();
         secondTook = v.clock.nowNs() - before;
     });
     v.run(3000);

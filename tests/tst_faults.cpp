@@ -1,15 +1,15 @@
-#include "text/ansicodec.h"
-#include "platform/appfolder.h"
-#include "log/commlog.h"
 #include "fakeservices.h"
-#include "settings_dialog/frmoption.h"
 #include "hostflood.h"
+#include "log/commlog.h"
 #include "log/logfiles.h"
 #include "measure.h"
+#include "platform/appfolder.h"
 #include "runningwindow.h"
 #include "settings/recordformat.h"
 #include "settings/settingsfiles.h"
+#include "settings_dialog/frmoption.h"
 #include "startup/startup.h"
+#include "text/ansicodec.h"
 
 #include <QTimer>
 #include <QRandomGenerator>
@@ -107,7 +107,7 @@ void tst_Faults::shouldStartAndOpenDialogWithHandEditedFiles()
     // Start and Stop still do all their steps, whatever the files held.
     QTimer::singleShot(300, startup.mainWindow()->findChild<QPushButton *>(QStringLiteral("cmdSTOP")),
                        &QPushButton::click);
-    startup.mainWindow()->findChild<QPushButton *>(QStringLiteral("cmdSend"))->click();
+    startAndServeRun(startup.mainWindow(), startup.mainWindow()->log());
     QTest::qWait(400);
     QVERIFY(startup.mainWindow()->findChild<QPushButton *>(QStringLiteral("cmdSend"))->isEnabled());
     const CommLog &log = startup.mainWindow()->log();
@@ -315,7 +315,7 @@ void tst_Faults::shouldStayBoundedUnderFlood()
             measure();
             w.button("cmdSTOP")->click();
         });
-        w.button("cmdSend")->click();
+        w.startAndServeRun();
     } else {
         if (state == "answering")
             w.button("cmdSend")->click();
@@ -346,7 +346,7 @@ void tst_Faults::shouldStayBoundedUnderFlood()
     };
     if (state == "continuous") {
         QTimer::singleShot(10, &w.pty, askAndStop);
-        w.button("cmdSend")->click();
+        w.startAndServeRun();
     } else {
         w.button("cmdSend")->click();
         askAndStop();
@@ -364,7 +364,7 @@ void tst_Faults::shouldStopAtOnceAtIntervalZero()
         w.button("cmdSTOP")->click();
         stopAt = 0;
     });
-    w.button("cmdSend")->click();
+    w.startAndServeRun();
     QVERIFY(stopAt == 0);
     QVERIFY2(clock.elapsed() < 200, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(w.log().lineCount() > 100);

@@ -1,6 +1,6 @@
-#include "settings/loadsettings.h"
 #include "ptypair.h"
 #include "serial/serialcomm.h"
+#include "settings/loadsettings.h"
 #include "settingsfolder.h"
 #include "startup/statustexts.h"
 

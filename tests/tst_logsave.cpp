@@ -1,5 +1,5 @@
-#include "runningwindow.h"
 #include "platform/timestamp.h"
+#include "runningwindow.h"
 
 #include <QTest>
 

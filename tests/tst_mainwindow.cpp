@@ -1,6 +1,6 @@
 #include "fakeservices.h"
-#include "startup/frmsokutei.h"
 #include "settingsfolder.h"
+#include "startup/frmsokutei.h"
 
 #include <QLabel>
 #include <QListView>

@@ -1,7 +1,7 @@
 #include "profile/answertemplate.h"
 #include "profile/clockformat.h"
-#include "text/notation.h"
 #include "profile/numberformat.h"
+#include "text/notation.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 #include "fakeservices.h"
-#include "startup/frmsokutei.h"
+#include "platform/trayicon.h"
 #include "ptypair.h"
 #include "settingsfolder.h"
-#include "platform/trayicon.h"
+#include "startup/frmsokutei.h"
 
 #include <QProcess>
 #include <QPushButton>

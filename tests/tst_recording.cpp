@@ -1,7 +1,7 @@
-#include "record/exchangeinference.h"
-#include "profilefixture.h"
-#include "record/recordedprofile.h"
 #include "profile/seededrandom.h"
+#include "profilefixture.h"
+#include "record/exchangeinference.h"
+#include "record/recordedprofile.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
-#include "profilefixture.h"
-#include "profile/rulematcher.h"
 #include "platform/stoprequest.h"
+#include "profile/rulematcher.h"
+#include "profilefixture.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>

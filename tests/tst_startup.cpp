@@ -1,10 +1,10 @@
-#include "log/commlog.h"
-#include "fakeservices.h"
-#include "startup/frmsokutei.h"
-#include "settingsfolder.h"
-#include "startup/startup.h"
 #include "app/texts.h"
+#include "fakeservices.h"
+#include "log/commlog.h"
 #include "serial/virtualport.h"
+#include "settingsfolder.h"
+#include "startup/frmsokutei.h"
+#include "startup/startup.h"
 
 #include <QDirIterator>
 #include <QMenu>

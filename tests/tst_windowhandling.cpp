@@ -1,6 +1,6 @@
-#include "version_dialog/frmabout.h"
 #include "startedprogram.h"
 #include "startup/windowtexts.h"
+#include "version_dialog/frmabout.h"
 
 #include <QAbstractScrollArea>
 #include <QLabel>

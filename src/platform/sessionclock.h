@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 class QObject;
@@ -27,6 +28,12 @@ public:
     virtual void cutWaitsShort() { }
     // Calls fn once, about ms from now, unless context is gone by then.
     virtual void callAfter(int ms, QObject *context, std::function<void()> fn) = 0;
+    // Calls fn once pending events have been processed: work that repeats without a wait
+    // still lets clicks and port events in between.
+    virtual void callSoon(QObject *context, std::function<void()> fn)
+    {
+        callAfter(0, context, std::move(fn));
+    }
 
     // A wait of the given seconds from now; 0, negative and NaN give the one pass of events.
     void waitSeconds(double seconds);

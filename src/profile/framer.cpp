@@ -191,6 +191,7 @@ public:
     WindowFramer(const Framing &framing, const WindowLengths &lengths)
         : Framer(framing.maxBytes)
         , m_windowNs(framing.windowNs)
+        , m_exact(framing.windowExact)
         , m_lengths(lengths)
     {
         std::sort(m_lengths.lengths.begin(), m_lengths.lengths.end());
@@ -217,7 +218,11 @@ protected:
         }
         const int waiting = int(m_buffer.size());
         const std::vector<int> &lengths = m_lengths.lengths;
-        if (m_lengths.any || std::binary_search(lengths.begin(), lengths.end(), waiting)) {
+        const bool handsOut = m_exact
+                ? std::find(m_lengths.commands.begin(), m_lengths.commands.end(), m_buffer)
+                        != m_lengths.commands.end()
+                : m_lengths.any || std::binary_search(lengths.begin(), lengths.end(), waiting);
+        if (handsOut) {
             handOut(waiting, m_windowEndNs, out);
             return;
         }
@@ -229,6 +234,7 @@ protected:
 
 private:
     qint64 m_windowNs;
+    bool m_exact;
     WindowLengths m_lengths;
     qint64 m_windowEndNs = 0;
 };

@@ -31,6 +31,10 @@ struct Framing
     // its end (the terminator, the silence, the window's end), however the reads fall: a
     // host flooding the line without terminator or silence cannot grow memory.
     int maxBytes = 4096;
+    // Window: what waits when the window ends is handed out only when it equals one of the
+    // exact commands; the dialog's fixed instrument frames so. A profile's window hands out
+    // every length some rule can match and lets the rules judge.
+    bool windowExact = false;
 };
 
 // One command as the host sent it.

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "session/continuousoutput.h"
 #include "session/instrumentprofile.h"
+#include "session/lineaccount.h"
 #include "session/lineevent.h"
+#include "session/outputline.h"
 #include "session/profileanswering.h"
 #include "session/profileloadqueue.h"
 #include "session/retirement.h"
@@ -10,53 +13,55 @@
 #include <QObject>
 #include <QString>
 
-
 class CommLog;
 class SerialComm;
 class SessionClock;
 
-// The simulator's line work: Start and Stop with the continuous-output loop, and the
-// answers to device commands. The window around it only changes how things look.
+// The simulator's line work: Start and Stop, continuous output, and the answers to device
+// commands. The window around it only changes how things look.
 //
-// Everything runs on one thread, but the waits serve events, so Start, Stop, settings
-// changes and receive events run nested inside a waiting loop or handler. The rules that
-// keep the wire, the log and the window in agreement across such nesting:
-// - at most one continuous-output loop sends; a stopped run sends at most its one pending
-//   cycle, and nothing once a later Start has begun;
+// One path from the port to the wire, with or without a profile: received bytes -> framer ->
+// responder -> output line -> port, with the log line and the event made from the same record
+// of what was sent. Without a profile the responder is the fixed instrument (the dialog's
+// patterns in a one-second window). Nothing waits: every wait is a call on the session clock,
+// so no handler ever runs inside another. The rules that keep the wire, the log and the window
+// in agreement:
+// - at most one continuous run sends; a stopped run sends at most its one pending cycle, and
+//   nothing once a later Start has begun;
 // - the continuous text goes out only while the output type in force is continuous output;
 // - every Stop is followed by exactly one stop line;
-// - one receive handler at a time;
 // - a line is logged as sent only when the device took its bytes.
 class CommSession : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int kReceiveWaitSeconds = 1;
     static constexpr int kPortRetryMs = 1000;
 
     // clock: the steady clock when none is given.
     CommSession(SettingsRecords &records, SerialComm &port, CommLog &log, QObject *parent = nullptr,
                 SessionClock *clock = nullptr);
 
-    // Switches answering on with an empty input buffer and, for continuous output, runs the
-    // output loop; in that case it returns only when the run has ended (after Stop, at the
-    // end of the cycle under way).
+    // Switches answering on with an empty input buffer and, for continuous output, begins
+    // the periodic output. Returns at once.
     void start();
-    // Ends communication: the loop leaves after its current cycle, waiting input is dropped
-    // and no more commands are answered.
+    // Ends communication: waiting input is dropped and no more commands are answered; a
+    // continuous run sends its pending cycle and then ends.
     void stop();
-    // Ends communication for a stop asked from outside: like stop(), but every wait under way
-    // ends now and the pending cycle is not sent. Its stop line follows at once.
+    // Ends communication for a stop asked from outside: like stop(), but the pending cycle is
+    // not sent. Its stop line follows at once.
     void stopAtOnce();
+    // While held (a modal box or the tray menu is open), continuous output waits; a cycle due
+    // meanwhile goes out when the hold ends.
+    void setOutputHeld(bool held) { m_continuous.setHeld(held); }
 
     // The instrument profile, read again by loadProfile() before each Start. With one in
     // force, commands are answered by its rules (the dialog's patterns after them) without
-    // the one-second wait of the fixed instrument, and its continuous text is sent.
+    // the one-second window of the fixed instrument, and its continuous text is sent.
     InstrumentProfile &profile() { return m_profile; }
     bool loadProfile(QString *error) { return m_profile.reload(error); }
     // The profile's player while a run with a profile answers; null otherwise.
-    Profile::Responder *responder() const { return m_answering.responder(); }
+    Profile::Responder *responder() const;
 
     // Reads another profile off the event loop, one request after the other; the profile in
     // force answers meanwhile. While communicating the new one takes over between two frames,
@@ -64,21 +69,14 @@ public:
     // ticket returned; a profile that cannot be used leaves the one in force.
     quint64 switchProfileLater(const QString &file);
     // Sends bytes now, outside any answer (an instrument's alarm), and logs them as sent.
+    // False when the port refused them; bytes that wait behind an answer on the wire count
+    // as taken.
     bool sendNow(const QByteArray &bytes);
-    const LineCounters &counters() const { return m_counters; }
+    const LineCounters &counters() const { return m_account.counters(); }
 
     bool isCommunicating() const { return m_communicating; }
     // -1 once Stop was pressed, 0 while a run may go on.
     qint16 stopFlag() const { return m_stopFlag; }
-
-    // The receive handler, run for each receive event of the port.
-    void handleCommEvent();
-
-    // When the k-th continuous output is due, given when the one before was due: one interval
-    // later, so the period does not drift. A deadline already past (the loop was held up
-    // longer than an interval) is taken from now instead, so no burst of catch-up output
-    // follows.
-    static qint64 nextOutputDue(qint64 previousDueNs, qint64 intervalNs, qint64 nowNs);
 
     static QString startedLine() { return QStringLiteral("通信を開始しました。"); }
     static QString stoppedLine() { return QStringLiteral("通信を停止しました。"); }
@@ -90,56 +88,40 @@ signals:
     void profileSwitched(quint64 ticket, const QString &problems);
 
 private:
-    void runContinuousOutput(quint64 run);
-    void finishLoopRun();
-    bool send(const QByteArray &bytes, QString *refusal = nullptr);
-    void onPortOpened();
-    void onPortLost(const QString &message);
-    void onOutputDropped(qint64 bytes, const QString &device);
-    void answerWaitingInput();
-    double intervalSeconds(quint64 run);
-    void logContinuousOutput();
-    void sendContinuousOutput();
-    void beginProfile();
+    void onCommEvent();
+    bool write(const QByteArray &bytes, QString *refusal);
+    void beginAnswering();
     void prepareToPlay(Profile::Responder &responder);
-    void onProfileAnswered(const QByteArray &command, const QByteArray &bytes, const QString &rule,
-                           const QStringList &faults);
-    void countUnanswered(const QByteArray &bytes, const QString &budgetRule = QString());
-    void onAnswerRefused(const QByteArray &command, const QByteArray &bytes, const QString &rule,
-                         const QStringList &faults, const QString &reason);
+    void sendContinuousOutput();
+    void logContinuousOutput();
+    std::optional<double> intervalSeconds() const;
+    bool outputTypeIsContinuous() const;
     void adoptLoadedProfile(quint64 ticket, ProfileLoadJob::Result result);
-    QByteArray receivedInput();
-    void report(LineEvent event);
+    void onOutputDropped(qint64 bytes, const QString &device);
     // A port problem or its end: a log line and the same words as a port event.
     void reportPort(const QString &line);
-    // Bytes of one kind; atNs 0 is now.
-    void reportBytes(LineEvent::Kind kind, const QByteArray &bytes, qint64 atNs = 0);
+    void logPortProblem(const QString &line);
+    void onPortOpened();
+    void onPortLost(const QString &message);
+    bool openPortIfClosed();
     void armRetry();
     void retryPort();
-    bool openPortIfClosed();
-    void answerAgain();
-    void logPortProblem(const QString &line);
-    bool outputTypeIsContinuous() const;
 
     SettingsRecords &m_records;
     SerialComm &m_port;
     CommLog &m_log;
     SessionClock &m_clock;
     InstrumentProfile m_profile;
+    LineAccount m_account;
+    OutputLine m_line;
     ProfileAnswering m_answering;
+    ContinuousOutput m_continuous;
     ProfileLoadQueue m_loads;
     Retirement m_retirement;
-    LineCounters m_counters;
     bool m_communicating = false;
+    // The responder answering is a profile's, not the fixed instrument.
+    bool m_playsProfile = false;
     qint16 m_stopFlag = 0;
-    // Each Start begins a new run. A loop whose run is no longer the latest stays on the stack
-    // until the nested work above it returns, and then leaves without sending.
-    quint64 m_run = 0;
-    // The run whose continuous loop still owes its stop line; 0 when none does.
-    quint64 m_loopRun = 0;
-    bool m_inHandler = false;
-    // The run that has already said its interval text is no number.
-    quint64 m_intervalWarnedRun = 0;
     bool m_retryArmed = false;
     // The last port problem written to the log: the same one is not written again until the
     // port has worked in between.

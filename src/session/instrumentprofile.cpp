@@ -34,12 +34,15 @@ bool InstrumentProfile::reload(QString *error)
 std::unique_ptr<Profile::Responder>
 InstrumentProfile::makeResponder(const DeviceCommandTable &patterns) const
 {
-    if (!m_instrument)
-        return nullptr;
-    const quint64 seed = m_seedOverride ? *m_seedOverride
-            : m_instrument->seed        ? *m_instrument->seed
-                                        : Profile::drawSeed();
-    auto responder = std::make_unique<Profile::Responder>(*m_instrument, seed);
+    std::unique_ptr<Profile::Responder> responder;
+    if (m_instrument) {
+        const quint64 seed = m_seedOverride ? *m_seedOverride
+                : m_instrument->seed        ? *m_instrument->seed
+                                            : Profile::drawSeed();
+        responder = std::make_unique<Profile::Responder>(*m_instrument, seed);
+    } else {
+        responder = std::make_unique<Profile::Responder>(fixedInstrument(), 0);
+    }
     QList<QByteArray> commands;
     QList<QByteArray> answers;
     for (int p = 0; p < kPatternCount; ++p) {
@@ -48,4 +51,16 @@ InstrumentProfile::makeResponder(const DeviceCommandTable &patterns) const
     }
     responder->appendPatterns(commands, answers);
     return responder;
+}
+
+// The host gets one second from the first byte of a command, however soon it is complete;
+// what waits then is answered when it is a device command, kept when it may still become
+// one, and dropped otherwise.
+Profile::Instrument InstrumentProfile::fixedInstrument()
+{
+    Profile::Instrument fixed;
+    fixed.framing.mode = Profile::Framing::Mode::Window;
+    fixed.framing.windowNs = Profile::Framing::kOneSecondNs;
+    fixed.framing.windowExact = true;
+    return fixed;
 }

@@ -35,8 +35,10 @@ public:
     QString file() const { return m_path; }
 
     // A responder for a new run, the dialog's patterns after the profile's rules: seeded from
-    // the command line, else from the profile, else drawn. Null without a profile.
+    // the command line, else from the profile, else drawn. Without a profile, the fixed
+    // instrument: the dialog's patterns alone, in the one-second window.
     std::unique_ptr<Profile::Responder> makeResponder(const DeviceCommandTable &patterns) const;
+    static Profile::Instrument fixedInstrument();
 
 private:
     QString m_path;

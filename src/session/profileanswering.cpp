@@ -5,6 +5,7 @@
 #include "platform/sessionclock.h"
 #include "profile/framer.h"
 #include "profile/responder.h"
+#include "session/outputline.h"
 #include "text/ansicodec.h"
 
 #include <algorithm>
@@ -18,8 +19,9 @@ int msUntil(qint64 dueNs, qint64 nowNs)
 }
 } // namespace
 
-ProfileAnswering::ProfileAnswering(CommLog &log, SessionClock &clock, Send send, QObject *parent)
-    : QObject(parent), m_log(log), m_clock(clock), m_send(std::move(send))
+ProfileAnswering::ProfileAnswering(CommLog &log, SessionClock &clock, OutputLine &line,
+                                   QObject *parent)
+    : QObject(parent), m_log(log), m_clock(clock), m_line(line)
 {
 }
 
@@ -60,15 +62,26 @@ void ProfileAnswering::end()
     ++m_generation;
     m_framer.reset();
     m_next.reset();
-    m_pumpArmed = false;
     m_deadlineArmedFor = 0;
     // Every command framed is accounted for, also those a stop leaves without their answer.
-    std::deque<Pending> cutOff;
-    cutOff.swap(m_queue);
-    for (Pending &answer : cutOff) {
-        answer.refusal = QStringLiteral("communication stopped before the answer was sent");
-        finish(answer);
-    }
+    m_line.cutAnswers(QStringLiteral("communication stopped before the answer was sent"));
+}
+
+void ProfileAnswering::dropUnfinished()
+{
+    if (m_framer)
+        m_framer->clear();
+    m_deadlineArmedFor = 0;
+}
+
+std::optional<qint64> ProfileAnswering::openWindowEndNs() const
+{
+    if (!m_framer || !m_responder || !m_responder->instrument().framing.windowExact)
+        return std::nullopt;
+    const qint64 deadline = m_framer->deadlineNs();
+    if (deadline == Profile::Framer::kNoDeadline)
+        return std::nullopt;
+    return deadline;
 }
 
 void ProfileAnswering::take(const QByteArray &bytes, qint64 arrivalNs)
@@ -98,8 +111,11 @@ void ProfileAnswering::onDeadline(quint64 generation)
         return;
     m_deadlineArmedFor = 0;
     const qint64 now = m_clock.nowNs();
+    const bool window = openWindowEndNs().has_value();
     handle(m_framer->expire(now), now);
     armDeadline();
+    if (window && !openWindowEndNs())
+        emit windowClosed();
 }
 
 void ProfileAnswering::handle(std::vector<Profile::Frame> frames, qint64 atNs)
@@ -109,21 +125,23 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames, qint64 atNs)
     if (!lost.isEmpty())
         logUnanswered(lost);
     for (const Profile::Frame &frame : frames) {
-        const Profile::Reply reply = m_responder->reply(frame.bytes);
+        Profile::Reply reply = m_responder->reply(frame.bytes);
         if (!reply.matched) {
             logUnanswered(frame.bytes, reply.budgetRule);
             continue;
         }
-        Pending answer;
-        answer.command = frame.bytes;
-        answer.rule = reply.rule;
-        answer.faults = reply.faults;
-        answer.bytes = reply.dropped ? QByteArray() : reply.bytes;
-        answer.dueNs = frame.completeNs + reply.delayNs;
-        answer.byteGapNs = reply.byteGapNs;
-        m_queue.push_back(std::move(answer));
+        OutputLine::Item item;
+        item.kind = OutputLine::Kind::Answer;
+        item.bytes = reply.dropped ? QByteArray() : reply.bytes;
+        item.dueNs = frame.completeNs + reply.delayNs;
+        item.byteGapNs = reply.byteGapNs;
+        item.emptyNeedsPort = m_responder->instrument().framing.windowExact;
+        item.done = [this, command = frame.bytes, reply](const QByteArray &sent,
+                                                          const QString &refusal) {
+            finish(command, reply, sent, refusal);
+        };
+        m_line.enqueue(std::move(item));
     }
-    pump();
     takeOverIfDue(!frames.empty(), atNs);
 }
 
@@ -136,62 +154,17 @@ void ProfileAnswering::logUnanswered(const QByteArray &bytes, const QString &bud
     emit unanswered(bytes, budgetRule);
 }
 
-void ProfileAnswering::armPump(qint64 dueNs)
+void ProfileAnswering::finish(const QByteArray &command, const Profile::Reply &reply,
+                              const QByteArray &sent, const QString &refusal)
 {
-    if (m_pumpArmed)
-        return;
-    m_pumpArmed = true;
-    const quint64 generation = m_generation;
-    m_clock.callAfter(msUntil(dueNs, m_clock.nowNs()), this, [this, generation] {
-        if (generation != m_generation)
-            return;
-        m_pumpArmed = false;
-        pump();
-    });
-}
-
-// Sends what is due: whole answers at once, paced ones byte by byte on their schedule.
-void ProfileAnswering::pump()
-{
-    while (!m_queue.empty()) {
-        Pending &head = m_queue.front();
-        const qint64 now = m_clock.nowNs();
-        if (head.sent < head.bytes.size()) {
-            const qint64 nextDue = head.dueNs + qint64(head.sent) * head.byteGapNs;
-            if (nextDue > now) {
-                armPump(nextDue);
-                return;
-            }
-            qsizetype count = head.bytes.size() - head.sent;
-            if (head.byteGapNs > 0)
-                count = std::min<qsizetype>(count, 1 + (now - nextDue) / head.byteGapNs);
-            if (m_send(head.bytes.mid(head.sent, count), &head.refusal))
-                head.sent += count;
-            else // the rest never reaches the wire: the log and the stream say what did
-                head.bytes.truncate(head.sent);
-            if (head.sent < head.bytes.size())
-                continue;
-        } else if (head.dueNs > now) {
-            armPump(head.dueNs); // an answer a fault dropped is logged when it was due
-            return;
-        }
-        const Pending done = std::move(head);
-        m_queue.pop_front();
-        finish(done);
-    }
-}
-
-void ProfileAnswering::finish(const Pending &answer)
-{
-    const QByteArray sent = answer.bytes.left(answer.sent);
     // An answer of which nothing went out is no exchange: only the stream tells of it.
-    if (answer.refusal.isEmpty() || !sent.isEmpty()) {
-        m_log.appendExchange(answer.command, sent);
-        if (!answer.faults.isEmpty())
-            m_log.appendStamped(LineTexts::faultsApplied(answer.rule, answer.faults));
+    if (refusal.isEmpty() || !sent.isEmpty()) {
+        m_log.appendExchange(command, sent);
+        if (!reply.faults.isEmpty())
+            m_log.appendStamped(LineTexts::faultsApplied(reply.rule, reply.faults));
     }
-    if (answer.refusal.isEmpty())
-        emit answered(answer.command, sent, answer.rule, answer.faults);
+    if (refusal.isEmpty())
+        emit answered(command, sent, reply.rule, reply.faults);
     else
-        emit refused(answer.command, sent, answer.rule, answer.faults, answer.refusal);
+        emit refused(command, sent, reply.rule, reply.faults, refusal);
 }

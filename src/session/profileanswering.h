@@ -5,11 +5,12 @@
 #include <QByteArray>
 #include <QObject>
 
-#include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CommLog;
+class OutputLine;
 class SessionClock;
 
 namespace Profile {
@@ -19,10 +20,10 @@ struct Frame;
 struct Reply;
 } // namespace Profile
 
-// Answers commands by an instrument profile: received bytes -> framer -> responder -> a timed,
-// paced send -> log. Nothing here waits: the framer's deadlines, the answers' delays and the
-// gaps between paced bytes are calls on the session clock, so answers never nest inside one
-// another and a profile runs on virtual time as well as on the real one.
+// Answers commands by an instrument, a profile's or the dialog's fixed one: received bytes ->
+// framer -> responder -> the output line -> log. Nothing here waits: the framer's deadlines
+// are calls on the session clock, and the answers' delays and paced bytes the output line's,
+// so answers never nest inside one another and a run goes on virtual time as on the real one.
 //
 // Answers go out one after the other, in the order their commands came, each no earlier
 // than its delay after its command was whole. Stop drops the unfinished command and every
@@ -33,11 +34,7 @@ class ProfileAnswering : public QObject
     Q_OBJECT
 
 public:
-    // Hands bytes to the port; false with the reason when the port did not take them (the
-    // port's own log line says so there).
-    using Send = std::function<bool(const QByteArray &, QString *reason)>;
-
-    ProfileAnswering(CommLog &log, SessionClock &clock, Send send, QObject *parent = nullptr);
+    ProfileAnswering(CommLog &log, SessionClock &clock, OutputLine &line, QObject *parent = nullptr);
     ~ProfileAnswering() override;
 
     // Starts answering with this responder, which lives until the next begin().
@@ -55,6 +52,14 @@ public:
     // Bytes as they arrived; the framer counts its deadlines from arrivalNs.
     void take(const QByteArray &bytes, qint64 arrivalNs);
 
+    // The port went away: the command under way can never be finished, and its bytes must
+    // not become the beginning of the first one after the port is back.
+    void dropUnfinished();
+
+    // When the fixed instrument's one-second window under way closes; nothing when none is
+    // open, and always nothing for a profile (its window holds nothing else up).
+    std::optional<qint64> openWindowEndNs() const;
+
 signals:
     // A command's answer has gone out (bytes: what the port took; empty when a fault dropped
     // it), after its log line.
@@ -67,41 +72,27 @@ signals:
     // first. bytes: what the port took of it.
     void refused(const QByteArray &command, const QByteArray &bytes, const QString &rule,
                  const QStringList &faults, const QString &reason);
+    // The fixed instrument's window has closed, its answer (if any) handed to the line.
+    void windowClosed();
 
 private:
-    struct Pending
-    {
-        QByteArray command;
-        QString rule;
-        QStringList faults;
-        QByteArray bytes;
-        qsizetype sent = 0;
-        qint64 dueNs = 0;
-        qint64 byteGapNs = 0;
-        // Why the rest of the answer never went out; empty while it may.
-        QString refusal;
-    };
-
     void handle(std::vector<Profile::Frame> frames, qint64 atNs);
     void takeOverIfDue(bool frameEnded, qint64 atNs);
     void armDeadline();
     void onDeadline(quint64 generation);
-    void pump();
-    void armPump(qint64 dueNs);
-    void finish(const Pending &answer);
+    void finish(const QByteArray &command, const Profile::Reply &reply, const QByteArray &sent,
+                const QString &refusal);
     void logUnanswered(const QByteArray &bytes, const QString &budgetRule = QString());
 
     CommLog &m_log;
     SessionClock &m_clock;
-    Send m_send;
+    OutputLine &m_line;
     std::unique_ptr<Profile::Responder> m_responder;
     // The responder that takes over once the command under way is whole.
     std::unique_ptr<Profile::Responder> m_next;
     Retirement m_retirement;
     std::unique_ptr<Profile::Framer> m_framer;
-    std::deque<Pending> m_queue;
     // Each begin() and end() starts a new generation; calls armed for an older one do nothing.
     quint64 m_generation = 0;
     qint64 m_deadlineArmedFor = 0;
-    bool m_pumpArmed = false;
 };

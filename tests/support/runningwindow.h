@@ -1,14 +1,34 @@
 #pragma once
 
-#include "log/commlog.h"
 #include "fakeservices.h"
-#include "startup/frmsokutei.h"
+#include "log/commlog.h"
 #include "ptypair.h"
 #include "settingsfolder.h"
+#include "startup/frmsokutei.h"
 
+#include "text/ansicodec.h"
+
+#include <QDeadlineTimer>
 #include <QPushButton>
+#include <QTest>
 
 #include <memory>
+
+// Clicks 開始 on the main window and serves events until its run has ended with a stop line:
+// a continuous run goes on after the click has returned, as a host sees it.
+inline void startAndServeRun(QWidget *mainWindow, const CommLog &log, int patienceMs = 30'000)
+{
+    const QByteArray stopLine = Ansi::encodeLossy(CommSession::stoppedLine());
+    bool ended = false;
+    const QMetaObject::Connection watch =
+            QObject::connect(&log, &CommLog::lineAppended, mainWindow, [&](int index) {
+                ended = ended || log.line(index).endsWith(stopLine);
+            });
+    mainWindow->findChild<QPushButton *>(QStringLiteral("cmdSend"))->click();
+    for (QDeadlineTimer patience(patienceMs); !ended && !patience.hasExpired();)
+        QTest::qWait(2);
+    QObject::disconnect(watch);
+}
 
 // A main window started on default settings files, its port 1 wired to a pty whose host
 // end the test plays.
@@ -35,6 +55,7 @@ struct RunningWindow
         return form->findChild<QPushButton *>(QLatin1String(name));
     }
     CommLog &log() const { return form->log(); }
+    void startAndServeRun() const { ::startAndServeRun(form.get(), log()); }
     // The device goes away. Its pty number is free for any process to take, and the
     // program's retry must not open someone else's terminal through port 1.
     void pullCable()

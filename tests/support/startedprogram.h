@@ -1,9 +1,9 @@
 #pragma once
 
 #include "fakeservices.h"
-#include "startup/frmsokutei.h"
 #include "ptypair.h"
 #include "settingsfolder.h"
+#include "startup/frmsokutei.h"
 #include "startup/startup.h"
 
 #include <QPushButton>

@@ -55,6 +55,13 @@ public:
         add(m_now + qint64(ms) * 1'000'000, { std::move(fn), context, true, true });
     }
 
+    // A pass of event processing costs its time here too, or back-to-back work would never
+    // let the clock move on.
+    void callSoon(QObject *context, std::function<void()> fn) override
+    {
+        add(m_now + kPassNs, { std::move(fn), context, true, true });
+    }
+
     // Runs fn when the clock reaches atNs; settle: let the real event loop run afterwards.
     void schedule(qint64 atNs, std::function<void()> fn, bool settleAfter = true)
     {

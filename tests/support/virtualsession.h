@@ -1,10 +1,10 @@
 #pragma once
 
 #include "log/commlog.h"
-#include "session/commsession.h"
-#include "settings/loadsettings.h"
 #include "ptypair.h"
 #include "serial/serialcomm.h"
+#include "session/commsession.h"
+#include "settings/loadsettings.h"
 #include "settingsfolder.h"
 #include "virtualclock.h"
 

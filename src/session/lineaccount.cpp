@@ -1,0 +1,84 @@
+#include "session/lineaccount.h"
+
+#include "platform/sessionclock.h"
+
+namespace {
+LineEvent answerEvent(LineEvent::Kind kind, const QByteArray &command, const QByteArray &bytes,
+                      const QString &rule, const QStringList &faults)
+{
+    LineEvent event;
+    event.kind = kind;
+    event.command = command;
+    event.bytes = bytes;
+    event.rule = rule;
+    event.faults = faults;
+    return event;
+}
+} // namespace
+
+LineAccount::LineAccount(SessionClock &clock, QObject *parent) : QObject(parent), m_clock(clock)
+{
+}
+
+void LineAccount::report(LineEvent event)
+{
+    event.atNs = event.atNs ? event.atNs : m_clock.nowNs();
+    emit lineEvent(event);
+}
+
+void LineAccount::answered(const QByteArray &command, const QByteArray &bytes, const QString &rule,
+                           const QStringList &faults)
+{
+    ++m_counters.commandsSeen;
+    const bool dropped = faults.contains(QStringLiteral("drop"));
+    ++(dropped ? m_counters.dropped : m_counters.answered);
+    LineEvent event = answerEvent(LineEvent::Kind::Answer, command, bytes, rule, faults);
+    report(event);
+    if (!faults.isEmpty()) {
+        event.kind = LineEvent::Kind::Fault;
+        event.bytes.clear();
+        report(event);
+    }
+}
+
+void LineAccount::refused(const QByteArray &command, const QByteArray &bytes, const QString &rule,
+                          const QStringList &faults, const QString &reason)
+{
+    ++m_counters.commandsSeen;
+    ++m_counters.refused;
+    LineEvent event = answerEvent(LineEvent::Kind::Refused, command, bytes, rule, faults);
+    event.message = reason;
+    report(event);
+}
+
+void LineAccount::unanswered(const QByteArray &bytes, const QString &budgetRule)
+{
+    ++m_counters.commandsSeen;
+    ++m_counters.dropped;
+    LineEvent event;
+    event.kind = LineEvent::Kind::Unanswered;
+    event.bytes = bytes;
+    event.rule = budgetRule;
+    report(event);
+}
+
+void LineAccount::received(const QByteArray &bytes, qint64 atNs)
+{
+    m_counters.bytesIn += bytes.size();
+    LineEvent event;
+    event.kind = LineEvent::Kind::Received;
+    event.bytes = bytes;
+    event.atNs = atNs;
+    report(event);
+}
+
+void LineAccount::sent(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    m_counters.bytesOut += bytes.size();
+    LineEvent event;
+    event.kind = LineEvent::Kind::Sent;
+    event.bytes = bytes;
+    report(event);
+}
