@@ -7,43 +7,60 @@
 #include "serial/serialcomm.h"
 #include "text/ansicodec.h"
 
-#include <QTimer>
-
 using Recording::Side;
 
 Relay::Relay(SerialComm &host, SerialComm &device, CommLog &log, QObject *parent)
-    : QObject(parent), m_host(host), m_device(device), m_log(log)
+    : QObject(parent),
+      m_host(host),
+      m_device(device),
+      m_log(log),
+      m_hostSupervisor(host, SessionClock::steady()),
+      m_deviceSupervisor(device, SessionClock::steady())
 {
     connect(&m_host, &SerialComm::commEvent, this,
-            [this] { forward(m_host, m_device, Side::Host); });
+            [this] { forward(m_host, m_device, m_deviceSupervisor, Side::Host); });
     connect(&m_device, &SerialComm::commEvent, this,
-            [this] { forward(m_device, m_host, Side::Device); });
-    for (SerialComm *port : { &m_host, &m_device }) {
-        connect(port, &SerialComm::portLost, this,
-                [this, port](const QString &message) { onPortLost(*port, message); });
-        connect(port, &SerialComm::outputDropped, this,
-                [this](qint64 bytes, const QString &device) {
-                    m_log.appendStamped(LineTexts::droppedOutput(bytes, device));
-                    reportMessage(LineEvent::Kind::DroppedOutput, device, bytes);
-                });
-    }
+            [this] { forward(m_device, m_host, m_hostSupervisor, Side::Device); });
+    watch(m_host, m_hostSupervisor);
+    watch(m_device, m_deviceSupervisor);
+}
+
+void Relay::watch(SerialComm &port, PortSupervisor &supervisor)
+{
+    connect(&port, &SerialComm::outputDropped, this, [this](qint64 bytes, const QString &device) {
+        m_log.appendStamped(LineTexts::droppedOutput(bytes, device));
+        reportMessage(LineEvent::Kind::DroppedOutput, device, bytes);
+    });
+    connect(&supervisor, &PortSupervisor::said, this, &Relay::tellPort);
+    // A port the retry brought back relays again at once.
+    connect(&supervisor, &PortSupervisor::reopened, this, [&port] {
+        port.setDiscardInput(false);
+        port.setRThreshold(1);
+    });
 }
 
 void Relay::start()
 {
     m_relaying = true;
-    for (SerialComm *port : { &m_host, &m_device }) {
-        port->setDiscardInput(false);
-        if (port->portOpen())
-            port->clearInBuffer();
-        port->setRThreshold(1);
-    }
+    startPort(m_host, m_hostSupervisor);
+    startPort(m_device, m_deviceSupervisor);
     report(LineEvent::Kind::Start);
+}
+
+void Relay::startPort(SerialComm &port, PortSupervisor &supervisor)
+{
+    port.setDiscardInput(false);
+    // A port lost before the start is one lost while relaying.
+    supervisor.ensureOpen();
+    supervisor.setRetrying(true);
+    port.setRThreshold(1);
 }
 
 void Relay::stop()
 {
     m_relaying = false;
+    m_hostSupervisor.setRetrying(false);
+    m_deviceSupervisor.setRetrying(false);
     m_host.setRThreshold(0);
     m_device.setRThreshold(0);
     report(LineEvent::Kind::Stop);
@@ -68,7 +85,7 @@ void Relay::reportMessage(LineEvent::Kind kind, const QString &message, qint64 c
     emit lineEvent(event);
 }
 
-void Relay::forward(SerialComm &from, SerialComm &to, Side side)
+void Relay::forward(SerialComm &from, SerialComm &to, PortSupervisor &toSupervisor, Side side)
 {
     if (!m_relaying)
         return;
@@ -76,6 +93,7 @@ void Relay::forward(SerialComm &from, SerialComm &to, Side side)
     if (bytes.isEmpty())
         return;
     const qint64 atNs = from.lastEventArrivalNs();
+    const bool queueWasEmpty = to.pendingOutput() == 0;
     // The write goes first: the log and the recording are the relay's business, not the line's.
     const bool forwarded = to.output(bytes);
     if (side == Side::Host)
@@ -83,11 +101,12 @@ void Relay::forward(SerialComm &from, SerialComm &to, Side side)
     else if (forwarded)
         report(LineEvent::Kind::Sent, bytes);
     if (!forwarded) {
-        logProblem(QStringLiteral("送信できません: ") + to.lastError());
+        // A side that is gone says so too: the bytes it missed are logged right below.
+        toSupervisor.sendRefused();
         m_log.appendStampedBytes(Ansi::encodeLossy(RecordTexts::notForwarded()) + bytes);
         return;
     }
-    m_loggedProblem.clear();
+    toSupervisor.sendWent(queueWasEmpty);
     const QString prefix =
             side == Side::Host ? RecordTexts::hostToDevice() : RecordTexts::deviceToHost();
     m_log.appendStampedBytes(Ansi::encodeLossy(prefix) + bytes);
@@ -102,34 +121,8 @@ void Relay::record(Side side, const QByteArray &bytes, qint64 atNs)
     m_log.appendStamped(RecordTexts::recordingFull());
 }
 
-void Relay::logProblem(const QString &line)
+void Relay::tellPort(const QString &line)
 {
-    if (line == m_loggedProblem)
-        return;
-    m_loggedProblem = line;
     m_log.appendStamped(line);
     reportMessage(LineEvent::Kind::Port, line);
-}
-
-void Relay::onPortLost(SerialComm &port, const QString &message)
-{
-    logProblem(QStringLiteral("ポートが切断されました: ") + message);
-    if (m_relaying)
-        QTimer::singleShot(kPortRetryMs, this, [this, &port] { retry(port); });
-}
-
-void Relay::retry(SerialComm &port)
-{
-    if (!m_relaying || port.portOpen())
-        return;
-    if (!port.setPortOpen(true)) {
-        QTimer::singleShot(kPortRetryMs, this, [this, &port] { retry(port); });
-        return;
-    }
-    m_loggedProblem.clear();
-    const QString line = QStringLiteral("ポートを再接続しました: ") + port.deviceName();
-    m_log.appendStamped(line);
-    reportMessage(LineEvent::Kind::Port, line);
-    port.setDiscardInput(false);
-    port.setRThreshold(1);
 }

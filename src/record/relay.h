@@ -1,6 +1,7 @@
 #pragma once
 
 #include "record/exchangeinference.h"
+#include "serial/portsupervisor.h"
 #include "session/lineevent.h"
 
 #include <QObject>
@@ -14,14 +15,13 @@ class SerialComm;
 // so the relay adds to the line no more than a read and a write. Nothing is answered, nothing
 // is held back for framing: what a command is, is worked out from the recording afterwards.
 //
-// Both ports are opened and closed by the owner; the relay only retries one that went away.
+// Both ports are opened and closed by the owner; while relaying, each has a supervisor that
+// opens it again when it went away and says its problems once.
 class Relay : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int kPortRetryMs = 1000;
-
     Relay(SerialComm &host, SerialComm &device, CommLog &log, QObject *parent = nullptr);
 
     // Relays from now on; bytes that waited before are not the recording's.
@@ -40,18 +40,19 @@ signals:
 private:
     void report(LineEvent::Kind kind, const QByteArray &bytes = QByteArray(), qint64 atNs = 0);
     void reportMessage(LineEvent::Kind kind, const QString &message, qint64 count = 0);
-    void forward(SerialComm &from, SerialComm &to, Recording::Side side);
+    void forward(SerialComm &from, SerialComm &to, PortSupervisor &toSupervisor,
+                 Recording::Side side);
     void record(Recording::Side side, const QByteArray &bytes, qint64 atNs);
-    void logProblem(const QString &line);
-    void onPortLost(SerialComm &port, const QString &message);
-    void retry(SerialComm &port);
+    void watch(SerialComm &port, PortSupervisor &supervisor);
+    void startPort(SerialComm &port, PortSupervisor &supervisor);
+    void tellPort(const QString &line);
 
     SerialComm &m_host;
     SerialComm &m_device;
     CommLog &m_log;
     bool m_relaying = false;
+    PortSupervisor m_hostSupervisor;
+    PortSupervisor m_deviceSupervisor;
     Recording::RecordedReads m_reads;
     bool m_full = false;
-    // The last port problem logged: the same one is not logged again until a read went through.
-    QString m_loggedProblem;
 };
