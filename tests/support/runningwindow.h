@@ -2,6 +2,7 @@
 
 #include "log/commlog.h"
 #include "fakeservices.h"
+#include "session/station.h"
 #include "startup/frmsokutei.h"
 #include "ptypair.h"
 #include "settingsfolder.h"
@@ -17,13 +18,14 @@ struct RunningWindow
     PtyPair pty;
     SettingsFolder folder;
     FakeServices fake;
-    SettingsRecords records;
+    Station station { folder.path() };
+    SettingsRecords &records = station.records();
     std::unique_ptr<frmSOKUTEI> form;
 
     explicit RunningWindow(const QByteArray &outputType = "1", const QByteArray &interval = "1")
     {
         folder.writeDefaults(pty.slavePath(), outputType, interval);
-        form = std::make_unique<frmSOKUTEI>(records, folder.path(), fake.services());
+        form = std::make_unique<frmSOKUTEI>(station, fake.services());
         form->Form_Load();
         form->log().appendLine("caption");
         form->show();
