@@ -1,6 +1,7 @@
 #include "log/linetexts.h"
 #include "oracle/cp932.h"
 #include "runningwindow.h"
+#include "session/station.h"
 #include "text/ansicodec.h"
 #include "virtualsession.h"
 
@@ -256,8 +257,8 @@ void tst_Exchange::shouldAnswerIndependentPyserialHost()
     folder.writeDefaults(device, "1");
 
     FakeServices fake;
-    SettingsRecords records;
-    frmSOKUTEI form(records, folder.path(), fake.services());
+    Station station(folder.path());
+    frmSOKUTEI form(station, fake.services());
     form.Form_Load();
     QVERIFY2(form.MSComm1().portOpen(), qPrintable(form.lastLoadReport().portError));
     form.findChild<QPushButton *>(QStringLiteral("cmdSend"))->click();

@@ -23,7 +23,7 @@ private:
     {
         SettingsFolder folder;
         FakeServices fake;
-        SettingsRecords records;
+        Station station { folder.path() };
         std::unique_ptr<frmSOKUTEI> form;
 
         explicit Window(bool defaults = true)
@@ -31,7 +31,7 @@ private:
             if (defaults)
                 folder.writeDefaults();
             folder.linkMissingCom1();
-            form = std::make_unique<frmSOKUTEI>(records, folder.path(), fake.services());
+            form = std::make_unique<frmSOKUTEI>(station, fake.services());
             form->Form_Load();
             form->show();
         }

@@ -51,8 +51,8 @@ void tst_RealTray::shouldShowOneIconThroughStartAndStop()
     QVERIFY(tray.isAvailable());
     WindowServices services = fake.services();
     services.tray = &tray;
-    SettingsRecords records;
-    frmSOKUTEI form(records, folder.path(), services);
+    Station station(folder.path());
+    frmSOKUTEI form(station, services);
     form.Form_Load();
     QVERIFY(form.windowType() == Qt::Tool);
 

@@ -2,19 +2,11 @@
 
 #include "app/texts.h"
 #include "log/linetexts.h"
-#include "log/logfiles.h"
-#include "platform/appfolder.h"
-#include "settings/firststart.h"
 #include "settings/loadsettings.h"
 #include "text/ansicodec.h"
 
-#include <QDate>
-#include <QFileInfo>
 #include <QThread>
-
-#include <algorithm>
-#include <cmath>
-#include <limits>
+#include <QTimer>
 
 namespace {
 // How soon a save that waits for a receive handler to unwind looks again.
@@ -22,75 +14,61 @@ constexpr int kUnwindPollMs = 10;
 } // namespace
 
 HeadlessRun::HeadlessRun(const QString &appFolder, QObject *parent)
-    : QObject(parent), m_appFolder(appFolder), m_session(m_records, m_port, m_log)
+    : QObject(parent), m_station(appFolder), m_end(m_station)
 {
-    m_durationTimer.setSingleShot(true);
-    // A coarse timer may end a run of some seconds early by several per cent.
-    m_durationTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_durationTimer, &QTimer::timeout, this, &HeadlessRun::requestStop);
+    connect(&m_end, &RunEnd::stopDue, this, &HeadlessRun::requestStop);
 }
 
 bool HeadlessRun::loadProfile(const QString &file, std::optional<quint64> seed, QString *error)
 {
-    InstrumentProfile &profile = m_session.profile();
-    profile.setAppFolder(m_appFolder);
+    InstrumentProfile &profile = session().profile();
     if (!file.isEmpty())
         profile.setFile(file);
     profile.setSeed(seed);
-    return m_session.loadProfile(error);
+    return session().loadProfile(error);
 }
 
 bool HeadlessRun::prepare(QString *error)
 {
-    const bool firstStart = FirstStart::isFirstStart(m_appFolder);
-    if (firstStart) {
-        m_records.comm = FirstStart::defaultComm();
-        m_records.CommSettingsString = m_records.comm.settingsString();
-    }
-    const LoadSettingsReport report = LoadSettings(m_records, m_port, m_appFolder);
+    const bool firstStart = m_end.takeDefaultsIfFirstStart();
+    const LoadSettingsReport report =
+            LoadSettings(m_station.records(), m_station.port(), m_station.appFolder());
     // Unattended runs fail fast: nobody is there to see a retry in the log.
     if (!report.portError.isEmpty()) {
         *error = QStringLiteral("the port cannot be opened: %1").arg(report.portError);
         return false;
     }
-    if (firstStart) {
-        if (!FirstStart::writeDefaults(m_appFolder, m_session.profile().inForce(), error))
-            return false;
-        LoadSettings(m_records, m_port, m_appFolder);
-    }
-    LoadShowAtStartup(m_records, m_appFolder);
-    m_log.appendLine(Ansi::encodeLossy(Texts::mainCaption()));
-    if (!report.commandFieldsDiffering.isEmpty())
-        m_log.appendStamped(LineTexts::filesDisagree(report.commandFieldsDiffering.join(QStringLiteral(", "))));
+    if (firstStart && !m_end.writeFirstStartDefaults(session().profile().inForce(), error))
+        return false;
+    LoadShowAtStartup(m_station.records(), m_station.appFolder());
+    CommLog &log = m_station.log();
+    log.appendLine(Ansi::encodeLossy(Texts::mainCaption()));
+    const QStringList &differing = report.commandFieldsDiffering;
+    if (!differing.isEmpty())
+        log.appendStamped(LineTexts::filesDisagree(differing.join(QStringLiteral(", "))));
     return true;
 }
 
 void HeadlessRun::begin()
 {
-    if (m_stopRequested)
+    if (!m_end.begin())
         return;
     m_began = true;
-    if (m_durationSeconds) {
-        const double ms = std::ceil(*m_durationSeconds * 1000);
-        m_durationTimer.start(int(std::min(ms, double(std::numeric_limits<int>::max()))));
-    }
     m_insideStart = true;
-    m_session.start();
+    session().start();
     m_insideStart = false;
-    if (m_stopRequested)
+    if (m_end.stopTaken())
         finishWhenUnwound();
 }
 
 void HeadlessRun::requestStop()
 {
-    if (m_stopRequested)
+    if (!m_end.takeStop())
         return;
-    m_stopRequested = true;
-    m_durationTimer.stop();
     // Unattended runs stop at once: nobody wants the rest of a long interval and one more
     // output after asking to stop.
     if (m_began)
-        m_session.stopAtOnce();
+        session().stopAtOnce();
     // A continuous run is still inside start(); begin() finishes once the loop has left.
     if (!m_insideStart)
         finishWhenUnwound();
@@ -106,23 +84,13 @@ void HeadlessRun::finishWhenUnwound()
     }
     // Output still queued for a slow host gets its bounded time to drain; what is dropped
     // then is logged before the log is saved.
-    if (m_port.portOpen())
-        m_port.setPortOpen(false);
-    saveLog();
-}
-
-void HeadlessRun::saveLog()
-{
-    const QString folder = AppFolder::filePath(m_appFolder, LogFiles::folderName());
+    SerialComm &port = m_station.port();
+    if (port.portOpen())
+        port.setPortOpen(false);
     QString problem;
-    if (!LogFiles::ensureFolder(folder, &problem)) {
+    const QString logFile = m_end.saveLog(&problem);
+    if (logFile.isEmpty())
         emit finished(false, QString(), problem);
-        return;
-    }
-    const QString path = QFileInfo(LogFiles::proposedName(folder, QDate::currentDate())).absoluteFilePath();
-    if (!LogFiles::save(m_log, path, &problem)) {
-        emit finished(false, QString(), problem);
-        return;
-    }
-    emit finished(true, path, QString());
+    else
+        emit finished(true, logFile, QString());
 }

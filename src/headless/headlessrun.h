@@ -1,13 +1,10 @@
 #pragma once
 
-#include "log/commlog.h"
-#include "serial/serialcomm.h"
-#include "session/commsession.h"
-#include "settings/settingsrecords.h"
+#include "headless/runend.h"
+#include "session/station.h"
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <optional>
 
@@ -26,11 +23,11 @@ public:
     // seed given instead of the profile's. False with the profile's problems.
     bool loadProfile(const QString &file, std::optional<quint64> seed, QString *error);
     // Before prepare(): the device to open instead of the one of the port number.
-    void setPortDevice(const QString &device) { m_port.setDevicePath(device); }
+    void setPortDevice(const QString &device) { m_station.port().setDevicePath(device); }
     // Before prepare(): what a cable of the program's own still carries toward the host.
-    void setOutputCable(OutputCable *cable) { m_port.setOutputCable(cable); }
+    void setOutputCable(OutputCable *cable) { m_station.port().setOutputCable(cable); }
     // Before begin(): a stop request of its own after this many seconds of communication.
-    void setDuration(double seconds) { m_durationSeconds = seconds; }
+    void setDuration(double seconds) { m_end.setDuration(seconds); }
 
     // Loads the settings and opens the port. A first start writes the defaults only once the
     // port has opened, so a failed start leaves the folder as it was. False with the reason.
@@ -43,9 +40,9 @@ public:
 
     // For those who follow or steer the run from outside: standard output, the event stream,
     // the control channel.
-    const CommLog &log() const { return m_log; }
-    CommLog &log() { return m_log; }
-    CommSession &session() { return m_session; }
+    const CommLog &log() const { return m_station.log(); }
+    CommLog &log() { return m_station.log(); }
+    CommSession &session() { return m_station.session(); }
 
 signals:
     // The log went to logFile, or could not be saved (problem says why); nothing follows.
@@ -53,16 +50,9 @@ signals:
 
 private:
     void finishWhenUnwound();
-    void saveLog();
 
-    QString m_appFolder;
-    SettingsRecords m_records;
-    SerialComm m_port;
-    CommLog m_log;
-    CommSession m_session;
-    QTimer m_durationTimer;
-    std::optional<double> m_durationSeconds;
+    Station m_station;
+    RunEnd m_end;
     bool m_began = false;
     bool m_insideStart = false;
-    bool m_stopRequested = false;
 };

@@ -2,7 +2,6 @@
 
 #include "app/texts.h"
 #include "log/linetexts.h"
-#include "log/logfiles.h"
 #include "platform/appfolder.h"
 #include "platform/atomicfile.h"
 #include "platform/safefile.h"
@@ -10,49 +9,44 @@
 #include "record/recordedprofile.h"
 #include "record/recordtexts.h"
 #include "session/commsession.h"
-#include "settings/firststart.h"
 #include "settings/loadsettings.h"
 #include "text/ansicodec.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
 RecordRun::RecordRun(const QString &appFolder, QObject *parent)
-    : QObject(parent), m_appFolder(appFolder), m_relay(m_host, m_device, m_log)
+    : QObject(parent),
+      m_host(appFolder, nullptr, Station::Reader::Relay),
+      m_relay(m_host.port(), m_device, m_host.log()),
+      m_end(m_host)
 {
-    m_durationTimer.setSingleShot(true);
-    m_durationTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_durationTimer, &QTimer::timeout, this, &RecordRun::requestStop);
+    connect(&m_end, &RunEnd::stopDue, this, &RecordRun::requestStop);
 }
 
 void RecordRun::setHostPort(const QString &device, OutputCable *cable)
 {
-    m_host.setDevicePath(device);
-    m_host.setOutputCable(cable);
+    m_host.port().setDevicePath(device);
+    m_host.port().setOutputCable(cable);
 }
 
 bool RecordRun::prepare(QString *error)
 {
     // Refused now rather than at the end, when the recording would be lost with it.
-    const QString recorded = AppFolder::filePath(m_appFolder, fileName());
-    if (!SafeFile::checkPath(m_appFolder, error) || !SafeFile::checkOwner(recorded, error))
+    const QString &folder = m_host.appFolder();
+    const QString recorded = AppFolder::filePath(folder, fileName());
+    if (!SafeFile::checkPath(folder, error) || !SafeFile::checkOwner(recorded, error))
         return false;
     // The folder's line settings when it has them, the defaults otherwise; both ports alike,
     // as the host and the instrument share one line.
-    SettingsRecords records;
-    if (FirstStart::isFirstStart(m_appFolder)) {
-        records.comm = FirstStart::defaultComm();
-        records.CommSettingsString = records.comm.settingsString();
-    }
-    for (SerialComm *port : { &m_host, &m_device }) {
-        const LoadSettingsReport report = LoadSettings(records, *port, m_appFolder);
+    m_end.takeDefaultsIfFirstStart();
+    for (SerialComm *port : { &m_host.port(), &m_device }) {
+        const LoadSettingsReport report = LoadSettings(m_host.records(), *port, folder);
         if (!report.portError.isEmpty()) {
             *error = QStringLiteral("the %1 port cannot be opened: %2")
-                             .arg(port == &m_host ? QStringLiteral("host's")
-                                                  : QStringLiteral("instrument's"),
+                             .arg(port == &m_host.port() ? QStringLiteral("host's")
+                                                         : QStringLiteral("instrument's"),
                                   report.portError);
             return false;
         }
@@ -62,44 +56,44 @@ bool RecordRun::prepare(QString *error)
 
 void RecordRun::begin()
 {
-    if (m_stopRequested)
+    if (!m_end.begin())
         return;
-    if (m_durationSeconds) {
-        const double ms = std::ceil(*m_durationSeconds * 1000);
-        m_durationTimer.start(int(std::min(ms, double(std::numeric_limits<int>::max()))));
-    }
     m_began = QDateTime::currentDateTime();
-    m_log.appendLine(Ansi::encodeLossy(Texts::mainCaption()));
-    m_log.appendStamped(RecordTexts::recordingStarted(m_host.deviceName(), m_device.deviceName()));
+    CommLog &log = m_host.log();
+    log.appendLine(Ansi::encodeLossy(Texts::mainCaption()));
+    log.appendStamped(
+            RecordTexts::recordingStarted(m_host.port().deviceName(), m_device.deviceName()));
     m_relay.start();
-    m_log.appendStamped(CommSession::startedLine());
+    log.appendStamped(CommSession::startedLine());
 }
 
 void RecordRun::requestStop()
 {
-    if (m_stopRequested)
+    if (!m_end.takeStop())
         return;
-    m_stopRequested = true;
-    m_durationTimer.stop();
     m_relay.stop();
     // What is still on its way to either side gets its bounded time to arrive.
-    for (SerialComm *port : { &m_host, &m_device }) {
+    for (SerialComm *port : { &m_host.port(), &m_device }) {
         if (port->portOpen())
             port->setPortOpen(false);
     }
+    CommLog &log = m_host.log();
     // A stop before the relay began still leaves a log that says what wrote it.
     if (!m_began.isValid())
-        m_log.appendLine(Ansi::encodeLossy(Texts::mainCaption()));
-    m_log.appendStamped(CommSession::stoppedLine());
+        log.appendLine(Ansi::encodeLossy(Texts::mainCaption()));
+    log.appendStamped(CommSession::stoppedLine());
 
     QString recorded;
-    QString logFile;
     QString problem;
     const bool written = writeProfile(&recorded, &problem);
     if (written)
-        m_log.appendStamped(RecordTexts::recordedTo(recorded));
-    const bool saved = saveLog(&logFile, written ? &problem : nullptr);
-    emit finished(written && saved, recorded, logFile, problem);
+        log.appendStamped(RecordTexts::recordedTo(recorded));
+    QString reason;
+    const QString logFile = m_end.saveLog(&reason);
+    // The first problem is the one to tell.
+    if (logFile.isEmpty() && written)
+        problem = QStringLiteral("the log cannot be saved: %1").arg(reason);
+    emit finished(written && !logFile.isEmpty(), recorded, logFile, problem);
 }
 
 bool RecordRun::writeProfile(QString *path, QString *problem)
@@ -113,7 +107,7 @@ bool RecordRun::writeProfile(QString *path, QString *problem)
     const QByteArray text = Recording::recordedProfileText(
             Recording::inferExchanges(m_relay.reads(), byteNs), info);
 
-    *path = QFileInfo(AppFolder::filePath(m_appFolder, fileName())).absoluteFilePath();
+    *path = QFileInfo(AppFolder::filePath(m_host.appFolder(), fileName())).absoluteFilePath();
     AtomicFile file(*path);
     bool written = file.open(problem);
     if (written) {
@@ -122,25 +116,9 @@ bool RecordRun::writeProfile(QString *path, QString *problem)
     }
     if (!written) {
         // The saved log tells it too, for whoever reads it rather than the run's error output.
-        m_log.appendStamped(LineTexts::fileNotWritten(*problem));
+        m_host.log().appendStamped(LineTexts::fileNotWritten(*problem));
         path->clear();
         return false;
     }
     return true;
-}
-
-bool RecordRun::saveLog(QString *path, QString *problem)
-{
-    QString reason;
-    const QString folder = AppFolder::filePath(m_appFolder, LogFiles::folderName());
-    if (LogFiles::ensureFolder(folder, &reason)) {
-        *path = QFileInfo(LogFiles::proposedName(folder, QDate::currentDate())).absoluteFilePath();
-        if (LogFiles::save(m_log, *path, &reason))
-            return true;
-    }
-    path->clear();
-    // The first problem is the one to tell.
-    if (problem)
-        *problem = QStringLiteral("the log cannot be saved: %1").arg(reason);
-    return false;
 }

@@ -1,15 +1,12 @@
 #pragma once
 
-#include "log/commlog.h"
+#include "headless/runend.h"
 #include "record/relay.h"
-#include "serial/serialcomm.h"
+#include "session/station.h"
 
 #include <QDateTime>
 #include <QObject>
 #include <QString>
-#include <QTimer>
-
-#include <optional>
 
 // One recording without windows (--record): the host's port and the instrument's, both set as
 // the folder's ACSet.txt says, relayed until a stop request; then the log saved as a headless
@@ -26,7 +23,7 @@ public:
     void setHostPort(const QString &device, OutputCable *cable);
     // Before prepare(): the instrument's side.
     void setInstrumentDevice(const QString &device) { m_device.setDevicePath(device); }
-    void setDuration(double seconds) { m_durationSeconds = seconds; }
+    void setDuration(double seconds) { m_end.setDuration(seconds); }
 
     // Opens both ports; false with the reason.
     bool prepare(QString *error);
@@ -36,8 +33,8 @@ public:
     static QString fileName() { return QStringLiteral("Recorded.toml"); }
 
     // For those who follow the run from outside: standard output, the event stream.
-    const CommLog &log() const { return m_log; }
-    CommLog &log() { return m_log; }
+    const CommLog &log() const { return m_host.log(); }
+    CommLog &log() { return m_host.log(); }
     const Relay &relay() const { return m_relay; }
 
 signals:
@@ -47,15 +44,11 @@ signals:
 
 private:
     bool writeProfile(QString *path, QString *problem);
-    bool saveLog(QString *path, QString *problem);
 
-    QString m_appFolder;
-    SerialComm m_host;
+    // The host's side: its port, the settings both ports are set from, and the log.
+    Station m_host;
     SerialComm m_device;
-    CommLog m_log;
     Relay m_relay;
-    QTimer m_durationTimer;
-    std::optional<double> m_durationSeconds;
+    RunEnd m_end;
     QDateTime m_began;
-    bool m_stopRequested = false;
 };

@@ -4,9 +4,9 @@
 #include "platform/appfolder.h"
 #include "platform/messageboxes.h"
 #include "platform/windowlook.h"
+#include "session/station.h"
 #include "settings/loadsettings.h"
 #include "settings/settingsfiles.h"
-#include "startup/frmsokutei.h"
 #include "startup/windowtexts.h"
 
 #include <QCloseEvent>
@@ -25,13 +25,12 @@ const QStringList kLists[5] = {
 };
 } // namespace
 
-frmOPTION::frmOPTION(frmSOKUTEI &mainWindow, SettingsRecords &records, const QString &appFolder,
-                     const WindowServices &services, QWidget *parent)
+frmOPTION::frmOPTION(Station &station, QWidget &mainWindow, const WindowServices &services,
+                     QWidget *parent)
     : QWidget(parent),
       ui(new Ui::frmOPTION),
+      m_station(station),
       m_main(mainWindow),
-      m_records(records),
-      m_appFolder(appFolder),
       m_services(services)
 {
     ui->setupUi(this);
@@ -47,7 +46,7 @@ frmOPTION::frmOPTION(frmSOKUTEI &mainWindow, SettingsRecords &records, const QSt
     connect(ui->Command1, &QPushButton::clicked, this, &frmOPTION::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &frmOPTION::Command2_Click);
     connect(ui->Command3, &QPushButton::clicked, this, &frmOPTION::Command3_Click);
-    connect(&m_main.session(), &CommSession::communicatingChanged, this,
+    connect(&m_station.session(), &CommSession::communicatingChanged, this,
             &frmOPTION::followCommunication);
 }
 
@@ -83,7 +82,7 @@ void frmOPTION::showDialog()
         Form_Load();
         m_loaded = true;
     }
-    followCommunication(m_main.session().isCommunicating());
+    followCommunication(m_station.session().isCommunicating());
     WindowLook::centreOnScreen(this);
     show();
     raise();
@@ -95,17 +94,19 @@ void frmOPTION::Form_Load()
     for (int i = 0; i < 5; ++i)
         Combo1(i)->addItems(kLists[i]);
 
-    if (const auto data = SettingsFiles::readFile(AppFolder::filePath(m_appFolder, SettingsFileNames::comm())))
-        SettingsFiles::readTextRecords(*data, SettingsFiles::fieldsOf(m_records.comm), false);
-    const QString comm[5] = { m_records.comm.PortNumber, m_records.comm.BaudRate, m_records.comm.Parity,
-                              m_records.comm.DataBits, m_records.comm.StopBits };
+    SettingsRecords &records = m_station.records();
+    const QString &folder = m_station.appFolder();
+    if (const auto data = SettingsFiles::readFile(AppFolder::filePath(folder, SettingsFileNames::comm())))
+        SettingsFiles::readTextRecords(*data, SettingsFiles::fieldsOf(records.comm), false);
+    const QString comm[5] = { records.comm.PortNumber, records.comm.BaudRate, records.comm.Parity,
+                              records.comm.DataBits, records.comm.StopBits };
     // A value outside its list leaves the list without a selection.
     for (int i = 0; i < 5; ++i)
         Combo1(i)->setCurrentIndex(Combo1(i)->findText(comm[i], Qt::MatchExactly));
 
-    if (const auto data = SettingsFiles::readFile(AppFolder::filePath(m_appFolder, SettingsFileNames::protocol())))
-        SettingsFiles::readTextRecords(*data, SettingsFiles::fieldsOf(m_records.protocol), false);
-    const ProtocolSettings &p = m_records.protocol;
+    if (const auto data = SettingsFiles::readFile(AppFolder::filePath(folder, SettingsFileNames::protocol())))
+        SettingsFiles::readTextRecords(*data, SettingsFiles::fieldsOf(records.protocol), false);
+    const ProtocolSettings &p = records.protocol;
     // Only a number equal to 0 means continuous output; empty, other numbers and text that is
     // no number all select output on each receive, so exactly one button is chosen.
     const std::optional<double> type = settingsNumber(p.OutputType);
@@ -117,7 +118,7 @@ void frmOPTION::Form_Load()
         txtJusin(i)->setText(p.OutputDataText[size_t(i)]);
     }
     KEY_Locked();
-    const std::optional<double> show = settingsNumber(m_records.ShowAtStartup);
+    const std::optional<double> show = settingsNumber(records.ShowAtStartup);
     ui->chOPEN->setChecked(show && *show == 1);
 }
 
@@ -164,15 +165,15 @@ void frmOPTION::setForm(const SettingsForm &f)
 
 void frmOPTION::Command1_Click()
 {
-    if (m_main.session().isCommunicating())
+    if (m_station.session().isCommunicating())
         return;
     if (m_services.messages->okCancel(this, Texts::confirmTitle(), confirmQuestion())) {
         const SettingsForm current = form();
         if (const std::optional<QString> problem = findUnstorableText(current)) {
             m_services.messages->warning(this, Texts::appTitle(), *problem);
         } else {
-            const ApplyResult result =
-                    ApplySettingsForm(current, m_records, m_main.MSComm1(), m_appFolder);
+            const ApplyResult result = ApplySettingsForm(current, m_station.records(),
+                                                         m_station.port(), m_station.appFolder());
             if (result.ok)
                 backToMainWindow();
             else
@@ -181,7 +182,7 @@ void frmOPTION::Command1_Click()
                         QStringLiteral("設定を保存できません。\n%1").arg(result.problem));
         }
     }
-    m_main.RefreshStatusBar();
+    emit okFinished();
 }
 
 void frmOPTION::Command2_Click()

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "settings/applysettings.h"
-#include "settings/settingsrecords.h"
 #include "startup/windowservices.h"
 
 #include <QWidget>
@@ -10,7 +9,7 @@
 
 class QComboBox;
 class QLineEdit;
-class frmSOKUTEI;
+class Station;
 
 namespace Ui {
 class frmOPTION;
@@ -22,8 +21,9 @@ class frmOPTION : public QWidget
     Q_OBJECT
 
 public:
-    frmOPTION(frmSOKUTEI &mainWindow, SettingsRecords &records, const QString &appFolder,
-              const WindowServices &services, QWidget *parent = nullptr);
+    // mainWindow: hidden while the dialog is open, shown again when it closes.
+    frmOPTION(Station &station, QWidget &mainWindow, const WindowServices &services,
+              QWidget *parent = nullptr);
     ~frmOPTION() override;
 
     // Shows the dialog; the first showing fills it from the settings files, later ones show
@@ -46,6 +46,11 @@ public slots:
     void Command2_Click(); // ｷｬﾝｾﾙ
     void Command3_Click(); // 既定に設定(&E)
 
+signals:
+    // OK has done its work, whether or not the settings were stored: what shows them reads
+    // them again.
+    void okFinished();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -55,9 +60,8 @@ private:
     void followCommunication(bool communicating);
 
     std::unique_ptr<Ui::frmOPTION> ui;
-    frmSOKUTEI &m_main;
-    SettingsRecords &m_records;
-    QString m_appFolder;
+    Station &m_station;
+    QWidget &m_main;
     WindowServices m_services;
     bool m_loaded = false;
 };

@@ -29,30 +29,24 @@ constexpr int kPanel1Width = 167; // 2500 twips
 constexpr int kPanel2Width = 133; // 2000 twips
 } // namespace
 
-frmSOKUTEI::frmSOKUTEI(SettingsRecords &records, const QString &appFolder,
-                       const WindowServices &services, QWidget *parent)
-    : QWidget(parent),
-      ui(new Ui::frmSOKUTEI),
-      m_records(records),
-      m_appFolder(appFolder),
-      m_services(services),
-      m_session(records, m_comm, m_log, nullptr, services.clock)
+frmSOKUTEI::frmSOKUTEI(Station &station, const WindowServices &services, QWidget *parent)
+    : QWidget(parent), ui(new Ui::frmSOKUTEI), m_station(station), m_services(services)
 {
     ui->setupUi(this);
-    m_comm.setObjectName(QStringLiteral("MSComm1"));
-    m_session.profile().setAppFolder(appFolder);
+    m_station.port().setObjectName(QStringLiteral("MSComm1"));
 
     // Off the taskbar only where the notification area can bring the window back.
     const bool trayAvailable = m_services.tray && m_services.tray->isAvailable();
     WindowLook::applyFixedFrame(this, trayAvailable ? Qt::Tool : Qt::Window);
 
-    ui->lblJu->setModel(&m_log);
+    CommLog &log = m_station.log();
+    ui->lblJu->setModel(&log);
     setLogColour(kLogColourStopped);
-    connect(&m_log, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
+    connect(&log, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
         const QScrollBar *bar = ui->lblJu->verticalScrollBar();
         m_logWasAtBottom = bar->value() >= bar->maximum();
     });
-    connect(&m_log, &QAbstractItemModel::rowsInserted, this, &frmSOKUTEI::followLogIfAtBottom);
+    connect(&log, &QAbstractItemModel::rowsInserted, this, &frmSOKUTEI::followLogIfAtBottom);
 
     m_panel1 = new QLabel(this);
     m_panel1->setObjectName(QStringLiteral("StB_Panel1"));
@@ -87,7 +81,7 @@ frmSOKUTEI::~frmSOKUTEI() = default;
 void frmSOKUTEI::Form_Load()
 {
     ProTask();
-    m_loadReport = LoadSettings(m_records, m_comm, m_appFolder);
+    m_loadReport = LoadSettings(m_station.records(), m_station.port(), m_station.appFolder());
     RefreshStatusBar();
     // The frame is not known before the window manager has it; the style's title bar is
     // the best guess until then.
@@ -98,7 +92,7 @@ void frmSOKUTEI::Form_Load()
 
 void frmSOKUTEI::reloadSettings()
 {
-    m_loadReport = LoadSettings(m_records, m_comm, m_appFolder);
+    m_loadReport = LoadSettings(m_station.records(), m_station.port(), m_station.appFolder());
     RefreshStatusBar();
 }
 
@@ -115,8 +109,9 @@ void frmSOKUTEI::ProTask()
 
 void frmSOKUTEI::RefreshStatusBar()
 {
+    const SettingsRecords &records = m_station.records();
     const std::optional<StatusTexts> texts =
-            StatusTexts::make(m_records.protocol.OutputType, m_records.CommSettingsString);
+            StatusTexts::make(records.protocol.OutputType, records.CommSettingsString);
     if (!texts)
         return;
     m_panel1->setText(texts->outputType);
@@ -161,7 +156,8 @@ void frmSOKUTEI::setCommunicatingLook(bool communicating)
 QString frmSOKUTEI::iconFile(const QString &name) const
 {
     const QString exeFolder = QCoreApplication::applicationDirPath();
-    for (const QString &folder : { m_appFolder, exeFolder, AppFolder::installedDataFolder(exeFolder) }) {
+    for (const QString &folder :
+         { m_station.appFolder(), exeFolder, AppFolder::installedDataFolder(exeFolder) }) {
         const QString path = AppFolder::filePath(folder, name);
         if (!folder.isEmpty() && QFileInfo::exists(path))
             return path;
@@ -173,7 +169,7 @@ void frmSOKUTEI::cmdSend_Click()
 {
     // A profile that cannot be read refuses the Start: nothing runs half-read.
     QString problem;
-    if (!m_session.loadProfile(&problem)) {
+    if (!session().loadProfile(&problem)) {
         m_services.messages->warning(this, Texts::appTitle(),
                                      QStringLiteral("プロファイルを読めません。\n%1").arg(problem));
         return;
@@ -181,16 +177,16 @@ void frmSOKUTEI::cmdSend_Click()
     ui->cmdSAVE->setEnabled(false);
     ui->cmdVER->setEnabled(false);
     RefreshStatusBar();
-    m_panel2->setText(m_records.CommSettingsString);
+    m_panel2->setText(m_station.records().CommSettingsString);
     ui->cmd->setEnabled(false);
     setCommunicatingLook(true);
-    m_session.start();
+    session().start();
 }
 
 void frmSOKUTEI::cmdSTOP_Click()
 {
     ui->cmd->setEnabled(true);
-    m_session.stop();
+    session().stop();
     setCommunicatingLook(false);
     ui->cmdSAVE->setEnabled(true);
     ui->cmdVER->setEnabled(true);
@@ -198,7 +194,7 @@ void frmSOKUTEI::cmdSTOP_Click()
 
 void frmSOKUTEI::cmdSAVE_Click()
 {
-    const QString folder = AppFolder::filePath(m_appFolder, LogFiles::folderName());
+    const QString folder = AppFolder::filePath(m_station.appFolder(), LogFiles::folderName());
     QString error;
     if (!LogFiles::ensureFolder(folder, &error)) {
         m_services.messages->warning(this, Texts::appTitle(),
@@ -213,7 +209,7 @@ void frmSOKUTEI::cmdSAVE_Click()
     if (chosen.isEmpty())
         return;
     const QString path = LogFiles::withTxtExtension(chosen);
-    if (!LogFiles::save(m_log, path, &error))
+    if (!LogFiles::save(m_station.log(), path, &error))
         m_services.messages->warning(this, Texts::appTitle(),
                                      tr("ログを保存できません。\n%1").arg(error));
 }
@@ -265,8 +261,9 @@ bool frmSOKUTEI::confirmEnd()
 
 void frmSOKUTEI::endProgram()
 {
-    if (m_comm.portOpen())
-        m_comm.setPortOpen(false);
+    SerialComm &port = m_station.port();
+    if (port.portOpen())
+        port.setPortOpen(false);
     if (m_services.tray)
         m_services.tray->remove();
     if (m_services.exit)

@@ -1,10 +1,7 @@
 #pragma once
 
-#include "log/commlog.h"
-#include "serial/serialcomm.h"
-#include "session/commsession.h"
+#include "session/station.h"
 #include "settings/loadsettings.h"
-#include "settings/settingsrecords.h"
 #include "startup/windowservices.h"
 
 #include <QWidget>
@@ -30,8 +27,8 @@ public:
     // Outer height after loading: 5300 twips at 96 dpi.
     static constexpr int kOuterHeight = 353;
 
-    frmSOKUTEI(SettingsRecords &records, const QString &appFolder, const WindowServices &services,
-               QWidget *parent = nullptr);
+    // The station is the caller's and outlives the window.
+    frmSOKUTEI(Station &station, const WindowServices &services, QWidget *parent = nullptr);
     ~frmSOKUTEI() override;
 
     // The load handler: centres the window, registers the tray icon, loads the settings,
@@ -40,9 +37,9 @@ public:
     void ProTask();
     void RefreshStatusBar();
 
-    SerialComm &MSComm1() { return m_comm; }
-    CommLog &log() { return m_log; }
-    CommSession &session() { return m_session; }
+    SerialComm &MSComm1() { return m_station.port(); }
+    CommLog &log() { return m_station.log(); }
+    CommSession &session() { return m_station.session(); }
     QMenu *mnuTray() const { return m_mnuTray; }
     QString statusPanelText(int panel) const;
     const LoadSettingsReport &lastLoadReport() const { return m_loadReport; }
@@ -81,12 +78,8 @@ private:
     void bringForward();
 
     std::unique_ptr<Ui::frmSOKUTEI> ui;
-    SettingsRecords &m_records;
-    QString m_appFolder;
+    Station &m_station;
     WindowServices m_services;
-    SerialComm m_comm;
-    CommLog m_log;
-    CommSession m_session;
     LoadSettingsReport m_loadReport;
     QLabel *m_panel1 = nullptr;
     QLabel *m_panel2 = nullptr;

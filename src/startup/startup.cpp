@@ -17,7 +17,7 @@
 #include <QFileInfo>
 
 Startup::Startup(const QString &appFolder, const WindowServices &services)
-    : m_appFolder(appFolder), m_services(services)
+    : m_appFolder(appFolder), m_services(services), m_station(appFolder, services.clock)
 {
 }
 
@@ -54,16 +54,19 @@ bool Startup::Main()
                 AppFolder::filePath(m_appFolder, InstrumentProfile::folderFileName()));
         FirstStart::writeDefaults(m_appFolder, profile.exists() || profile.isSymLink(), nullptr);
     }
-    LoadShowAtStartup(m_records, m_appFolder);
+    LoadShowAtStartup(m_station.records(), m_appFolder);
 
-    m_window = std::make_unique<frmSOKUTEI>(m_records, m_appFolder, m_services);
-    m_window->MSComm1().setDevicePath(m_portDevice);
-    m_window->MSComm1().setOutputCable(m_cable);
+    m_station.port().setDevicePath(m_portDevice);
+    m_station.port().setOutputCable(m_cable);
+    m_window = std::make_unique<frmSOKUTEI>(m_station, m_services);
     m_window->Form_Load();
     // The settings dialog is made on first use and then only hidden and shown.
     m_window->setSettingsDialogOpener([this] {
-        if (!m_options)
-            m_options = std::make_unique<frmOPTION>(*m_window, m_records, m_appFolder, m_services);
+        if (!m_options) {
+            m_options = std::make_unique<frmOPTION>(m_station, *m_window, m_services);
+            QObject::connect(m_options.get(), &frmOPTION::okFinished, m_window.get(),
+                             &frmSOKUTEI::RefreshStatusBar);
+        }
         m_options->showDialog();
     });
     // One version dialog at a time; it goes away when closed.
@@ -76,16 +79,17 @@ bool Startup::Main()
         m_about->activateWindow();
     });
     m_window->setWindowTitle(Texts::mainCaption());
-    m_window->log().appendLine(Ansi::encodeLossy(Texts::mainCaption()));
+    CommLog &log = m_station.log();
+    log.appendLine(Ansi::encodeLossy(Texts::mainCaption()));
     if (!m_hostEnd.isEmpty())
-        m_window->log().appendStamped(Texts::virtualHostEnd() + m_hostEnd);
+        log.appendStamped(Texts::virtualHostEnd() + m_hostEnd);
     const QStringList &differing = m_window->lastLoadReport().commandFieldsDiffering;
     if (!differing.isEmpty())
-        m_window->log().appendStamped(LineTexts::filesDisagree(differing.join(QStringLiteral(", "))));
+        log.appendStamped(LineTexts::filesDisagree(differing.join(QStringLiteral(", "))));
 
     // Without a notification area a hidden window could never be brought back.
     const bool trayAvailable = m_services.tray && m_services.tray->isAvailable();
-    if (m_records.ShowAtStartup == QLatin1String("1") || !trayAvailable)
+    if (m_station.records().ShowAtStartup == QLatin1String("1") || !trayAvailable)
         m_window->show();
     return true;
 }

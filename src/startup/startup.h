@@ -1,14 +1,11 @@
 #pragma once
 
 #include "platform/instancelock.h"
-#include "serial/serialcomm.h"
-#include "settings/settingsrecords.h"
+#include "session/station.h"
 #include "startup/windowservices.h"
 
 #include <QPointer>
 #include <QString>
-
-#include <functional>
 
 #include <memory>
 
@@ -42,7 +39,7 @@ public:
     frmOPTION *settingsDialog() const { return m_options.get(); }
     // The version dialog while it is open.
     frmAbout *versionDialog() const;
-    SettingsRecords &records() { return m_records; }
+    SettingsRecords &records() { return m_station.records(); }
     // Gives up the instance lock; used just before the process ends.
     void releaseInstanceLock();
 
@@ -51,12 +48,13 @@ public:
 private:
     QString m_appFolder;
     WindowServices m_services;
-    SettingsRecords m_records;
     QString m_portDevice;
     QString m_hostEnd;
     QString m_refusal;
     OutputCable *m_cable = nullptr;
     InstanceLock m_lock;
+    // Gone before the lock is given up, after the windows that show it.
+    Station m_station;
     std::unique_ptr<frmSOKUTEI> m_window;
     std::unique_ptr<frmOPTION> m_options;
     QPointer<frmAbout> m_about;

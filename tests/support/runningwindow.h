@@ -3,9 +3,9 @@
 #include "fakeservices.h"
 #include "log/commlog.h"
 #include "ptypair.h"
+#include "session/station.h"
 #include "settingsfolder.h"
 #include "startup/frmsokutei.h"
-
 #include "text/ansicodec.h"
 
 #include <QDeadlineTimer>
@@ -37,13 +37,14 @@ struct RunningWindow
     PtyPair pty;
     SettingsFolder folder;
     FakeServices fake;
-    SettingsRecords records;
+    Station station { folder.path() };
+    SettingsRecords &records = station.records();
     std::unique_ptr<frmSOKUTEI> form;
 
     explicit RunningWindow(const QByteArray &outputType = "1", const QByteArray &interval = "1")
     {
         folder.writeDefaults(pty.slavePath(), outputType, interval);
-        form = std::make_unique<frmSOKUTEI>(records, folder.path(), fake.services());
+        form = std::make_unique<frmSOKUTEI>(station, fake.services());
         form->Form_Load();
         form->log().appendLine("caption");
         form->show();
