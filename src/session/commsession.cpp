@@ -18,6 +18,7 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
       m_port(port),
       m_log(log),
       m_clock(clock ? *clock : SessionClock::steady()),
+      m_supervisor(port, m_clock),
       m_account(m_clock),
       m_line(m_clock, [this](const QByteArray &bytes, QString *refusal) { return write(bytes, refusal); }),
       m_answering(log, m_clock, m_line),
@@ -31,7 +32,8 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
     m_port.setClock(m_clock);
     connect(&m_port, &SerialComm::commEvent, this, &CommSession::onCommEvent);
     connect(&m_port, &SerialComm::portLost, this, &CommSession::onPortLost);
-    connect(&m_port, &SerialComm::opened, this, &CommSession::onPortOpened);
+    connect(&m_supervisor, &PortSupervisor::said, this, &CommSession::reportPort);
+    connect(&m_supervisor, &PortSupervisor::reopened, this, [this] { m_port.setRThreshold(1); });
     connect(&m_port, &SerialComm::outputDropped, this, &CommSession::onOutputDropped);
     connect(&m_account, &LineAccount::lineEvent, this, &CommSession::lineEvent);
     connect(&m_answering, &ProfileAnswering::answered, &m_account, &LineAccount::answered);
@@ -68,7 +70,7 @@ void CommSession::start()
         m_log.appendStamped(stoppedLine());
     m_communicating = true;
     // Bytes the host sent while stopped would be counted with its first command.
-    const bool portReady = openPortIfClosed();
+    m_supervisor.ensureOpen();
     m_port.setDiscardInput(false);
     m_log.appendStamped(startedLine());
     beginAnswering();
@@ -80,8 +82,7 @@ void CommSession::start()
     }
     m_account.report(started);
     m_port.setRThreshold(1);
-    if (!portReady)
-        armRetry();
+    m_supervisor.setRetrying(true);
     m_stopFlag = 0;
     emit communicatingChanged(true);
     if (outputTypeIsContinuous())
@@ -110,6 +111,7 @@ void CommSession::stop()
         return;
     m_communicating = false;
     m_stopFlag = -1;
+    m_supervisor.setRetrying(false);
     // A cycle that waited for the window under way still waits until the window would have
     // closed.
     const std::optional<qint64> window = m_answering.openWindowEndNs();
@@ -196,20 +198,14 @@ bool CommSession::write(const QByteArray &bytes, QString *refusal)
 {
     const bool drained = m_port.pendingOutput() == 0;
     if (m_port.output(bytes)) {
-        if (drained)
-            m_loggedSendProblem.clear();
+        m_supervisor.sendWent(drained);
         m_account.sent(bytes);
         return true;
     }
     *refusal = m_port.portOpen() ? m_port.lastError() : QStringLiteral("the port is closed");
     // A closed or lost port has its own line already; a refusal by an open port has none.
-    if (m_port.portOpen()) {
-        const QString line = QStringLiteral("送信できません: ") + m_port.lastError();
-        if (line != m_loggedSendProblem) {
-            m_loggedSendProblem = line;
-            reportPort(line);
-        }
-    }
+    if (m_port.portOpen())
+        m_supervisor.sendRefused();
     return false;
 }
 
@@ -273,61 +269,8 @@ void CommSession::reportPort(const QString &line)
     m_account.report(event);
 }
 
-void CommSession::logPortProblem(const QString &line)
-{
-    if (line == m_loggedPortProblem)
-        return;
-    m_loggedPortProblem = line;
-    reportPort(line);
-}
-
-void CommSession::onPortOpened()
-{
-    // Whatever waited in the driver belongs to before the port was (re)opened.
-    m_port.clearInBuffer();
-    if (!m_loggedPortProblem.isEmpty())
-        reportPort(QStringLiteral("ポートを再接続しました: ") + m_port.deviceName());
-    m_loggedPortProblem.clear();
-    m_loggedSendProblem.clear();
-}
-
-bool CommSession::openPortIfClosed()
-{
-    if (m_port.portOpen()) {
-        m_port.clearInBuffer();
-        return true;
-    }
-    if (m_port.setPortOpen(true))
-        return true;
-    logPortProblem(QStringLiteral("ポートを開けません: ") + m_port.lastError());
-    return false;
-}
-
-void CommSession::onPortLost(const QString &message)
+void CommSession::onPortLost()
 {
     m_answering.dropUnfinished();
-    logPortProblem(QStringLiteral("ポートが切断されました: ") + message);
-    if (m_communicating)
-        armRetry();
 }
 
-void CommSession::armRetry()
-{
-    if (m_retryArmed)
-        return;
-    m_retryArmed = true;
-    m_clock.callAfter(kPortRetryMs, this, [this] {
-        m_retryArmed = false;
-        retryPort();
-    });
-}
-
-void CommSession::retryPort()
-{
-    if (!m_communicating || m_port.portOpen())
-        return;
-    if (m_port.setPortOpen(true))
-        m_port.setRThreshold(1);
-    else
-        armRetry();
-}

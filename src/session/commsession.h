@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/portsupervisor.h"
 #include "session/continuousoutput.h"
 #include "session/instrumentprofile.h"
 #include "session/lineaccount.h"
@@ -36,8 +37,6 @@ class CommSession : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int kPortRetryMs = 1000;
-
     // clock: the steady clock when none is given.
     CommSession(SettingsRecords &records, SerialComm &port, CommLog &log, QObject *parent = nullptr,
                 SessionClock *clock = nullptr);
@@ -100,18 +99,14 @@ private:
     void onOutputDropped(qint64 bytes, const QString &device);
     // A port problem or its end: a log line and the same words as a port event.
     void reportPort(const QString &line);
-    void logPortProblem(const QString &line);
-    void onPortOpened();
-    void onPortLost(const QString &message);
-    bool openPortIfClosed();
-    void armRetry();
-    void retryPort();
+    void onPortLost();
 
     SettingsRecords &m_records;
     SerialComm &m_port;
     CommLog &m_log;
     SessionClock &m_clock;
     InstrumentProfile m_profile;
+    PortSupervisor m_supervisor;
     LineAccount m_account;
     OutputLine m_line;
     ProfileAnswering m_answering;
@@ -122,10 +117,4 @@ private:
     // The responder answering is a profile's, not the fixed instrument.
     bool m_playsProfile = false;
     qint16 m_stopFlag = 0;
-    bool m_retryArmed = false;
-    // The last port problem written to the log: the same one is not written again until the
-    // port has worked in between.
-    QString m_loggedPortProblem;
-    // Likewise for output the device refused while the port stayed open.
-    QString m_loggedSendProblem;
 };
