@@ -5,14 +5,6 @@
 #include "settings/loadsettings.h"
 #include "text/ansicodec.h"
 
-#include <QThread>
-#include <QTimer>
-
-namespace {
-// How soon a save that waits for a receive handler to unwind looks again.
-constexpr int kUnwindPollMs = 10;
-} // namespace
-
 HeadlessRun::HeadlessRun(const QString &appFolder, QObject *parent)
     : QObject(parent), m_station(appFolder), m_end(m_station)
 {
@@ -54,11 +46,7 @@ void HeadlessRun::begin()
     if (!m_end.begin())
         return;
     m_began = true;
-    m_insideStart = true;
     session().start();
-    m_insideStart = false;
-    if (m_end.stopTaken())
-        finishWhenUnwound();
 }
 
 void HeadlessRun::requestStop()
@@ -69,19 +57,6 @@ void HeadlessRun::requestStop()
     // output after asking to stop.
     if (m_began)
         session().stopAtOnce();
-    // A continuous run is still inside start(); begin() finishes once the loop has left.
-    if (!m_insideStart)
-        finishWhenUnwound();
-}
-
-void HeadlessRun::finishWhenUnwound()
-{
-    // A receive handler waiting in a nested event loop has still to write its line, and the
-    // process must not be told to quit from inside such a loop.
-    if (QThread::currentThread()->loopLevel() > 1) {
-        QTimer::singleShot(kUnwindPollMs, this, &HeadlessRun::finishWhenUnwound);
-        return;
-    }
     // Output still queued for a slow host gets its bounded time to drain; what is dropped
     // then is logged before the log is saved.
     SerialComm &port = m_station.port();

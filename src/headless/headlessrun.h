@@ -33,8 +33,7 @@ public:
     // port has opened, so a failed start leaves the folder as it was. False with the reason.
     bool prepare(QString *error);
 
-    // Starts communicating. In continuous output this returns only when the run has ended,
-    // so it is called from the event loop, whose nested waits keep serving stop requests.
+    // Starts communicating; the run goes on until a stop request.
     void begin();
     void requestStop();
 
@@ -49,10 +48,7 @@ signals:
     void finished(bool saved, const QString &logFile, const QString &problem);
 
 private:
-    void finishWhenUnwound();
-
     Station m_station;
     RunEnd m_end;
     bool m_began = false;
-    bool m_insideStart = false;
 };
