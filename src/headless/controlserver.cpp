@@ -1,5 +1,6 @@
 #include "headless/controlserver.h"
 
+#include "platform/descriptorio.h"
 #include "platform/socketpath.h"
 #include "session/commsession.h"
 
@@ -13,8 +14,6 @@
 #include <cstdio>
 #include <iterator>
 #include <utility>
-
-#include <unistd.h>
 
 ControlServer::ControlServer(CommSession &session, QObject *parent)
     : QObject(parent), m_requests(session)
@@ -87,7 +86,7 @@ void ControlServer::accept(int fd)
     }
     auto *socket = new QLocalSocket(this);
     if (!socket->setSocketDescriptor(fd)) {
-        ::close(fd);
+        DescriptorIo::close(fd);
         delete socket;
         return;
     }

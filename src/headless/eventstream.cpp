@@ -3,6 +3,7 @@
 #include "headless/lineeventjson.h"
 #include "log/commlog.h"
 #include "log/linetexts.h"
+#include "platform/descriptorio.h"
 #include "platform/safefile.h"
 #include "platform/sessionclock.h"
 #include "platform/streamwriter.h"
@@ -12,7 +13,6 @@
 #include <QDateTime>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 // As for standard output: a reader of the stream that reads only after the stop still
@@ -81,7 +81,7 @@ void EventStream::finish()
     if (m_ownWriter)
         m_ownWriter->close(kFinishTimeoutMs);
     if (m_fd >= 0)
-        ::close(m_fd);
+        DescriptorIo::close(m_fd);
     m_fd = -1;
     m_ownWriter.reset();
     m_writer = nullptr;

@@ -14,15 +14,14 @@
 #include "platform/hostlink.h"
 #include "platform/instancelock.h"
 #include "platform/sessionclock.h"
+#include "platform/standardoutput.h"
 #include "record/recordprogram.h"
 #include "serial/virtualport.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 // Replies already written get this long to reach a client that asked for the stop.
@@ -92,7 +91,7 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     QCoreApplication::setApplicationName(QStringLiteral("kalo_rs232c"));
     QCoreApplication::setApplicationVersion(ProgramVersion::fileVersion());
     // Standard output may be a pipe whose reader leaves early; the run goes on and saves.
-    std::signal(SIGPIPE, SIG_IGN);
+    StandardOutput::outliveReaders();
 
     QString error;
     const QString folder = options.resolveFolder(QCoreApplication::applicationDirPath(), &error);
@@ -123,7 +122,7 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
         return 1;
     }
 
-    ConsoleLines console(STDOUT_FILENO);
+    ConsoleLines console(StandardOutput::descriptor());
     // The run's port writes toward the cable until the run is gone.
     VirtualPort virtualPort;
     HostLink hostLink;

@@ -1,26 +1,17 @@
 #include "serial/serialcomm.h"
 
+#include "platform/serialdevice.h"
 #include "platform/sessionclock.h"
 #include "serial/portname.h"
 
 #include <QLoggingCategory>
 
 #include <QElapsedTimer>
-#include <QFile>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
-
-#ifdef Q_OS_UNIX
-#include <poll.h>
-#include <grp.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <termios.h>
-#endif
 
 Q_LOGGING_CATEGORY(lcSerial, "kalo.serial", QtWarningMsg)
 
@@ -150,30 +141,16 @@ bool SerialComm::setPortOpen(bool open)
 // not in. Name the group and the usual remedy.
 QString SerialComm::permissionRemedy(const QString &device)
 {
-#ifdef Q_OS_UNIX
-    struct stat info {};
-    if (::stat(QFile::encodeName(device).constData(), &info) != 0)
+    const QString group = SerialDevice::groupNeededFor(device);
+    if (group.isEmpty())
         return QString();
-    const group *owner = ::getgrgid(info.st_gid);
-    if (!owner || ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0)
-        return QString();
-    const QString name = QString::fromLocal8Bit(owner->gr_name);
     return tr("; the device belongs to group %1: add yourself with "
-              "\"sudo usermod -aG %1 $USER\" and log in again").arg(name);
-#else
-    Q_UNUSED(device);
-    return QString();
-#endif
+              "\"sudo usermod -aG %1 $USER\" and log in again").arg(group);
 }
 
 qint64 SerialComm::driverQueue() const
 {
-#ifdef Q_OS_UNIX
-    int queued = 0;
-    if (::ioctl(int(m_port.handle()), TIOCOUTQ, &queued) == 0 && queued > 0)
-        return queued;
-#endif
-    return 0;
+    return SerialDevice::driverQueue(m_port.handle());
 }
 
 qint64 SerialComm::undeliveredOutput() const
@@ -331,21 +308,16 @@ void SerialComm::onErrorOccurred(QSerialPort::SerialPortError error)
         return;
     if (!m_port.isOpen())
         return;
-#ifdef Q_OS_UNIX
     // QSerialPort also calls a full driver queue (EAGAIN while writing to a host that does
     // not read) a resource error. Only a hung-up or failed device is a lost port.
-    pollfd state { int(m_port.handle()), POLLIN | POLLOUT, 0 };
-    const bool polled = ::poll(&state, 1, 0) >= 0;
-    if (polled && !(state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+    const SerialDevice::State state = SerialDevice::state(m_port.handle());
+    if (state == SerialDevice::State::Working) {
         m_port.clearError();
         return;
     }
     // A hang-up comes with whatever errno an earlier call left; name it for what it is.
-    const QString reason = polled && (state.revents & POLLHUP) ? tr("the device hung up")
-                                                               : m_port.errorString();
-#else
-    const QString reason = m_port.errorString();
-#endif
+    const QString reason = state == SerialDevice::State::HungUp ? tr("the device hung up")
+                                                                : m_port.errorString();
     // What the device took with it: the program's queue and whatever the driver still held.
     // Bytes of a write that the loss interrupts are not logged as sent, so they are no drop.
     const qint64 dropped = undeliveredOutput() - m_unloggedBytes;

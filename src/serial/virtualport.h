@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/pseudoterminal.h"
+#include "platform/wakepipe.h"
 #include "serial/outputcable.h"
 
 #include <QObject>
@@ -32,9 +34,9 @@ public:
     bool open(QString *error);
 
     // The program's end, to be opened like any serial device.
-    QString portPath() const { return m_port.path; }
+    QString portPath() const { return m_port.path(); }
     // The end for the host software.
-    QString hostPath() const { return m_host.path; }
+    QString hostPath() const { return m_host.path(); }
 
     // Bytes on their way to the host that it has not read yet, given how many the program's
     // driver has taken in all: in the program's pty, in the relay and unread at the host's
@@ -54,23 +56,11 @@ public:
     };
 
 private:
-    struct End
-    {
-        int master = -1;
-        // Held open for the cable's life: when the last opener of a slave closes it, the master
-        // hangs up and keeps reporting so, and a host that reconnects would find no line.
-        int slave = -1;
-        QString path;
-    };
-
-    static bool openEnd(End &end, QString *error);
-    static void closeEnd(End &end);
     void relay();
-    void wakeRelay();
 
-    End m_port;
-    End m_host;
-    int m_wake[2] = { -1, -1 };
+    PseudoTerminal m_port;
+    PseudoTerminal m_host;
+    WakePipe m_wake;
     std::thread m_relay;
     // Held by the relay while it moves bytes, not while it waits.
     mutable std::mutex m_moving;

@@ -1,3 +1,5 @@
+// Windows: a named pipe (\\.\pipe\...), kept to its owner by its ACL, not a file mode.
+
 #include "platform/socketpath.h"
 
 #include "platform/safefile.h"

@@ -1,3 +1,5 @@
+// Windows: CreateFileW, then GetFileType() == FILE_TYPE_DISK and GetFileSizeEx.
+
 #include "platform/regularfile.h"
 
 #include <QFile>

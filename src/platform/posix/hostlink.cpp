@@ -1,3 +1,5 @@
+// Windows: no pseudo-terminals to link; com0com ports keep the names they were given.
+
 #include "platform/hostlink.h"
 
 #include "platform/safefile.h"

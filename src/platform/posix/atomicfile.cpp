@@ -1,3 +1,5 @@
+// Windows: a temporary file beside the target, FlushFileBuffers, then ReplaceFileW.
+
 #include "platform/atomicfile.h"
 
 #include "platform/safefile.h"

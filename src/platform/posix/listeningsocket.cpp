@@ -1,3 +1,5 @@
+// Windows: QLocalServer on a named pipe, which has no descriptor table to run out of.
+
 #include "platform/listeningsocket.h"
 
 #include <QFile>

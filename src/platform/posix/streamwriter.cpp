@@ -1,3 +1,5 @@
+// Windows: a writer thread, as anonymous pipes and consoles cannot be made non-blocking.
+
 #include "platform/streamwriter.h"
 
 #include <QDeadlineTimer>

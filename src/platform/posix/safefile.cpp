@@ -1,3 +1,5 @@
+// Windows: CreateFileW with FILE_FLAG_OPEN_REPARSE_POINT, owners from GetSecurityInfo.
+
 #include "platform/safefile.h"
 
 #include "platform/stoprequest.h"

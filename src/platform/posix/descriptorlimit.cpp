@@ -1,3 +1,5 @@
+// Windows: _setmaxstdio for the C runtime; handles have no soft limit to raise.
+
 #include "platform/descriptorlimit.h"
 
 #include <sys/resource.h>

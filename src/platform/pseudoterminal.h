@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+// One pseudo-terminal, raw from the start: a slave in cooked mode would echo the bytes the
+// master is given back to it before anyone has opened the slave. The master is
+// non-blocking. The slave is held open for the pseudo-terminal's life: when the last opener
+// of a slave closes it, the master hangs up and keeps reporting so, and a host that
+// reconnects would find no line.
+class PseudoTerminal
+{
+public:
+    PseudoTerminal() = default;
+    PseudoTerminal(const PseudoTerminal &) = delete;
+    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
+    ~PseudoTerminal() { close(); }
+
+    // False with "openpty: reason".
+    bool open(QString *error);
+    void close();
+    bool isOpen() const { return m_slave >= 0; }
+
+    int master() const { return m_master; }
+    // The slave's path, to be opened like any serial device.
+    QString path() const { return m_path; }
+
+    // Bytes given to the master that wait unread at the slave, in its line discipline; more
+    // may wait in the flip buffers, which nothing counts.
+    int unreadAtSlave() const;
+    // Throws away what waits to be read at the master, or at the slave.
+    void discardMasterInput();
+    void discardSlaveInput();
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_path;
+};
