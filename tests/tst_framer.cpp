@@ -146,6 +146,15 @@ void tst_Framer::shouldCutAsTheFramingSays_data()
     row("too few bytes wait for the next window", window, "ABC@0 D@3000", "ABCD@4000", 0);
     row("what begins no command is dropped", window, "XYZ@0 AB@1500", "AB@2500", 3);
     row("more than the longest are dropped", window, "ABCDE@0 AB@1500", "AB@2500", 5);
+    // The fixed instrument's window hands out only a command itself; a profile's window hands
+    // out every length a rule may take and lets the rules judge.
+    const WindowLengths twoCommands { { 4, 6 }, false, { "XYZW", "ABCDEF" } };
+    Setup exact { {}, twoCommands };
+    exact.framing.windowExact = true;
+    const Setup byLength { {}, twoCommands };
+    row("exact: the beginning of a longer one waits", exact, "ABCD@0 EF@1500", "ABCDEF@2500", 0);
+    row("by length: a command's length is handed out", byLength, "ABCD@0 EF@1500", "ABCD@1000", 2);
+    row("exact: a command's length alone is dropped", exact, "XYZQ@0 XYZW@1500", "XYZW@2500", 4);
     row("a regex rule takes every count", Setup { {}, { {}, true, {} } }, "ABCDE@0", "ABCDE@1000",
         0);
 

@@ -8,7 +8,6 @@
 #include "settings/loadsettings.h"
 #include "text/tokencodec.h"
 
-#include <cmath>
 #include <memory>
 
 CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &log, QObject *parent,
@@ -19,11 +18,11 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
       m_log(log),
       m_clock(clock ? *clock : SessionClock::steady()),
       m_supervisor(port, m_clock),
-      m_account(m_clock),
+      m_account(m_clock, log),
       m_line(m_clock, [this](const QByteArray &bytes, QString *refusal) { return write(bytes, refusal); }),
       m_answering(log, m_clock, m_line),
       m_continuous(
-              m_clock, [this] { return intervalSeconds(); }, [this] { sendContinuousOutput(); },
+              m_clock, [this] { return intervalSeconds(m_records.protocol); }, [this] { sendContinuousOutput(); },
               [this] { return m_answering.openWindowEndNs(); }),
       m_loads([this](quint64 ticket, ProfileLoadJob::Result result) {
           adoptLoadedProfile(ticket, std::move(result));
@@ -32,9 +31,9 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
     m_port.setClock(m_clock);
     connect(&m_port, &SerialComm::commEvent, this, &CommSession::onCommEvent);
     connect(&m_port, &SerialComm::portLost, this, &CommSession::onPortLost);
-    connect(&m_supervisor, &PortSupervisor::said, this, &CommSession::reportPort);
+    connect(&m_supervisor, &PortSupervisor::said, &m_account, &LineAccount::portLine);
     connect(&m_supervisor, &PortSupervisor::reopened, this, [this] { m_port.setRThreshold(1); });
-    connect(&m_port, &SerialComm::outputDropped, this, &CommSession::onOutputDropped);
+    connect(&m_port, &SerialComm::outputDropped, &m_account, &LineAccount::droppedOutput);
     connect(&m_account, &LineAccount::lineEvent, this, &CommSession::lineEvent);
     connect(&m_answering, &ProfileAnswering::answered, &m_account, &LineAccount::answered);
     connect(&m_answering, &ProfileAnswering::unanswered, &m_account, &LineAccount::unanswered);
@@ -53,12 +52,6 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
 Profile::Responder *CommSession::responder() const
 {
     return m_playsProfile ? m_answering.responder() : nullptr;
-}
-
-bool CommSession::outputTypeIsContinuous() const
-{
-    const std::optional<double> type = settingsNumber(m_records.protocol.OutputType);
-    return type && *type == 0;
 }
 
 void CommSession::start()
@@ -85,7 +78,7 @@ void CommSession::start()
     m_supervisor.setRetrying(true);
     m_stopFlag = 0;
     emit communicatingChanged(true);
-    if (outputTypeIsContinuous())
+    if (isContinuousOutput(m_records.protocol))
         m_continuous.begin();
 }
 
@@ -148,19 +141,10 @@ void CommSession::onCommEvent()
     m_answering.take(bytes, atNs);
 }
 
-// std::nullopt for a text that is no number (NaN included); a negative number means no wait.
-std::optional<double> CommSession::intervalSeconds() const
-{
-    const std::optional<double> seconds = settingsNumber(m_records.protocol.IntervalSeconds);
-    if (seconds && !std::isnan(*seconds))
-        return seconds;
-    return std::nullopt;
-}
-
 void CommSession::sendContinuousOutput()
 {
     // Settings changed after Stop may have turned continuous output off.
-    if (!outputTypeIsContinuous())
+    if (!isContinuousOutput(m_records.protocol))
         return;
     OutputLine::Item item;
     item.dueNs = m_clock.nowNs();
@@ -248,25 +232,6 @@ void CommSession::adoptLoadedProfile(quint64 ticket, ProfileLoadJob::Result resu
         m_account.report(loaded);
     }
     emit profileSwitched(ticket, result.ok ? QString() : result.problems);
-}
-
-void CommSession::onOutputDropped(qint64 bytes, const QString &device)
-{
-    m_log.appendStamped(LineTexts::droppedOutput(bytes, device));
-    LineEvent event;
-    event.kind = LineEvent::Kind::DroppedOutput;
-    event.count = bytes;
-    event.message = device;
-    m_account.report(event);
-}
-
-void CommSession::reportPort(const QString &line)
-{
-    m_log.appendStamped(line);
-    LineEvent event;
-    event.kind = LineEvent::Kind::Port;
-    event.message = line;
-    m_account.report(event);
 }
 
 void CommSession::onPortLost()

@@ -93,12 +93,7 @@ private:
     void prepareToPlay(Profile::Responder &responder);
     void sendContinuousOutput();
     void logContinuousOutput();
-    std::optional<double> intervalSeconds() const;
-    bool outputTypeIsContinuous() const;
     void adoptLoadedProfile(quint64 ticket, ProfileLoadJob::Result result);
-    void onOutputDropped(qint64 bytes, const QString &device);
-    // A port problem or its end: a log line and the same words as a port event.
-    void reportPort(const QString &line);
     void onPortLost();
 
     SettingsRecords &m_records;

@@ -1,5 +1,7 @@
 #include "session/lineaccount.h"
 
+#include "log/commlog.h"
+#include "log/linetexts.h"
 #include "platform/sessionclock.h"
 
 namespace {
@@ -16,8 +18,28 @@ LineEvent answerEvent(LineEvent::Kind kind, const QByteArray &command, const QBy
 }
 } // namespace
 
-LineAccount::LineAccount(SessionClock &clock, QObject *parent) : QObject(parent), m_clock(clock)
+LineAccount::LineAccount(SessionClock &clock, CommLog &log, QObject *parent)
+    : QObject(parent), m_clock(clock), m_log(log)
 {
+}
+
+void LineAccount::portLine(const QString &line)
+{
+    m_log.appendStamped(line);
+    LineEvent event;
+    event.kind = LineEvent::Kind::Port;
+    event.message = line;
+    report(event);
+}
+
+void LineAccount::droppedOutput(qint64 bytes, const QString &device)
+{
+    m_log.appendStamped(LineTexts::droppedOutput(bytes, device));
+    LineEvent event;
+    event.kind = LineEvent::Kind::DroppedOutput;
+    event.count = bytes;
+    event.message = device;
+    report(event);
 }
 
 void LineAccount::report(LineEvent event)

@@ -4,17 +4,18 @@
 
 #include <QObject>
 
+class CommLog;
 class SessionClock;
 
 // What the line has done, counted and told as events: one place turns each answer, refusal,
 // dropped command and byte movement into the counters and the LineEvent that the event
-// stream, the control channel and the tests read.
+// stream, the control channel and the tests read; what the port says is logged here too.
 class LineAccount : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit LineAccount(SessionClock &clock, QObject *parent = nullptr);
+    LineAccount(SessionClock &clock, CommLog &log, QObject *parent = nullptr);
 
     const LineCounters &counters() const { return m_counters; }
 
@@ -25,6 +26,10 @@ public:
     void unanswered(const QByteArray &bytes, const QString &budgetRule);
     void received(const QByteArray &bytes, qint64 atNs);
     void sent(const QByteArray &bytes);
+    // A port problem or its end: a log line and the same words as a port event.
+    void portLine(const QString &line);
+    // Output queued for the device that a close dropped.
+    void droppedOutput(qint64 bytes, const QString &device);
     // An event without counting; atNs 0 is now.
     void report(LineEvent event);
 
@@ -33,5 +38,6 @@ signals:
 
 private:
     SessionClock &m_clock;
+    CommLog &m_log;
     LineCounters m_counters;
 };

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <cmath>
+
 std::optional<double> settingsNumber(const QString &text)
 {
     bool ok = false;
@@ -18,6 +20,20 @@ std::optional<double> settingsNumber(const QString &text)
     if (!ok)
         return std::nullopt;
     return value;
+}
+
+bool isContinuousOutput(const ProtocolSettings &protocol)
+{
+    const std::optional<double> type = settingsNumber(protocol.OutputType);
+    return type && *type == 0;
+}
+
+std::optional<double> intervalSeconds(const ProtocolSettings &protocol)
+{
+    const std::optional<double> seconds = settingsNumber(protocol.IntervalSeconds);
+    if (seconds && !std::isnan(*seconds))
+        return seconds;
+    return std::nullopt;
 }
 
 LoadSettingsReport LoadSettings(SettingsRecords &records, SerialComm &port, const QString &appFolder)

@@ -42,3 +42,7 @@ QString commandFieldName(int field);
 
 // A settings number as the program reads it: blanks around it allowed, nothing else.
 std::optional<double> settingsNumber(const QString &text);
+// The output type "0": continuous output.
+bool isContinuousOutput(const ProtocolSettings &protocol);
+// The interval in seconds; nothing for a text that is no number (NaN included).
+std::optional<double> intervalSeconds(const ProtocolSettings &protocol);

@@ -64,6 +64,10 @@ frmSOKUTEI::frmSOKUTEI(Station &station, const WindowServices &services, QWidget
     m_mnuTray->addSeparator()->setObjectName(QStringLiteral("mnuLine"));
     m_mnuEnd = m_mnuTray->addAction(QStringLiteral("Kalo_232Cシミュレータの終了"));
     m_mnuEnd->setObjectName(QStringLiteral("mnuEnd"));
+    // While the menu is open the instrument's one thread is inside it: continuous output
+    // waits, and goes on when the menu closes.
+    connect(m_mnuTray, &QMenu::aboutToShow, this, [this] { session().setOutputHeld(true); });
+    connect(m_mnuTray, &QMenu::aboutToHide, this, [this] { session().setOutputHeld(false); });
     connect(m_mnuAbout, &QAction::triggered, this, &frmSOKUTEI::mnuAbout_Click);
     connect(m_mnuEnd, &QAction::triggered, this, &frmSOKUTEI::cmdEND_Click);
 
@@ -254,9 +258,16 @@ void frmSOKUTEI::bringForward()
     activateWindow();
 }
 
+// The question is modal: continuous output waits beneath it until it is answered.
 bool frmSOKUTEI::confirmEnd()
 {
-    return m_services.messages->okCancel(this, Texts::confirmTitle(), Texts::endQuestion());
+    session().setOutputHeld(true);
+    const bool confirmed =
+            m_services.messages->okCancel(this, Texts::confirmTitle(), Texts::endQuestion());
+    // Once confirmed the program ends at once, without that cycle.
+    if (!confirmed)
+        session().setOutputHeld(false);
+    return confirmed;
 }
 
 void frmSOKUTEI::endProgram()

@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Stand-ins for the desktop: questions are answered from a script and recorded.
 class ScriptedMessages : public MessageBoxes
 {
@@ -25,6 +27,8 @@ public:
     QList<Shown> shown;
     QList<bool> answers; // taken in order; true for OK/Yes
     bool defaultAnswer = false;
+    // Runs while a question is open, as the time a user takes to answer it.
+    std::function<void()> whileAsking;
 
     void information(QWidget *, const QString &title, const QString &text) override
     {
@@ -33,6 +37,8 @@ public:
     bool okCancel(QWidget *, const QString &title, const QString &text) override
     {
         shown.append({ QStringLiteral("okCancel"), title, text });
+        if (whileAsking)
+            whileAsking();
         return next();
     }
     bool yesNo(QWidget *, const QString &title, const QString &text) override
