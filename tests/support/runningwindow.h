@@ -14,8 +14,9 @@
 
 #include <memory>
 
-// Clicks 開始 on the main window and serves events until its run has ended with a stop line:
-// a continuous run goes on after the click has returned, as a host sees it.
+// Clicks 開始 on the main window and serves events until its run has ended with a stop line
+// and its last bytes have reached the host: a continuous run goes on after the click has
+// returned.
 inline void startAndServeRun(QWidget *mainWindow, const CommLog &log, int patienceMs = 30'000)
 {
     const QByteArray stopLine = Ansi::encodeLossy(CommSession::stoppedLine());
@@ -28,6 +29,8 @@ inline void startAndServeRun(QWidget *mainWindow, const CommLog &log, int patien
     for (QDeadlineTimer patience(patienceMs); !ended && !patience.hasExpired();)
         QTest::qWait(2);
     QObject::disconnect(watch);
+    // The last cycle's bytes are on their way through the pty to the host's end.
+    QTest::qWait(100);
 }
 
 // A main window started on default settings files, its port 1 wired to a pty whose host
