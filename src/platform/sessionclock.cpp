@@ -16,6 +16,13 @@ constexpr qint64 kFinalStretchNs = 2'000'000;
 constexpr qint64 kPollSlackDivisor = 500;
 } // namespace
 
+void SessionClock::callAt(qint64 deadlineNs, QObject *context, std::function<void()> fn)
+{
+    const qint64 leftNs = std::max<qint64>(0, deadlineNs - nowNs());
+    const qint64 ms = std::min<qint64>((leftNs + 999'999) / 1'000'000, std::numeric_limits<int>::max());
+    callAfter(int(ms), context, std::move(fn));
+}
+
 void SessionClock::waitSeconds(double seconds)
 {
     waitUntil(nowNs() + spanNs(seconds));
@@ -81,4 +88,24 @@ void SteadyClock::waitUntil(qint64 deadlineNs)
 void SteadyClock::callAfter(int ms, QObject *context, std::function<void()> fn)
 {
     QTimer::singleShot(ms, Qt::PreciseTimer, context, std::move(fn));
+}
+
+// The event loop's timers count whole milliseconds and wake up to one late: the call is
+// aimed just before the deadline, and the last stretch slept precisely, events held for at
+// most that stretch.
+void SteadyClock::callAt(qint64 deadlineNs, QObject *context, std::function<void()> fn)
+{
+    const qint64 aimNs = std::max<qint64>(0, deadlineNs - nowNs() - kFinalStretchNs);
+    const qint64 aimMs = std::min<qint64>(aimNs / 1'000'000, std::numeric_limits<int>::max());
+    QTimer::singleShot(int(aimMs), Qt::PreciseTimer, context,
+                       [this, deadlineNs, context, fn = std::move(fn)]() mutable {
+                           const qint64 leftNs = deadlineNs - nowNs();
+                           if (leftNs > kFinalStretchNs) {
+                               callAt(deadlineNs, context, std::move(fn));
+                               return;
+                           }
+                           if (leftNs > 0)
+                               std::this_thread::sleep_for(std::chrono::nanoseconds(leftNs));
+                           fn();
+                       });
 }

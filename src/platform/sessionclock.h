@@ -28,6 +28,8 @@ public:
     virtual void cutWaitsShort() { }
     // Calls fn once, about ms from now, unless context is gone by then.
     virtual void callAfter(int ms, QObject *context, std::function<void()> fn) = 0;
+    // Calls fn once, at deadlineNs on this clock or just after it, unless context is gone.
+    virtual void callAt(qint64 deadlineNs, QObject *context, std::function<void()> fn);
     // Calls fn once pending events have been processed: work that repeats without a wait
     // still lets clicks and port events in between.
     virtual void callSoon(QObject *context, std::function<void()> fn)
@@ -53,6 +55,7 @@ public:
     void waitUntil(qint64 deadlineNs) override;
     void cutWaitsShort() override;
     void callAfter(int ms, QObject *context, std::function<void()> fn) override;
+    void callAt(qint64 deadlineNs, QObject *context, std::function<void()> fn) override;
 
 private:
     quint64 m_cuts = 0;

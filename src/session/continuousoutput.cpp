@@ -98,8 +98,7 @@ void ContinuousOutput::armFor(qint64 atNs)
         m_clock.callSoon(this, [this, run] { onDue(run); });
         return;
     }
-    const qint64 ms = std::min<qint64>((leftNs + 999'999) / 1'000'000, 24 * 3600 * 1000);
-    m_clock.callAfter(int(ms), this, [this, run] { onDue(run); });
+    m_clock.callAt(atNs, this, [this, run] { onDue(run); });
 }
 
 void ContinuousOutput::onDue(quint64 armed)

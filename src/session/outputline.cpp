@@ -50,9 +50,7 @@ void OutputLine::armFor(qint64 dueNs)
     if (m_armedForNs != 0 && m_armedForNs <= dueNs)
         return;
     m_armedForNs = dueNs;
-    const qint64 leftNs = std::max<qint64>(0, dueNs - m_clock.nowNs());
-    const int ms = int(std::min<qint64>((leftNs + 999'999) / 1'000'000, 24 * 3600 * 1000));
-    m_clock.callAfter(ms, this, [this, dueNs] {
+    m_clock.callAt(dueNs, this, [this, dueNs] {
         if (m_armedForNs == dueNs)
             m_armedForNs = 0;
         pump();

@@ -11,14 +11,6 @@
 #include <algorithm>
 #include <utility>
 
-namespace {
-int msUntil(qint64 dueNs, qint64 nowNs)
-{
-    const qint64 leftNs = std::max<qint64>(0, dueNs - nowNs);
-    return int(std::min<qint64>((leftNs + 999'999) / 1'000'000, 24 * 3600 * 1000));
-}
-} // namespace
-
 ProfileAnswering::ProfileAnswering(CommLog &log, SessionClock &clock, OutputLine &line,
                                    QObject *parent)
     : QObject(parent), m_log(log), m_clock(clock), m_line(line)
@@ -101,8 +93,7 @@ void ProfileAnswering::armDeadline()
         return;
     m_deadlineArmedFor = deadline;
     const quint64 generation = m_generation;
-    m_clock.callAfter(msUntil(deadline, m_clock.nowNs()), this,
-                      [this, generation] { onDeadline(generation); });
+    m_clock.callAt(deadline, this, [this, generation] { onDeadline(generation); });
 }
 
 void ProfileAnswering::onDeadline(quint64 generation)

@@ -55,6 +55,11 @@ public:
         add(m_now + qint64(ms) * 1'000'000, { std::move(fn), context, true, true });
     }
 
+    void callAt(qint64 deadlineNs, QObject *context, std::function<void()> fn) override
+    {
+        add(std::max(m_now, deadlineNs), { std::move(fn), context, true, true });
+    }
+
     // A pass of event processing costs its time here too, or back-to-back work would never
     // let the clock move on.
     void callSoon(QObject *context, std::function<void()> fn) override
