@@ -164,9 +164,10 @@ public:
                 stop();
         });
         m_clock.waitUntil(t + 8 * kSecond);
-        // A continuous run stopped last still sends its pending cycle, up to an interval later.
-        for (int second = 0; second < 30 && stopLines() < m_stops; ++second)
-            m_clock.waitUntil(m_clock.nowNs() + kSecond);
+        // A continuous run stopped last still sends its pending cycle, up to an interval later:
+        // a typed interval may be minutes long.
+        for (int minute = 0; minute < 24 * 60 && stopLines() < m_stops; ++minute)
+            m_clock.waitUntil(m_clock.nowNs() + 60 * kSecond);
         VirtualClock::settle();
         drainWire();
         saveLog();

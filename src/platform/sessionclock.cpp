@@ -49,20 +49,12 @@ qint64 SteadyClock::nowNs() const
         .count();
 }
 
-void SteadyClock::cutWaitsShort()
-{
-    ++m_cuts;
-    for (QEventLoop *loop : m_loops)
-        loop->quit();
-}
-
 void SteadyClock::waitUntil(qint64 deadlineNs)
 {
-    const quint64 cuts = m_cuts;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     for (;;) {
         const qint64 leftNs = deadlineNs - nowNs();
-        if (leftNs <= 0 || m_cuts != cuts)
+        if (leftNs <= 0)
             return;
         if (leftNs <= kFinalStretchNs) {
             std::this_thread::sleep_for(std::chrono::nanoseconds(leftNs));
@@ -79,9 +71,7 @@ void SteadyClock::waitUntil(qint64 deadlineNs)
         timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
         timer.start(int(std::max<qint64>(leftMs, 1)));
-        m_loops.push_back(&loop);
         loop.exec(QEventLoop::AllEvents);
-        m_loops.pop_back();
     }
 }
 

@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <utility>
-#include <vector>
 
 class QObject;
 
@@ -20,12 +19,9 @@ public:
     virtual ~SessionClock() = default;
 
     virtual qint64 nowNs() const = 0;
-    // Processes events until the clock has reached deadlineNs. Never returns earlier unless
-    // cutWaitsShort() is called meanwhile, and always processes pending events at least once,
-    // also for a deadline already past.
+    // Processes events until the clock has reached deadlineNs. Never returns earlier, and
+    // always processes pending events at least once, also for a deadline already past.
     virtual void waitUntil(qint64 deadlineNs) = 0;
-    // Ends every wait under way at once: for a stop that must not wait out an interval.
-    virtual void cutWaitsShort() { }
     // Calls fn once, about ms from now, unless context is gone by then.
     virtual void callAfter(int ms, QObject *context, std::function<void()> fn) = 0;
     // Calls fn once, at deadlineNs on this clock or just after it, unless context is gone.
@@ -46,19 +42,11 @@ public:
     static SessionClock &steady();
 };
 
-class QEventLoop;
-
 class SteadyClock : public SessionClock
 {
 public:
     qint64 nowNs() const override;
     void waitUntil(qint64 deadlineNs) override;
-    void cutWaitsShort() override;
     void callAfter(int ms, QObject *context, std::function<void()> fn) override;
     void callAt(qint64 deadlineNs, QObject *context, std::function<void()> fn) override;
-
-private:
-    quint64 m_cuts = 0;
-    // The event loop of each wait under way, innermost last.
-    std::vector<QEventLoop *> m_loops;
 };
