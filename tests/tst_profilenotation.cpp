@@ -36,8 +36,9 @@ QByteArray write(Piece piece, const QString &text, double value)
         const auto answer = AnswerTemplate::parse(text, [](QStringView) { return -1; }, 0, &error);
         ValueBank values;
         values.setWallClock([] { return QDateTime(QDate(2024, 3, 9), QTime(14, 5, 6, 789)); });
+        const QList<QByteArray> captures;
         if ((ok = answer.has_value()))
-            answer->expand(values, {}, &out);
+            ok = answer->expand({ values, captures, nullptr }, &out, &error);
     } else if (piece == Piece::Number) {
         const std::optional<NumberFormat> format = NumberFormat::parse(text, &error);
         if ((ok = format.has_value()))

@@ -14,7 +14,7 @@
 
 namespace {
 const QString kOk = QStringLiteral("ok");
-const QString kRequests = QStringLiteral("one of set, fault, load, send, counters, stop");
+const QString kRequests = QStringLiteral("one of set, call, fault, load, send, counters, stop");
 const QString kFaults = QStringLiteral("one of drop, truncate, corrupt, duplicate, garbage");
 
 QString outsideCodePage(const QString &key, const QString &characters)
@@ -107,6 +107,8 @@ ControlRequests::Reply ControlRequests::handle(const QByteArray &line)
     const QString command = request.value(QStringLiteral("cmd")).toString();
     if (command == QLatin1String("set"))
         return { compact(set(request)) };
+    if (command == QLatin1String("call"))
+        return { compact(call(request)) };
     if (command == QLatin1String("fault"))
         return { compact(fault(request)) };
     if (command == QLatin1String("load"))
@@ -126,19 +128,92 @@ QJsonObject ControlRequests::set(const QJsonObject &request)
 {
     QString error;
     const std::optional<QString> name = stringField(request, QStringLiteral("name"), &error);
-    const std::optional<QString> value =
-            name ? stringField(request, QStringLiteral("value"), &error) : std::nullopt;
-    if (!value)
+    if (!name)
+        return failed(error);
+    // A number stays a number: a binary format writes it as one.
+    const QJsonValue number = request.value(QStringLiteral("value"));
+    std::optional<QString> value;
+    if (!number.isDouble())
+        value = stringField(request, QStringLiteral("value"), &error);
+    if (!number.isDouble() && !value)
         return failed(error);
     Profile::Responder *player = m_session.responder();
     if (!player)
         return failed(QStringLiteral("no profile is playing"));
-    QByteArray bytes;
-    if (!Ansi::encode(*value, &bytes, &error))
-        return failed(outsideCodePage(QStringLiteral("value"), error));
-    if (!player->setValue(*name, bytes, &error))
+    Profile::ScriptValue setTo = Profile::ScriptValue::ofNumber(number.toDouble());
+    if (value) {
+        QByteArray bytes;
+        if (!Ansi::encode(*value, &bytes, &error))
+            return failed(outsideCodePage(QStringLiteral("value"), error));
+        setTo = Profile::ScriptValue::ofBytes(bytes);
+    }
+    if (!player->setValue(*name, setTo, &error))
         return failed(error);
     return ok();
+}
+
+namespace {
+std::optional<Profile::ScriptValue> scriptValueOf(const QJsonValue &json)
+{
+    switch (json.type()) {
+    case QJsonValue::Null:
+        return Profile::ScriptValue();
+    case QJsonValue::Bool:
+        return Profile::ScriptValue::ofBoolean(json.toBool());
+    case QJsonValue::Double:
+        return Profile::ScriptValue::ofNumber(json.toDouble());
+    case QJsonValue::String:
+        return Profile::ScriptValue::ofBytes(json.toString().toUtf8());
+    default:
+        return std::nullopt;
+    }
+}
+
+QJsonValue jsonOf(const Profile::ScriptValue &value)
+{
+    switch (value.type) {
+    case Profile::ScriptValue::Type::Nil:
+        return QJsonValue::Null;
+    case Profile::ScriptValue::Type::Boolean:
+        return value.boolean;
+    case Profile::ScriptValue::Type::Number:
+        return value.number;
+    case Profile::ScriptValue::Type::Bytes:
+        break;
+    }
+    return QString::fromUtf8(value.bytes);
+}
+} // namespace
+
+QJsonObject ControlRequests::call(const QJsonObject &request)
+{
+    QString error;
+    const std::optional<QString> function = stringField(request, QStringLiteral("function"), &error);
+    if (!function)
+        return failed(error);
+    const QJsonValue argsValue = request.value(QStringLiteral("args"));
+    if (!argsValue.isUndefined() && !argsValue.isArray())
+        return failed(QStringLiteral("\"args\" must be an array"));
+    std::vector<Profile::ScriptValue> args;
+    for (const QJsonValue &arg : argsValue.toArray()) {
+        const std::optional<Profile::ScriptValue> converted = scriptValueOf(arg);
+        if (!converted)
+            return failed(QStringLiteral("\"args\" holds strings, numbers, booleans and null"));
+        args.push_back(*converted);
+    }
+    Profile::Responder *player = m_session.responder();
+    if (!player)
+        return failed(QStringLiteral("no profile is playing"));
+    Profile::ScriptValue result;
+    const bool called = player->call(*function, args, &result, &error);
+    // What the call set off (an error logged once, a value changed) is told as it would be in
+    // an answer.
+    m_session.reportScriptProblems();
+    if (!called)
+        return failed(error);
+    QJsonObject reply = ok();
+    reply.insert(QStringLiteral("result"), jsonOf(result));
+    return reply;
 }
 
 QJsonObject ControlRequests::fault(const QJsonObject &request)

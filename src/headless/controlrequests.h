@@ -31,6 +31,7 @@ public:
 
 private:
     QJsonObject set(const QJsonObject &request);
+    QJsonObject call(const QJsonObject &request);
     QJsonObject fault(const QJsonObject &request);
     Reply load(const QJsonObject &request);
     QJsonObject send(const QJsonObject &request);

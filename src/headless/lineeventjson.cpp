@@ -62,6 +62,8 @@ QString kindName(LineEvent::Kind kind)
         return QStringLiteral("answer");
     case LineEvent::Kind::Unanswered:
         return QStringLiteral("unanswered");
+    case LineEvent::Kind::ScriptError:
+        return QStringLiteral("script_error");
     case LineEvent::Kind::Fault:
         return QStringLiteral("fault");
     case LineEvent::Kind::Port:
@@ -104,8 +106,16 @@ QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)
         break;
     case LineEvent::Kind::Unanswered:
         putBytes(object, QString(), event.bytes);
-        if (!event.rule.isEmpty())
+        if (!event.rule.isEmpty() && event.message.isEmpty())
             object.insert(QStringLiteral("budget_rule"), event.rule);
+        if (!event.message.isEmpty()) {
+            object.insert(QStringLiteral("rule"), event.rule);
+            object.insert(QStringLiteral("reason"), event.message);
+        }
+        break;
+    case LineEvent::Kind::ScriptError:
+        object.insert(QStringLiteral("where"), event.rule);
+        object.insert(QStringLiteral("message"), event.message);
         break;
     case LineEvent::Kind::Answer:
     case LineEvent::Kind::Refused:

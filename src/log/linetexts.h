@@ -27,6 +27,26 @@ inline QString unansweredBudgetPrefix(const QString &rule)
 {
     return QStringLiteral("照合の上限で応答なしに破棄した受信 (%1): ").arg(rule);
 }
+// A command taken by a rule whose Lua failed: the rule, then the bytes.
+inline QString unansweredScriptPrefix(const QString &rule)
+{
+    return QStringLiteral("スクリプトのエラーで応答なしに破棄した受信 (%1): ").arg(rule);
+}
+// A profile's Lua failed (logged once for each rule): where, and Lua's message with its line.
+inline QString scriptError(const QString &where, const QString &message)
+{
+    return QStringLiteral("スクリプトのエラー (%1): %2").arg(where, message);
+}
+// The profile's [line] in force instead of the settings' port settings.
+inline QString profileLine(const QString &settings)
+{
+    return QStringLiteral("プロファイルの回線設定: %1").arg(settings);
+}
+// A pseudo-terminal has no data bits or parity to set: what the line carries instead.
+inline QString lineCarriedAs(const QString &settings, const QString &carried)
+{
+    return QStringLiteral("仮想ポートは %1 を設定できないため %2 で送受信します").arg(settings, carried);
+}
 // A hand-edited interval that is no number runs at one second.
 inline QString intervalNotANumber(const QString &text)
 {

@@ -23,6 +23,13 @@ void SessionClock::callAt(qint64 deadlineNs, QObject *context, std::function<voi
     callAfter(int(ms), context, std::move(fn));
 }
 
+qint64 SessionClock::wallNs() const
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+}
+
 void SessionClock::waitSeconds(double seconds)
 {
     waitUntil(nowNs() + spanNs(seconds));

@@ -19,6 +19,8 @@ public:
     virtual ~SessionClock() = default;
 
     virtual qint64 nowNs() const = 0;
+    // The wall clock (nanoseconds since 1970, UTC) now: for output due on its whole seconds.
+    virtual qint64 wallNs() const;
     // Processes events until the clock has reached deadlineNs. Never returns earlier, and
     // always processes pending events at least once, also for a deadline already past.
     virtual void waitUntil(qint64 deadlineNs) = 0;

@@ -200,14 +200,15 @@ void NumberFormat::appendText(const QByteArray &text, QByteArray *out) const
         out->append(text);
         return;
     }
+    // Bytes under a binary form are the bytes themselves: a capture "01" stays 0x30 0x31.
+    if (m_raw != Raw::None) {
+        out->append(text);
+        return;
+    }
     bool isNumber = false;
     const double value = text.toDouble(&isNumber);
     if (isNumber && m_type != 's') {
         appendNumber(value, out);
-        return;
-    }
-    if (m_raw != Raw::None) {
-        out->append(text);
         return;
     }
     out->append(m_prefix);

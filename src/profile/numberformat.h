@@ -21,7 +21,8 @@ public:
 
     void appendNumber(double value, QByteArray *out) const;
     // A text goes through a numeric conversion as the number it spells; a text that is no
-    // number stands in the conversion's place as it is.
+    // number stands in the conversion's place as it is. Under a binary form text is bytes and
+    // is written as it is.
     void appendText(const QByteArray &text, QByteArray *out) const;
 
 private:

@@ -2,11 +2,16 @@
 
 #include "platform/regularfile.h"
 #include "profile/behaviourfields.h"
+#include "profile/script/luastate.h"
 #include "profile/tomlfields.h"
 #include "profile/valuefields.h"
 #include "text/notation.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSet>
+
+#include <algorithm>
 
 namespace Profile {
 
@@ -15,6 +20,25 @@ namespace {
 constexpr qint64 kNsPerMs = 1'000'000;
 constexpr qint64 kLongestMs = 3'600'000;
 constexpr int kUnknownCaptures = 9999;
+constexpr qint64 kMaxScriptBytes = qint64(4) << 20;
+
+// A key's place in the file, to take a table's keys in the order they were written.
+bool writtenBefore(const toml::key &a, const toml::key &b)
+{
+    return std::tie(a.source().begin.line, a.source().begin.column)
+        < std::tie(b.source().begin.line, b.source().begin.column);
+}
+
+// Lua's "LINE: reason" as the line and the reason.
+std::pair<quint32, QString> luaProblem(const QString &message, quint32 fallbackLine)
+{
+    const qsizetype colon = message.indexOf(QLatin1Char(':'));
+    bool number = false;
+    const uint line = colon > 0 ? message.left(colon).toUInt(&number) : 0;
+    if (!number)
+        return { fallbackLine, message };
+    return { quint32(line), message.mid(colon + 1).trimmed() };
+}
 
 class ProfileReader
 {
@@ -26,7 +50,13 @@ public:
 
     void read(const toml::table &root)
     {
-        m_fields.allowKeys(root, { "seed", "framing", "values", "rule", "faults", "continuous" });
+        m_fields.allowKeys(root,
+            { "seed", "script", "line", "framing", "values", "rule", "faults", "continuous" });
+        m_instrument.expressionChunk = QFileInfo(m_instrument.source).fileName();
+        if (const std::optional<QString> script = m_fields.text(root, "script"))
+            readScript(*root.get("script"), *script);
+        if (const toml::table *line = m_fields.table(root, "line"))
+            readLine(*line);
         if (const std::optional<qint64> seed
             = m_fields.integer(root, "seed", 0, std::numeric_limits<qint64>::max()))
             m_instrument.seed = quint64(*seed);
@@ -44,6 +74,64 @@ public:
     }
 
 private:
+    void readScript(const toml::node &node, const QString &name)
+    {
+        const QString path = QDir(m_instrument.folder).filePath(name);
+        QString problem;
+        if (!RegularFile::read(path, kMaxScriptBytes, &m_instrument.script, &problem)) {
+            m_fields.fail(node, QStringLiteral("script \"%1\": %2").arg(name, problem));
+            return;
+        }
+        m_instrument.scriptName = QFileInfo(name).fileName();
+        if (const std::optional<QString> error = LuaState::syntaxError(m_instrument.script, 1)) {
+            const auto [line, reason] = luaProblem(*error, 1);
+            m_fields.failIn(name, line, 1, reason);
+        }
+    }
+
+    void readLine(const toml::table &table)
+    {
+        m_fields.allowKeys(table, { "speed", "data_bits", "parity", "stop_bits" });
+        const qint64 speed = m_fields.integer(table, "speed", 50, 4'000'000).value_or(0);
+        if (!table.contains("speed"))
+            m_fields.fail(table, QStringLiteral("[line] needs speed"));
+        const qint64 bits = m_fields.integer(table, "data_bits", 5, 8).value_or(8);
+        QString parity = m_fields.text(table, "parity").value_or(QStringLiteral("N"));
+        if (parity != QLatin1String("N") && parity != QLatin1String("E")
+            && parity != QLatin1String("O")) {
+            m_fields.fail(*table.get("parity"), QStringLiteral("'parity' must be \"N\", \"E\" or \"O\""));
+            parity = QStringLiteral("N");
+        }
+        QString stop = QStringLiteral("1");
+        if (const std::optional<double> stopBits = m_fields.number(table, "stop_bits")) {
+            if (*stopBits == 1.0 || *stopBits == 1.5 || *stopBits == 2.0)
+                stop = QString::number(*stopBits);
+            else
+                m_fields.fail(*table.get("stop_bits"), QStringLiteral("'stop_bits' must be 1, 1.5 or 2"));
+        }
+        if (speed > 0)
+            m_instrument.line = QStringLiteral("%1,%2,%3,%4").arg(speed).arg(parity).arg(bits).arg(stop);
+    }
+
+    // A Lua expression of the file: checked for syntax now, compiled for each run.
+    int addExpression(const toml::node &node, const QString &code, int lineOffset, QString *error)
+    {
+        const int line = int(node.source().begin.line) + lineOffset;
+        const QByteArray bytes = code.toUtf8();
+        if (const std::optional<QString> problem
+            = LuaState::syntaxError("return (" + bytes + "\n)", line)) {
+            auto [at, reason] = luaProblem(*problem, quint32(line));
+            // The parenthesis the expression is wrapped in closes on a line of its own.
+            at = std::min(at, quint32(line + int(bytes.count('\n'))));
+            // Reported here at its own line; the caller adds nothing more.
+            m_fields.failIn(m_instrument.source, at, 1, reason);
+            *error = QString();
+            return -1;
+        }
+        m_instrument.expressions.push_back(Expression { bytes, line });
+        return int(m_instrument.expressions.size()) - 1;
+    }
+
     void readFraming(const toml::table &table)
     {
         m_fields.allowKeys(table, { "terminator", "gap_ms", "length", "window_ms", "max_bytes" });
@@ -113,10 +201,16 @@ private:
         if (!text)
             return std::nullopt;
         QString error;
-        std::optional<AnswerTemplate> parsed = AnswerTemplate::parse(
-            *text, [this](QStringView name) { return valueIndex(name); }, captureCount, &error);
-        if (!parsed)
-            m_fields.fail(*table.get(key), error);
+        const toml::node &node = *table.get(key);
+        TemplateScope scope;
+        scope.valueIndex = [this](QStringView name) { return valueIndex(name); };
+        scope.captureCount = captureCount;
+        scope.addExpression = [&](const QString &code, qsizetype at, QString *problem) {
+            return addExpression(node, code, int(text->left(at).count(QLatin1Char('\n'))), problem);
+        };
+        std::optional<AnswerTemplate> parsed = AnswerTemplate::parse(*text, scope, &error);
+        if (!parsed && !error.isEmpty())
+            m_fields.fail(node, error);
         return parsed;
     }
 
@@ -144,7 +238,8 @@ private:
 
     Rule readRule(const toml::table &table, int number)
     {
-        std::vector<const char *> keys = { "name", "match", "regex", "answer", "set" };
+        std::vector<const char *> keys
+            = { "name", "match", "regex", "when", "answer", "part", "set", "continuous" };
         keys.insert(keys.end(), kBehaviourKeys.begin(), kBehaviourKeys.end());
         m_fields.allowKeys(table, keys);
         Rule rule;
@@ -174,17 +269,64 @@ private:
                 captureCount = kUnknownCaptures;
             }
         }
+        if (const std::optional<QString> when = m_fields.text(table, "when")) {
+            QString error;
+            rule.when = addExpression(*table.get("when"), *when, 0, &error);
+        }
         rule.answer = readTemplate(table, "answer", captureCount);
+        readParts(table, captureCount, &rule);
         if (const toml::table *sets = m_fields.table(table, "set"))
             readSets(*sets, captureCount, &rule);
+        if (const std::optional<QString> continuous = m_fields.text(table, "continuous")) {
+            if (*continuous == QLatin1String("on") || *continuous == QLatin1String("off"))
+                rule.continuous = *continuous == QLatin1String("on");
+            else
+                m_fields.fail(*table.get("continuous"),
+                    QStringLiteral("'continuous' must be \"on\" or \"off\""));
+        }
         rule.behaviour = m_instrument.defaults;
         readBehaviour(m_fields, table, &rule.behaviour);
         return rule;
     }
 
+    void readParts(const toml::table &table, int captureCount, Rule *rule)
+    {
+        const toml::node *node = table.get("part");
+        if (!node)
+            return;
+        const toml::array *parts = node->as_array();
+        if (!parts || !parts->is_array_of_tables() || parts->empty()) {
+            m_fields.fail(*node, QStringLiteral("'part' must be tables: write [[rule.part]]"));
+            return;
+        }
+        if (table.contains("answer"))
+            m_fields.fail(*node, QStringLiteral("answer and part exclude each other"));
+        for (const toml::node &element : *parts) {
+            const toml::table &part = *element.as_table();
+            m_fields.allowKeys(part, { "text", "delay_ms" });
+            if (!part.contains("text"))
+                m_fields.fail(part, QStringLiteral("a part needs text"));
+            std::optional<AnswerTemplate> text = readTemplate(part, "text", captureCount);
+            AnswerPart answerPart;
+            if (const auto delay = m_fields.integerRange(part, "delay_ms", 0, kLongestMs))
+                answerPart.delayNs = std::make_pair(delay->first * kNsPerMs, delay->second * kNsPerMs);
+            if (text) {
+                answerPart.text = std::move(*text);
+                rule->parts.push_back(std::move(answerPart));
+            }
+        }
+    }
+
     void readSets(const toml::table &sets, int captureCount, Rule *rule)
     {
-        for (auto &&[key, node] : sets) {
+        // In the order written: a later key reads what an earlier one stored.
+        std::vector<std::pair<const toml::key *, const toml::node *>> ordered;
+        for (auto &&[key, node] : sets)
+            ordered.emplace_back(&key, &node);
+        std::sort(ordered.begin(), ordered.end(),
+            [](const auto &a, const auto &b) { return writtenBefore(*a.first, *b.first); });
+        for (const auto &[keyPointer, nodePointer] : ordered) {
+            const toml::key &key = *keyPointer;
             const QString name = QString::fromStdString(std::string(key.str()));
             const int index = valueIndex(name);
             if (index < 0) {
@@ -206,10 +348,20 @@ private:
 
     void readContinuous(const toml::table &table)
     {
-        m_fields.allowKeys(table, { "text" });
+        m_fields.allowKeys(table, { "text", "interval", "enabled", "align" });
         if (!table.contains("text"))
             m_fields.fail(table, QStringLiteral("[continuous] needs text"));
-        m_instrument.continuous = readTemplate(table, "text", -1);
+        Continuous continuous;
+        continuous.text = readTemplate(table, "text", -1);
+        continuous.intervalSeconds = m_fields.number(table, "interval", 0.001, 86400.0);
+        continuous.enabled = m_fields.flag(table, "enabled");
+        if (const std::optional<QString> align = m_fields.text(table, "align")) {
+            if (*align == QLatin1String("second"))
+                continuous.alignSecond = true;
+            else
+                m_fields.fail(*table.get("align"), QStringLiteral("'align' must be \"second\""));
+        }
+        m_instrument.continuous = std::move(continuous);
     }
 
     TomlFields &m_fields;
@@ -234,6 +386,7 @@ std::optional<Instrument> loadProfileText(
     }
     Instrument instrument;
     instrument.source = name;
+    instrument.folder = QFileInfo(name).absolutePath();
     ProfileReader(fields, instrument).read(root);
     if (fields.failed()) {
         *error = fields.report();

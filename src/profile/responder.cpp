@@ -1,8 +1,16 @@
 #include "profile/responder.h"
 
+#include "profile/script/luastate.h"
+#include "profile/script/valueglobals.h"
+
 #include <QRandomGenerator>
 
 namespace Profile {
+
+namespace {
+constexpr int kContinuousKey = -1;
+constexpr int kScriptKey = -2;
+} // namespace
 
 Responder::Responder(Instrument instrument, quint64 seed)
     : m_instrument(std::move(instrument))
@@ -10,6 +18,35 @@ Responder::Responder(Instrument instrument, quint64 seed)
     , m_values(m_instrument.values, seed)
 {
     addRuleStates();
+    if (m_instrument.usesScript())
+        startScript();
+}
+
+Responder::~Responder() = default;
+
+// One Lua state for the run: the expressions compiled, the script's top level run once.
+void Responder::startScript()
+{
+    m_globals = std::make_unique<ValueGlobals>(m_values, m_instrument.values);
+    m_script = std::make_unique<LuaState>(m_seed, m_instrument.folder);
+    m_script->setGlobals(m_globals.get());
+    QString error;
+    for (const Expression &expression : m_instrument.expressions) {
+        if (m_script->addExpression(expression.code, m_instrument.expressionChunk, expression.line,
+                                    &error)
+            < 0)
+            report(QStringLiteral("script"), kScriptKey, error);
+    }
+    if (!m_instrument.script.isEmpty()
+        && !m_script->run(m_instrument.script, m_instrument.scriptName, &error))
+        report(QStringLiteral("script"), kScriptKey, error);
+}
+
+void Responder::report(const QString &where, int key, const QString &message)
+{
+    const bool first = !m_reported.contains(key);
+    m_reported.insert(key);
+    m_problems.push_back(ScriptProblem { where, message, first });
 }
 
 void Responder::addRuleStates()
@@ -53,44 +90,140 @@ qint64 Responder::byteGapNs(const Behaviour &behaviour) const
     return m_baud > 0 ? qint64(m_bitsPerByte) * 1'000'000'000 / m_baud : 0;
 }
 
+RuleMatcher::Match Responder::findRule(const QByteArray &frame)
+{
+    int after = -1;
+    for (;;) {
+        RuleMatcher::Match match = m_matcher.find(frame, after);
+        if (match.rule < 0)
+            return match;
+        const Rule &rule = m_instrument.rules[size_t(match.rule)];
+        if (rule.when < 0 || !m_script)
+            return match;
+        m_script->setCommand(frame, match.captures);
+        ScriptValue holds;
+        QString error;
+        if (m_script->evaluate(rule.when, &holds, &error)) {
+            const bool yes = holds.type == ScriptValue::Type::Boolean ? holds.boolean
+                                                                      : holds.type != ScriptValue::Type::Nil;
+            if (yes)
+                return match;
+        } else {
+            report(rule.name, match.rule, error);
+        }
+        after = match.rule;
+    }
+}
+
+// All or nothing: a failing key puts back what the keys before it stored.
+bool Responder::applySets(const Rule &rule, const Expansion &with, QString *error)
+{
+    if (rule.sets.empty())
+        return true;
+    const ValueBank::Snapshot before = m_values.snapshot();
+    for (const auto &[value, text] : rule.sets) {
+        const int sole = text.soleExpression();
+        bool ok = true;
+        if (sole >= 0 && m_script) {
+            ScriptValue result;
+            ok = m_script->evaluate(sole, &result, error);
+            if (ok && result.type == ScriptValue::Type::Number)
+                m_values.setNumber(value, result.number);
+            else if (ok)
+                m_values.set(value, LuaState::textOf(result));
+        } else {
+            QByteArray bytes;
+            ok = text.expand(with, &bytes, error);
+            if (ok)
+                m_values.set(value, bytes);
+        }
+        if (!ok) {
+            m_values.restore(before);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Responder::expandAnswer(const Rule &rule, RuleState &state, const Expansion &with, Reply *reply)
+{
+    const Behaviour &behaviour = rule.behaviour;
+    const auto delay = [&](const std::optional<std::pair<qint64, qint64>> &range, qint64 otherwise) {
+        return range ? state.rng.between(range->first, range->second) : otherwise;
+    };
+    if (rule.parts.empty()) {
+        if (!rule.answer->expand(with, &reply->bytes, &reply->failure))
+            return false;
+        reply->delayNs = state.rng.between(behaviour.minDelayNs, behaviour.maxDelayNs);
+    } else {
+        for (size_t i = 0; i < rule.parts.size(); ++i) {
+            const AnswerPart &part = rule.parts[i];
+            QByteArray bytes;
+            if (!part.text.expand(with, &bytes, &reply->failure))
+                return false;
+            if (i == 0) {
+                reply->bytes = bytes;
+                reply->delayNs = delay(part.delayNs,
+                    state.rng.between(behaviour.minDelayNs, behaviour.maxDelayNs));
+            } else {
+                reply->laterParts.push_back(ReplyPart { bytes, delay(part.delayNs, 0) });
+            }
+        }
+    }
+    // The faults fall on the last part: the reading, not its acknowledgement.
+    QByteArray &last = reply->laterParts.empty() ? reply->bytes : reply->laterParts.back().bytes;
+    const FaultOutcome outcome = applyFaults(behaviour, state.counters, state.rng, &last);
+    reply->dropped = outcome.dropped && reply->laterParts.empty();
+    if (outcome.dropped && !reply->laterParts.empty())
+        last.clear();
+    reply->faults = outcome.applied;
+    reply->byteGapNs = byteGapNs(behaviour);
+    return true;
+}
+
 Reply Responder::reply(const QByteArray &frame)
 {
     Reply reply;
     reply.command = frame;
-    const RuleMatcher::Match match = m_matcher.find(frame);
+    // Drawn values are read once per answer, also by the when of a rule that declines.
+    m_values.beginAnswer();
+    const RuleMatcher::Match match = findRule(frame);
     if (match.exhaustedAt >= 0)
         reply.budgetRule = m_instrument.rules[size_t(match.exhaustedAt)].name;
     if (match.rule < 0)
         return reply;
     const Rule &rule = m_instrument.rules[size_t(match.rule)];
     RuleState &state = m_ruleStates[size_t(match.rule)];
-    reply.matched = true;
     reply.rule = rule.name;
-    m_values.beginAnswer();
-    for (const auto &[value, text] : rule.sets) {
-        QByteArray bytes;
-        text.expand(m_values, match.captures, &bytes);
-        m_values.set(value, bytes);
-    }
-    if (!rule.answer)
+    if (m_script)
+        m_script->setCommand(frame, match.captures);
+    const Expansion with { m_values, match.captures, m_script.get() };
+    if (!applySets(rule, with, &reply.failure)
+        || ((rule.answer || !rule.parts.empty()) && !expandAnswer(rule, state, with, &reply))) {
+        report(rule.name, match.rule, reply.failure);
+        reply.bytes.clear();
+        reply.laterParts.clear();
         return reply;
-    rule.answer->expand(m_values, match.captures, &reply.bytes);
-    const Behaviour &behaviour = rule.behaviour;
-    reply.delayNs = state.rng.between(behaviour.minDelayNs, behaviour.maxDelayNs);
-    const FaultOutcome outcome = applyFaults(behaviour, state.counters, state.rng, &reply.bytes);
-    reply.dropped = outcome.dropped;
-    reply.faults = outcome.applied;
-    reply.byteGapNs = byteGapNs(behaviour);
+    }
+    reply.matched = true;
+    reply.continuous = rule.continuous;
     return reply;
 }
 
 QByteArray Responder::continuousText()
 {
     QByteArray text;
-    if (!m_instrument.continuous)
+    if (!hasContinuous())
         return text;
     m_values.beginAnswer();
-    m_instrument.continuous->expand(m_values, {}, &text);
+    if (m_script)
+        m_script->setCommand(QByteArray(), {});
+    QString error;
+    static const QList<QByteArray> none;
+    if (!m_instrument.continuous->text->expand({ m_values, none, m_script.get() }, &text, &error)) {
+        report(QStringLiteral("continuous"), kContinuousKey, error);
+        text.clear();
+    }
     return text;
 }
 
@@ -102,7 +235,16 @@ void Responder::setLineSpeed(int baud, int bitsPerByte)
 
 bool Responder::setValue(const QString &name, const QByteArray &text, QString *error)
 {
+    return setValue(name, ScriptValue::ofBytes(text), error);
+}
+
+bool Responder::setValue(const QString &name, const ScriptValue &value, QString *error)
+{
     const int index = m_values.indexOf(name);
+    if (index < 0 && m_script) {
+        m_script->setGlobal(name.toUtf8(), value);
+        return true;
+    }
     if (index < 0) {
         *error = QStringLiteral("no value '%1'").arg(name);
         return false;
@@ -111,8 +253,21 @@ bool Responder::setValue(const QString &name, const QByteArray &text, QString *e
         *error = QStringLiteral("value '%1' has no initial text and cannot be set").arg(name);
         return false;
     }
-    m_values.set(index, text);
+    if (value.type == ScriptValue::Type::Number)
+        m_values.setNumber(index, value.number);
+    else
+        m_values.set(index, LuaState::textOf(value));
     return true;
+}
+
+bool Responder::call(const QString &function, const std::vector<ScriptValue> &args,
+                     ScriptValue *result, QString *error)
+{
+    if (!m_script) {
+        *error = QStringLiteral("the profile has no script");
+        return false;
+    }
+    return m_script->call(function, args, result, error);
 }
 
 bool Responder::setFaultEnabled(const QString &rule, FaultKind kind, bool enabled)

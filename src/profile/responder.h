@@ -2,18 +2,41 @@
 
 #include "profile/profile.h"
 #include "profile/rulematcher.h"
+#include "profile/script/scriptvalue.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QSet>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace Profile {
+
+class LuaState;
+class ValueGlobals;
+
+// A part of an answer after the first, sent a pause after the part before has gone.
+struct ReplyPart
+{
+    QByteArray bytes;
+    qint64 pauseNs = 0;
+};
+
+// A Lua error while answering, for the log (once per rule) and the stream (every time).
+struct ScriptProblem
+{
+    // The rule, or "continuous", or "script" for the script's own top level.
+    QString where;
+    QString message;
+    bool firstOfItsKind = true;
+};
 
 // What the instrument does about one command.
 struct Reply
@@ -34,6 +57,13 @@ struct Reply
     qint64 byteGapNs = 0;
     // The faults that changed the answer, in the order applied ("truncate", "garbage").
     QStringList faults;
+    // An answer in parts: those after the first (bytes holds the first).
+    std::vector<ReplyPart> laterParts;
+    // The rule took the command but a Lua error left it without an answer: why. The command
+    // then counts as unanswered.
+    QString failure;
+    // The rule switches continuous output on or off.
+    std::optional<bool> continuous;
 };
 
 // Plays an instrument: given a command (a frame from the Framer), says what to send back,
@@ -53,6 +83,7 @@ class Responder
 {
 public:
     Responder(Instrument instrument, quint64 seed);
+    ~Responder();
     Responder(const Responder &) = delete;
     Responder &operator=(const Responder &) = delete;
 
@@ -69,17 +100,27 @@ public:
 
     Reply reply(const QByteArray &frame);
 
-    bool hasContinuous() const { return m_instrument.continuous.has_value(); }
-    // The next continuous text, expanded; empty without one.
+    bool hasContinuous() const
+    {
+        return m_instrument.continuous.has_value() && m_instrument.continuous->text.has_value();
+    }
+    // The next continuous text, expanded; empty without one, or when a Lua error stopped it.
     QByteArray continuousText();
+    // Lua errors since the last call, in order.
+    std::vector<ScriptProblem> takeProblems() { return std::exchange(m_problems, {}); }
 
     // The line speed for pace = "baud": a byte takes bitsPerByte bits (start, data, parity,
     // stop bits; 10 for 8N1).
     void setLineSpeed(int baud, int bitsPerByte = 10);
 
     // Sets a stored value (one with an initial text), as a rule's set does. False, with the
-    // reason, for a value that does not exist or is not stored.
+    // reason, for a value that does not exist or is not stored. With a script, a name that is
+    // no value sets a global of the script.
     bool setValue(const QString &name, const QByteArray &text, QString *error);
+    bool setValue(const QString &name, const ScriptValue &value, QString *error);
+    // Calls a global function of the script; its first result.
+    bool call(const QString &function, const std::vector<ScriptValue> &args, ScriptValue *result,
+              QString *error);
     // Switches a fault the rule has on or off; an empty rule name means every rule that has
     // it. False when no rule has that fault.
     bool setFaultEnabled(const QString &rule, FaultKind kind, bool enabled);
@@ -98,12 +139,24 @@ private:
 
     void addRuleStates();
     qint64 byteGapNs(const Behaviour &behaviour) const;
+    void startScript();
+    // The first matching rule whose when holds, from after on.
+    RuleMatcher::Match findRule(const QByteArray &frame);
+    bool applySets(const Rule &rule, const Expansion &with, QString *error);
+    bool expandAnswer(const Rule &rule, RuleState &state, const Expansion &with, Reply *reply);
+    void report(const QString &where, int key, const QString &message);
 
     Instrument m_instrument;
     quint64 m_seed;
     ValueBank m_values;
     RuleMatcher m_matcher;
     std::vector<RuleState> m_ruleStates;
+    std::unique_ptr<ValueGlobals> m_globals;
+    std::unique_ptr<LuaState> m_script;
+    std::vector<ScriptProblem> m_problems;
+    // What has been logged already: each rule's first error (by rule, -1 the continuous text,
+    // -2 the script).
+    QSet<int> m_reported;
     int m_baud = 9600;
     int m_bitsPerByte = 10;
 };

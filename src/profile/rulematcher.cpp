@@ -28,8 +28,7 @@ void RuleMatcher::build(const std::vector<Rule> &rules)
     for (int i = 0; i < int(rules.size()); ++i) {
         const Rule &rule = rules[size_t(i)];
         if (!rule.regex) {
-            if (!m_exact.contains(rule.exact))
-                m_exact.insert(rule.exact, i);
+            m_exact[rule.exact].push_back(i);
             continue;
         }
         const QByteArray key = rule.regex->literalPrefix().left(kLongestKey);
@@ -92,16 +91,22 @@ bool RuleMatcher::ends(MatchBudget::Outcome outcome, int rule, Match *found)
     return true;
 }
 
-RuleMatcher::Match RuleMatcher::find(const QByteArray &frame)
+RuleMatcher::Match RuleMatcher::find(const QByteArray &frame, int after)
 {
     Match found;
-    const int exactHit = m_exact.value(frame, INT_MAX);
+    int exactHit = INT_MAX;
+    if (const auto it = m_exact.constFind(frame); it != m_exact.cend()) {
+        const auto next = std::upper_bound(it->begin(), it->end(), after);
+        if (next != it->end())
+            exactHit = *next;
+    }
     QVarLengthArray<int, 32> candidates;
     const auto collect = [&](const std::vector<int> &rules) {
         for (const int rule : rules) {
             if (rule >= exactHit)
                 break;
-            candidates.append(rule);
+            if (rule > after)
+                candidates.append(rule);
         }
     };
     for (const PrefixTable &table : m_regexByPrefix) {
@@ -115,7 +120,10 @@ RuleMatcher::Match RuleMatcher::find(const QByteArray &frame)
     collect(frame.isEmpty() ? m_regexMatchingEmpty : m_regexByFirstByte[quint8(frame[0])]);
     std::sort(candidates.begin(), candidates.end());
     m_budget.startFrame();
-    if (tryCandidates(frame, candidates, exactHit, &found) || found.rule >= 0)
+    // A batch reports its first hit, which may be a rule passed over: after a decline the
+    // candidates are tried one by one.
+    const bool batched = candidates.size() > kTryEachUpTo && after < 0;
+    if (tryCandidates(frame, candidates, exactHit, batched, &found) || found.rule >= 0)
         return found;
     if (exactHit != INT_MAX) {
         found.rule = exactHit;
@@ -125,9 +133,8 @@ RuleMatcher::Match RuleMatcher::find(const QByteArray &frame)
 }
 
 bool RuleMatcher::tryCandidates(const QByteArray &frame, const QVarLengthArray<int, 32> &candidates,
-                                int before, Match *found)
+                                int before, bool batched, Match *found)
 {
-    const bool batched = candidates.size() > kTryEachUpTo;
     // Candidates before this index are tried alone: their batch gave up as a whole.
     qsizetype aloneUntil = 0;
     for (qsizetype i = 0; i < candidates.size();) {

@@ -35,16 +35,17 @@ public:
 
     // The rules are not copied; they must outlive the matcher and keep their places.
     void build(const std::vector<Rule> &rules);
-    // Within one budget of match steps for the frame (see MatchBudget).
-    Match find(const QByteArray &frame);
+    // Within one budget of match steps for the frame (see MatchBudget). Rules up to after
+    // are passed over: the next one is looked for when a rule that matched declined.
+    Match find(const QByteArray &frame, int after = -1);
 
     // The window framing's view of the rules (see WindowLengths).
     WindowLengths windowLengths() const;
 
 private:
     const std::vector<Rule> *m_rules = nullptr;
-    // Command -> the first rule with it.
-    QHash<QByteArray, int> m_exact;
+    // Command -> the rules with it, in order.
+    QHash<QByteArray, std::vector<int>> m_exact;
     // Regex rules in order under the first bytes they fix, one table for each length of
     // those; rules that fix no start under each byte they can start with, and apart those
     // that match the empty frame.
@@ -66,7 +67,7 @@ private:
     // The regexes of the candidates, in order; true when the frame's matching ended without
     // a rule (steps or a stop), else found->rule is the first that matched or -1.
     bool tryCandidates(const QByteArray &frame, const QVarLengthArray<int, 32> &candidates,
-                       int before, Match *found);
+                       int before, bool batched, Match *found);
     // Ends the frame's matching for an outcome other than a match or none; false otherwise.
     static bool ends(MatchBudget::Outcome outcome, int rule, Match *found);
 };

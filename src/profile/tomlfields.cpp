@@ -31,6 +31,12 @@ void TomlFields::fail(const toml::source_region &where, const QString &reason)
             .arg(oneLine(reason)) });
 }
 
+void TomlFields::failIn(const QString &file, quint32 line, quint32 column, const QString &reason)
+{
+    m_problems.push_back(Problem { std::numeric_limits<quint32>::max(), line,
+        QStringLiteral("%1:%2:%3: %4").arg(file).arg(line).arg(column).arg(oneLine(reason)) });
+}
+
 QString TomlFields::report() const
 {
     std::vector<Problem> sorted = m_problems;

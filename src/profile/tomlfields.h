@@ -27,6 +27,8 @@ public:
 
     void fail(const toml::source_region &where, const QString &reason);
     void fail(const toml::node &node, const QString &reason) { fail(node.source(), reason); }
+    // A problem in another file (a script beside the profile), reported after the profile's.
+    void failIn(const QString &file, quint32 line, quint32 column, const QString &reason);
     bool failed() const { return !m_problems.empty(); }
     // The problems in file order, one a line.
     QString report() const;

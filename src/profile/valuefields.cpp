@@ -1,9 +1,12 @@
 #include "profile/valuefields.h"
 
 #include "profile/checksums.h"
+#include "profile/script/luahelpers.h"
 #include "text/notation.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace Profile {
 
@@ -33,9 +36,28 @@ QString checkName(const QString &name)
     name.toUInt(&number);
     if (number)
         return QStringLiteral("value name '%1' would read as a capture").arg(name);
-    if (checksumKind(name) || name == QLatin1String("time") || name == QLatin1String("date")
-        || name == QLatin1String("check_start"))
+    static const char *const placeholders[]
+        = { "time", "date", "utc_time", "utc_date", "check_start", "check_end" };
+    if (checksumKind(name)
+        || std::any_of(std::begin(placeholders), std::end(placeholders),
+            [&](const char *p) { return name == QLatin1String(p); }))
         return QStringLiteral("value name '%1' is a built-in placeholder").arg(name);
+    // Values are globals of the profile's Lua: a keyword cannot be one, and a library's or a
+    // helper's name would hide it.
+    static const char *const lua[] = { "and", "break", "do", "else", "elseif", "end", "false",
+        "for", "function", "goto", "if", "in", "local", "nil", "not", "or", "repeat", "return",
+        "then", "true", "until", "while", "string", "table", "math", "utf8", "coroutine", "io",
+        "os", "debug", "package", "_G", "_ENV", "_VERSION", "assert", "error", "ipairs", "next",
+        "pairs", "pcall", "xpcall", "rawequal", "rawget", "rawlen", "rawset", "select",
+        "getmetatable", "setmetatable", "tonumber", "tostring", "type", "require", "cap",
+        "frame", "arg", "load", "print" };
+    const auto named = [&](const char *word) { return name == QLatin1String(word); };
+    if (std::any_of(std::begin(lua), std::end(lua), named))
+        return QStringLiteral("value name '%1' is a word of Lua").arg(name);
+    for (const char *const *helper = helperNames(); *helper; ++helper) {
+        if (named(*helper))
+            return QStringLiteral("value name '%1' would hide the helper %1()").arg(name);
+    }
     return {};
 }
 
@@ -143,6 +165,12 @@ void readKind(TomlFields &fields, const toml::table &table, const char *kind, Va
             fields.fail(node, error);
     } else {
         value->kind = ValueKind::Stored;
+        // A number stays a number; a text is bytes.
+        if (const std::optional<double> number = TomlFields::numberOf(node)) {
+            value->initialIsNumber = true;
+            value->initialNumber = *number;
+            return;
+        }
         QString error;
         const std::optional<QString> initial = fields.text(table, kind);
         if (initial && !appendNotation(*initial, &value->initial, &error))
@@ -155,7 +183,7 @@ ValueDef readValue(TomlFields &fields, const QString &name, const toml::table &t
     ValueDef value;
     value.name = name;
     fields.allowKeys(
-        table, { "random", "walk", "sequence", "counter", "clock", "initial", "format" });
+        table, { "random", "walk", "sequence", "counter", "clock", "initial", "format", "utc" });
     const char *kind = nullptr;
     for (const char *candidate : kKinds) {
         if (!table.contains(candidate))
@@ -176,6 +204,12 @@ ValueDef readValue(TomlFields &fields, const QString &name, const toml::table &t
         return value;
     }
     readKind(fields, table, kind, &value);
+    if (const std::optional<bool> utc = fields.flag(table, "utc")) {
+        if (value.kind == ValueKind::Clock)
+            value.utc = *utc;
+        else
+            fields.fail(*table.get("utc"), QStringLiteral("only a clock value takes 'utc'"));
+    }
     if (const std::optional<QString> format = fields.text(table, "format")) {
         QString error;
         if (value.kind == ValueKind::Clock)

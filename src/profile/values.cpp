@@ -15,6 +15,8 @@ ValueBank::ValueBank(std::vector<ValueDef> defs, quint64 seed)
         m_states[i].rng = Rng::stream(seed, kValueStreams + i);
         m_states[i].position = m_defs[i].start;
         m_states[i].stored = m_defs[i].initial;
+        m_states[i].storedIsNumber = m_defs[i].initialIsNumber;
+        m_states[i].storedNumber = m_defs[i].initialNumber;
     }
 }
 
@@ -27,8 +29,17 @@ int ValueBank::indexOf(QStringView name) const
     return -1;
 }
 
-const LocalTime &ValueBank::now()
+const LocalTime &ValueBank::now(bool utc)
 {
+    if (utc) {
+        if (m_utcReadIn != m_answer) {
+            m_utcReadIn = m_answer;
+            const QDateTime now = (m_wallClock ? m_wallClock() : QDateTime::currentDateTime())
+                                      .toUTC();
+            m_utcNow = LocalTime { now.date(), now.time() };
+        }
+        return m_utcNow;
+    }
     if (m_clockReadIn == m_answer)
         return m_now;
     m_clockReadIn = m_answer;
@@ -52,8 +63,46 @@ const LocalTime &ValueBank::now()
 void ValueBank::set(int index, const QByteArray &text)
 {
     m_states[size_t(index)].stored = text;
+    m_states[size_t(index)].storedIsNumber = false;
     // A value set by a rule shows its new text in the answer of that same rule.
     m_states[size_t(index)].readIn = 0;
+}
+
+void ValueBank::setNumber(int index, double number)
+{
+    State &state = m_states[size_t(index)];
+    state.storedIsNumber = true;
+    state.storedNumber = number;
+    state.stored.clear();
+    state.readIn = 0;
+}
+
+QByteArray ValueBank::reading(int index)
+{
+    QByteArray out;
+    append(index, &out);
+    return out;
+}
+
+ValueBank::Snapshot ValueBank::snapshot() const
+{
+    Snapshot snapshot;
+    for (const State &state : m_states) {
+        snapshot.stored.push_back(state.stored);
+        snapshot.isNumber.push_back(state.storedIsNumber);
+        snapshot.number.push_back(state.storedNumber);
+    }
+    return snapshot;
+}
+
+void ValueBank::restore(const Snapshot &snapshot)
+{
+    for (size_t i = 0; i < m_states.size(); ++i) {
+        m_states[i].stored = snapshot.stored[i];
+        m_states[i].storedIsNumber = snapshot.isNumber[i];
+        m_states[i].storedNumber = snapshot.number[i];
+        m_states[i].readIn = 0;
+    }
 }
 
 void ValueBank::append(int index, QByteArray *out)
@@ -106,10 +155,13 @@ void ValueBank::read(const ValueDef &def, State &state, QByteArray *out)
         return;
     }
     case ValueKind::Clock:
-        def.clock.append(now(), out);
+        def.clock.append(now(def.utc), out);
         return;
     case ValueKind::Stored:
-        def.format.appendText(state.stored, out);
+        if (state.storedIsNumber)
+            def.format.appendNumber(state.storedNumber, out);
+        else
+            def.format.appendText(state.stored, out);
         return;
     }
 }

@@ -41,9 +41,13 @@ struct ValueDef
     // Counter: a reading past it starts again from start.
     std::optional<double> limit;
     std::vector<ValueItem> items;
-    // Stored: the text before any rule sets it.
+    // Stored: the text before any rule sets it, or the number when initialIsNumber.
     QByteArray initial;
+    bool initialIsNumber = false;
+    double initialNumber = 0;
     ClockFormat clock;
+    // Clock: UTC instead of local time.
+    bool utc = false;
     NumberFormat format;
 };
 
@@ -64,11 +68,31 @@ public:
     // a value twice writes the same reading twice, and the clock is read at most once.
     void beginAnswer() { ++m_answer; }
     void append(int index, QByteArray *out);
-    const LocalTime &now();
+    // The local time (or UTC) as read once in the answer.
+    const LocalTime &now(bool utc = false);
 
-    // Only stored values (those with an initial text) are set, by rules and at run time.
+    // Only stored values (those with an initial text) are set, by rules and at run time. A
+    // stored value holds bytes or a number, and is written as what it holds: bytes go
+    // through a binary format as they are, a number as a number.
     bool isSettable(int index) const { return m_defs[size_t(index)].kind == ValueKind::Stored; }
     void set(int index, const QByteArray &text);
+    void setNumber(int index, double number);
+    // What a script reads: a stored value's bytes or number, a drawn one's reading in this
+    // answer (drawn on the first read).
+    bool isNumber(int index) const { return m_states[size_t(index)].storedIsNumber; }
+    double storedNumber(int index) const { return m_states[size_t(index)].storedNumber; }
+    QByteArray storedText(int index) const { return m_states[size_t(index)].stored; }
+    QByteArray reading(int index);
+
+    // The stored values as they stand, to put back when a set fails half way.
+    struct Snapshot
+    {
+        std::vector<QByteArray> stored;
+        std::vector<bool> isNumber;
+        std::vector<double> number;
+    };
+    Snapshot snapshot() const;
+    void restore(const Snapshot &snapshot);
 
     int indexOf(QStringView name) const;
 
@@ -80,6 +104,8 @@ private:
         size_t next = 0;
         bool started = false;
         QByteArray stored;
+        bool storedIsNumber = false;
+        double storedNumber = 0;
         quint64 readIn = 0;
         QByteArray reading;
     };
@@ -91,7 +117,9 @@ private:
     std::function<QDateTime()> m_wallClock;
     quint64 m_answer = 1;
     quint64 m_clockReadIn = 0;
+    quint64 m_utcReadIn = 0;
     LocalTime m_now;
+    LocalTime m_utcNow;
     // Local time is found once a second and the milliseconds added: turning a clock reading
     // into local time costs more than the rest of an answer, and an offset from UTC changes
     // only on whole seconds.

@@ -22,7 +22,7 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
       m_line(m_clock, [this](const QByteArray &bytes, QString *refusal) { return write(bytes, refusal); }),
       m_answering(log, m_clock, m_line),
       m_continuous(
-              m_clock, [this] { return intervalSeconds(m_records.protocol); }, [this] { sendContinuousOutput(); },
+              m_clock, [this] { return continuousInterval(); }, [this] { sendContinuousOutput(); },
               [this] { return m_answering.openWindowEndNs(); }),
       m_loads([this](quint64 ticket, ProfileLoadJob::Result result) {
           adoptLoadedProfile(ticket, std::move(result));
@@ -38,6 +38,8 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
     connect(&m_answering, &ProfileAnswering::answered, &m_account, &LineAccount::answered);
     connect(&m_answering, &ProfileAnswering::unanswered, &m_account, &LineAccount::unanswered);
     connect(&m_answering, &ProfileAnswering::refused, &m_account, &LineAccount::refused);
+    connect(&m_answering, &ProfileAnswering::scriptError, &m_account, &LineAccount::scriptError);
+    connect(&m_answering, &ProfileAnswering::continuousSwitched, this, &CommSession::switchContinuous);
     connect(&m_answering, &ProfileAnswering::windowClosed, &m_continuous,
             &ContinuousOutput::windowClosed);
     connect(&m_continuous, &ContinuousOutput::ended, this,
@@ -78,8 +80,68 @@ void CommSession::start()
     m_supervisor.setRetrying(true);
     m_stopFlag = 0;
     emit communicatingChanged(true);
-    if (isContinuousOutput(m_records.protocol))
+    if (continuousWanted())
         m_continuous.begin();
+}
+
+const Profile::Continuous *CommSession::profileContinuous() const
+{
+    const Profile::Responder *player = responder();
+    return player && player->instrument().continuous ? &*player->instrument().continuous : nullptr;
+}
+
+bool CommSession::continuousWanted() const
+{
+    if (profileContinuous())
+        return m_profileContinuousOn;
+    return isContinuousOutput(m_records.protocol);
+}
+
+std::optional<double> CommSession::continuousInterval() const
+{
+    const Profile::Continuous *continuous = profileContinuous();
+    if (continuous && continuous->intervalSeconds)
+        return continuous->intervalSeconds;
+    return intervalSeconds(m_records.protocol);
+}
+
+void CommSession::switchContinuous(bool on)
+{
+    if (!profileContinuous())
+        return;
+    m_profileContinuousOn = on;
+    if (!m_communicating)
+        return;
+    if (on && !m_continuous.isRunning())
+        m_continuous.begin();
+    else if (!on)
+        m_continuous.endNow();
+}
+
+void CommSession::applyProfileLine(const QString &line)
+{
+    if (line.isEmpty())
+        return;
+    m_lineFromProfile = true;
+    m_log.appendStamped(LineTexts::profileLine(line));
+    if (m_port.setSettings(line))
+        return;
+    // A pseudo-terminal takes 8N1 only: the speed and the stop bits stay the profile's.
+    const QStringList fields = line.split(QLatin1Char(','));
+    const QString carried = QStringLiteral("%1,N,8,%2").arg(fields.value(0), fields.value(3));
+    if (m_port.setSettings(carried))
+        m_log.appendStamped(LineTexts::lineCarriedAs(line, carried));
+    else
+        m_log.appendStamped(m_port.lastError());
+}
+
+void CommSession::restoreSettingsLine()
+{
+    if (!m_lineFromProfile)
+        return;
+    m_lineFromProfile = false;
+    if (!m_records.CommSettingsString.isEmpty())
+        m_port.setSettings(m_records.CommSettingsString);
 }
 
 void CommSession::beginAnswering()
@@ -88,14 +150,28 @@ void CommSession::beginAnswering()
     m_playsProfile = m_profile.inForce();
     if (m_playsProfile)
         prepareToPlay(*responder);
+    else
+        restoreSettingsLine();
     m_answering.begin(std::move(responder));
+    m_answering.reportScriptProblems();
 }
 
 // The line speed paces the answers; the log names the profile and the seed that repeats it.
 void CommSession::prepareToPlay(Profile::Responder &responder)
 {
-    responder.setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
     m_log.appendStamped(LineTexts::profileInForce(m_profile.file(), responder.seed()));
+    const Profile::Instrument &instrument = responder.instrument();
+    if (instrument.line.isEmpty())
+        restoreSettingsLine();
+    else
+        applyProfileLine(instrument.line);
+    responder.setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
+    if (instrument.continuous) {
+        m_profileContinuousOn = instrument.continuous->enabled.value_or(isContinuousOutput(m_records.protocol));
+        m_continuous.setAlignedToSecond(instrument.continuous->alignSecond);
+    } else {
+        m_continuous.setAlignedToSecond(false);
+    }
 }
 
 void CommSession::stop()
@@ -112,6 +188,7 @@ void CommSession::stop()
     m_port.setRThreshold(0);
     m_port.setDiscardInput(true);
     m_answering.end();
+    restoreSettingsLine();
     LineEvent stopped;
     stopped.kind = LineEvent::Kind::Stop;
     m_account.report(stopped);
@@ -144,7 +221,7 @@ void CommSession::onCommEvent()
 void CommSession::sendContinuousOutput()
 {
     // Settings changed after Stop may have turned continuous output off.
-    if (!isContinuousOutput(m_records.protocol))
+    if (!continuousWanted())
         return;
     OutputLine::Item item;
     item.dueNs = m_clock.nowNs();
@@ -152,6 +229,7 @@ void CommSession::sendContinuousOutput()
     Profile::Responder *player = responder();
     if (player && player->hasContinuous()) {
         item.bytes = player->continuousText();
+        m_answering.reportScriptProblems();
         item.done = [this](const QByteArray &sent, const QString &refusal) {
             if (refusal.isEmpty())
                 m_log.appendStampedBytes(sent);

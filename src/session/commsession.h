@@ -71,6 +71,8 @@ public:
     // False when the port refused them; bytes that wait behind an answer on the wire count
     // as taken.
     bool sendNow(const QByteArray &bytes);
+    // Logs and streams the Lua errors of the profile in force since the last report.
+    void reportScriptProblems() { m_answering.reportScriptProblems(); }
     const LineCounters &counters() const { return m_account.counters(); }
 
     bool isCommunicating() const { return m_communicating; }
@@ -95,6 +97,15 @@ private:
     void logContinuousOutput();
     void adoptLoadedProfile(quint64 ticket, ProfileLoadJob::Result result);
     void onPortLost();
+    // Continuous output runs: by the profile's [continuous] when it has one, else by the
+    // settings' output type.
+    bool continuousWanted() const;
+    std::optional<double> continuousInterval() const;
+    const Profile::Continuous *profileContinuous() const;
+    void switchContinuous(bool on);
+    // The profile's [line] instead of the settings' port settings, and back.
+    void applyProfileLine(const QString &line);
+    void restoreSettingsLine();
 
     SettingsRecords &m_records;
     SerialComm &m_port;
@@ -111,5 +122,8 @@ private:
     bool m_communicating = false;
     // The responder answering is a profile's, not the fixed instrument.
     bool m_playsProfile = false;
+    // A rule's continuous = "on" / "off" since Start; the profile's enabled before.
+    bool m_profileContinuousOn = false;
+    bool m_lineFromProfile = false;
     qint16 m_stopFlag = 0;
 };

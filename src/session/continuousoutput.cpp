@@ -84,7 +84,18 @@ void ContinuousOutput::scheduleNext()
         m_warned = true;
         seconds = 1.0;
     }
-    m_dueNs = nextOutputDue(m_dueNs, SessionClock::spanNs(*seconds), m_clock.nowNs());
+    const qint64 now = m_clock.nowNs();
+    m_dueNs = nextOutputDue(m_dueNs, SessionClock::spanNs(*seconds), now);
+    if (m_aligned) {
+        // To the nearest whole second of the wall clock, so the clocks' slow drift apart and a
+        // late cycle never accumulate; never now or before.
+        const qint64 wallDue = m_clock.wallNs() + (m_dueNs - now);
+        const qint64 second = SessionClock::kNsPerSecond;
+        qint64 shift = (wallDue + second / 2) / second * second - wallDue;
+        if (m_dueNs + shift <= now)
+            shift += second;
+        m_dueNs += shift;
+    }
     armFor(m_dueNs);
 }
 

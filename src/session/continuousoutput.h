@@ -46,6 +46,8 @@ public:
     bool isRunning() const { return m_running; }
 
     void setHeld(bool held);
+    // Each output due on a whole second of the wall clock (a GPS receiver's sentences).
+    void setAlignedToSecond(bool aligned) { m_aligned = aligned; }
     // The window the run waited for has closed.
     void windowClosed();
 
@@ -72,6 +74,7 @@ private:
     bool m_stopping = false;
     bool m_warned = false;
     bool m_held = false;
+    bool m_aligned = false;
     // A cycle is due and waits for the hold to end, or for the window to close.
     bool m_waitingForHold = false;
     bool m_waitingForWindow = false;

@@ -73,7 +73,17 @@ void LineAccount::refused(const QByteArray &command, const QByteArray &bytes, co
     report(event);
 }
 
-void LineAccount::unanswered(const QByteArray &bytes, const QString &budgetRule)
+void LineAccount::scriptError(const QString &where, const QString &message)
+{
+    LineEvent event;
+    event.kind = LineEvent::Kind::ScriptError;
+    event.rule = where;
+    event.message = message;
+    report(event);
+}
+
+void LineAccount::unanswered(const QByteArray &bytes, const QString &budgetRule,
+                             const QString &reason)
 {
     ++m_counters.commandsSeen;
     ++m_counters.dropped;
@@ -81,6 +91,7 @@ void LineAccount::unanswered(const QByteArray &bytes, const QString &budgetRule)
     event.kind = LineEvent::Kind::Unanswered;
     event.bytes = bytes;
     event.rule = budgetRule;
+    event.message = reason;
     report(event);
 }
 

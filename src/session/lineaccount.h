@@ -23,7 +23,8 @@ public:
                   const QStringList &faults);
     void refused(const QByteArray &command, const QByteArray &bytes, const QString &rule,
                  const QStringList &faults, const QString &reason);
-    void unanswered(const QByteArray &bytes, const QString &budgetRule);
+    void unanswered(const QByteArray &bytes, const QString &budgetRule, const QString &reason);
+    void scriptError(const QString &where, const QString &message);
     void received(const QByteArray &bytes, qint64 atNs);
     void sent(const QByteArray &bytes);
     // A port problem or its end: a log line and the same words as a port event.

@@ -17,13 +17,15 @@ struct LineEvent
         Received, // bytes of one read, at its arrival
         Sent, // bytes the port took
         Answer, // command, bytes sent, rule, faults
-        Unanswered, // bytes dropped without an answer; rule: where match steps ran out
+        Unanswered, // bytes dropped without an answer; rule: where match steps ran out;
+                    // message: the Lua error that left the rule taking it without an answer
         Fault, // command, rule, faults
         Port, // message: a port problem or its end
         DroppedOutput, // count, message (the device)
         Refused, // command, bytes that went out, rule, faults, message (why the rest did not)
         Load, // profile, seed (none until communication starts): another profile is in force
         LogNotSaved, // message: the saved log could not be written, and why
+        ScriptError, // rule (or "continuous", "script"), message: a profile's Lua failed
     };
 
     Kind kind = Kind::Start;

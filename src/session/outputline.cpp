@@ -71,12 +71,22 @@ void OutputLine::pump()
         const quint64 id = head.id;
         const qint64 now = m_clock.nowNs();
         if (head.sent < head.item.bytes.size()) {
-            const qint64 nextDue = head.item.dueNs + qint64(head.sent) * head.item.byteGapNs;
+            qint64 nextDue = head.item.dueNs + qint64(head.sent) * head.item.byteGapNs;
+            // Up to the next part's first byte, which waits for its pause.
+            qsizetype partEnd = head.item.bytes.size();
+            for (const auto &[offset, pauseNs] : head.item.pauses) {
+                if (offset <= head.sent) {
+                    nextDue += pauseNs;
+                } else {
+                    partEnd = std::min(partEnd, offset);
+                    break;
+                }
+            }
             if (nextDue > now) {
                 armFor(nextDue);
                 break;
             }
-            qsizetype count = head.item.bytes.size() - head.sent;
+            qsizetype count = partEnd - head.sent;
             if (head.item.byteGapNs > 0)
                 count = std::min<qsizetype>(count, 1 + (now - nextDue) / head.item.byteGapNs);
             QString refusal;

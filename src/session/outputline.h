@@ -6,6 +6,8 @@
 
 #include <deque>
 #include <functional>
+#include <utility>
+#include <vector>
 
 class SessionClock;
 
@@ -30,6 +32,9 @@ public:
         qint64 dueNs = 0;
         // Between the starts of successive bytes; 0 sends them all at once.
         qint64 byteGapNs = 0;
+        // An answer in parts: before the byte at each offset, a pause this long (offsets
+        // rising). The item stays on the wire through its pauses.
+        std::vector<std::pair<qsizetype, qint64>> pauses;
         Kind kind = Kind::Other;
         // An item without bytes still goes to the port, and fails there when it is closed: the
         // fixed instrument's empty answers and empty continuous texts count as sent only so.

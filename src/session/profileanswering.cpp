@@ -117,13 +117,23 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames, qint64 atNs)
         logUnanswered(lost);
     for (const Profile::Frame &frame : frames) {
         Profile::Reply reply = m_responder->reply(frame.bytes);
+        reportScriptProblems();
         if (!reply.matched) {
-            logUnanswered(frame.bytes, reply.budgetRule);
+            if (reply.failure.isEmpty())
+                logUnanswered(frame.bytes, reply.budgetRule);
+            else
+                logUnanswered(frame.bytes, reply.rule, reply.failure);
             continue;
         }
+        if (reply.continuous)
+            emit continuousSwitched(*reply.continuous);
         OutputLine::Item item;
         item.kind = OutputLine::Kind::Answer;
         item.bytes = reply.dropped ? QByteArray() : reply.bytes;
+        for (Profile::ReplyPart &part : reply.laterParts) {
+            item.pauses.emplace_back(item.bytes.size(), part.pauseNs);
+            item.bytes += part.bytes;
+        }
         item.dueNs = frame.completeNs + reply.delayNs;
         item.byteGapNs = reply.byteGapNs;
         item.emptyNeedsPort = m_responder->instrument().framing.windowExact;
@@ -136,13 +146,26 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames, qint64 atNs)
     takeOverIfDue(!frames.empty(), atNs);
 }
 
-// As without a profile: the user must see why nothing was answered.
-void ProfileAnswering::logUnanswered(const QByteArray &bytes, const QString &budgetRule)
+void ProfileAnswering::reportScriptProblems()
 {
-    const QString prefix = budgetRule.isEmpty() ? LineTexts::unansweredInputPrefix()
-                                                : LineTexts::unansweredBudgetPrefix(budgetRule);
+    if (!m_responder)
+        return;
+    for (const Profile::ScriptProblem &problem : m_responder->takeProblems()) {
+        if (problem.firstOfItsKind)
+            m_log.appendStamped(LineTexts::scriptError(problem.where, problem.message));
+        emit scriptError(problem.where, problem.message);
+    }
+}
+
+// As without a profile: the user must see why nothing was answered.
+void ProfileAnswering::logUnanswered(const QByteArray &bytes, const QString &budgetRule,
+                                     const QString &reason)
+{
+    const QString prefix = !reason.isEmpty()     ? LineTexts::unansweredScriptPrefix(budgetRule)
+                           : budgetRule.isEmpty() ? LineTexts::unansweredInputPrefix()
+                                                  : LineTexts::unansweredBudgetPrefix(budgetRule);
     m_log.appendStampedBytes(Ansi::encodeLossy(prefix) + bytes);
-    emit unanswered(bytes, budgetRule);
+    emit unanswered(bytes, budgetRule, reason);
 }
 
 void ProfileAnswering::finish(const QByteArray &command, const Profile::Reply &reply,

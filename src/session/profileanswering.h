@@ -56,6 +56,9 @@ public:
     // not become the beginning of the first one after the port is back.
     void dropUnfinished();
 
+    // Logs and streams the responder's Lua errors since the last call.
+    void reportScriptProblems();
+
     // When the fixed instrument's one-second window under way closes; nothing when none is
     // open, and always nothing for a profile (its window holds nothing else up).
     std::optional<qint64> openWindowEndNs() const;
@@ -67,7 +70,13 @@ signals:
                   const QStringList &faults);
     // A command no rule takes, dropped after its log line; budgetRule names the rule where
     // the frame's match steps ran out, if they did.
-    void unanswered(const QByteArray &bytes, const QString &budgetRule);
+    // A rule that took the command but whose Lua failed: budgetRule is that rule, reason the
+    // error.
+    void unanswered(const QByteArray &bytes, const QString &budgetRule, const QString &reason);
+    // The profile's Lua failed (also where it only declined a rule); logged once per rule.
+    void scriptError(const QString &where, const QString &message);
+    // A rule switched continuous output on or off.
+    void continuousSwitched(bool on);
     // A command whose answer did not go out whole: the port refused it, or a stop came
     // first. bytes: what the port took of it.
     void refused(const QByteArray &command, const QByteArray &bytes, const QString &rule,
@@ -82,7 +91,9 @@ private:
     void onDeadline(quint64 generation);
     void finish(const QByteArray &command, const Profile::Reply &reply, const QByteArray &sent,
                 const QString &refusal);
-    void logUnanswered(const QByteArray &bytes, const QString &budgetRule = QString());
+    void logUnanswered(const QByteArray &bytes, const QString &budgetRule = QString(),
+                       const QString &reason = QString());
+
 
     CommLog &m_log;
     SessionClock &m_clock;
