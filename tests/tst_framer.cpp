@@ -1,15 +1,18 @@
 #include "profile/framer.h"
 #include "profile/seededrandom.h"
+#include "profilefixture.h"
 
 #include <QTest>
 
 using namespace Profile;
 
-// A framing and, for the one-second rule, the commands it may hand out.
+// A framing and, for the one-second rule, the commands it may hand out; or a profile, whose
+// framer is made as the engine makes it.
 struct Setup
 {
     Framing framing;
     WindowLengths lengths;
+    QByteArray profile = {};
 };
 Q_DECLARE_METATYPE(Setup)
 
@@ -21,6 +24,7 @@ class tst_Framer : public QObject
 
 private slots:
     void shouldCutTheSameFramesHoweverReadsFall();
+    void shouldEndCommandsByTheRulesHoweverReadsFall();
     void shouldCutAsTheFramingSays_data();
     void shouldCutAsTheFramingSays();
 };
@@ -54,6 +58,23 @@ std::vector<Frame> drive(Framer &framer, const std::vector<Arrival> &reads, Rng 
     if (framer.deadlineNs() != Framer::kNoDeadline)
         add(framer.expire(framer.deadlineNs()));
     return frames;
+}
+
+// Commands without terminator; some begin longer ones or grow without end, one gives up.
+QByteArray byRules(const char *framing = "gap_ms = 50\n")
+{
+    return QByteArray("[framing]\nby = \"rules\"\n") + framing
+        + "[[rule]]\nmatch = \"*IDN?\"\n[[rule]]\nregex = 'VSET[0-9]:[0-9.]{5}'\n"
+          "[[rule]]\nmatch = \"MEAS?\"\n[[rule]]\nmatch = \"MEAS?ALL\"\n"
+          "[[rule]]\nregex = 'R[0-9]+'\n[[rule]]\nregex = '(a+)+b'\n";
+}
+
+std::unique_ptr<Framer> framerFor(const Setup &setup)
+{
+    if (setup.profile.isEmpty())
+        return Framer::create(setup.framing, setup.lengths);
+    const std::optional<Instrument> instrument = ProfileFixture::load(setup.profile);
+    return instrument ? ProfileFixture::play(*instrument)->makeFramer() : nullptr;
 }
 
 // "AB@0 CD@999": bytes and the millisecond of their read, or of their frame's completion.
@@ -127,6 +148,79 @@ void tst_Framer::shouldCutTheSameFramesHoweverReadsFall()
     }
 }
 
+void tst_Framer::shouldEndCommandsByTheRulesHoweverReadsFall()
+{
+    const std::unique_ptr<Framer> framer = framerFor(Setup { {}, {}, byRules() });
+    QVERIFY(framer);
+    constexpr qint64 kGapNs = 50 * kMs;
+    for (quint64 seed = 1; seed <= 300; ++seed) {
+        Rng rng(seed);
+        // Commands, some after noise, each in reads of random size; one that could grow ends
+        // with the first read after it within the silence, else with the silence.
+        std::vector<Arrival> reads;
+        std::vector<Arrival> expected;
+        std::vector<QByteArray> noises;
+        bool open = false;
+        const auto send = [&](const QByteArray &unit) {
+            qint64 now = reads.empty() ? 0 : reads.back().atNs;
+            now += rng.between(0, 1) ? rng.between(0, 49) * kMs : rng.between(51, 90) * kMs;
+            if (open && now < expected.back().atNs)
+                expected.back().atNs = now;
+            for (qsizetype at = 0; at < unit.size(); now += rng.between(0, 49) * kMs) {
+                const qsizetype take = rng.between(1, unit.size() - at);
+                reads.push_back({ unit.mid(at, take), now });
+                at += take;
+            }
+            open = false;
+        };
+        for (int c = 0, n = int(rng.between(1, 8)); c < n; ++c) {
+            if (rng.chance(0.3)) {
+                noises.push_back(QByteArray(int(rng.between(1, 3)), char(rng.between('x', 'z'))));
+                send(noises.back());
+            }
+            // The last two could grow: "MEAS?ALL", more digits.
+            const int kind = int(rng.between(0, 4));
+            QByteArray command
+                = QList<QByteArray> { "*IDN?", "MEAS?ALL", "VSET1:", "MEAS?", "R" }[kind];
+            const int more = kind == 2 ? 5 : kind == 4 ? int(rng.between(1, 4)) : 0;
+            for (int i = 0; i < more; ++i)
+                command += char(kind == 2 && rng.chance(0.2) ? '.' : rng.between('0', '9'));
+            send(command);
+            open = kind >= 3;
+            expected.push_back({ command, reads.back().atNs + (open ? kGapNs : 0) });
+        }
+        // The same reads, each of their bytes as a read of its own at the same time, and all
+        // of them in one read.
+        std::vector<Arrival> bytewise;
+        QByteArray all;
+        for (const Arrival &read : reads) {
+            for (const char byte : read.bytes)
+                bytewise.push_back({ QByteArray(1, byte), read.atNs });
+            all += read.bytes;
+        }
+        const std::vector<Arrival> ways[] = { reads, bytewise, { { all, 0 } } };
+        for (const std::vector<Arrival> &way : ways) {
+            const bool oneRead = &way == &ways[2];
+            framer->clear();
+            std::vector<QByteArray> dropped;
+            const std::vector<Frame> frames = drive(*framer, way, rng, &dropped);
+            QCOMPARE(frames.size(), expected.size());
+            for (size_t i = 0; i < frames.size(); ++i) {
+                QCOMPARE(frames[i].bytes, expected[i].bytes);
+                const bool silence = i + 1 == frames.size() && open;
+                QCOMPARE(frames[i].completeNs,
+                         oneRead ? (silence ? kGapNs : 0) : expected[i].atNs);
+            }
+            // Each noise is dropped once, whole; within one read, all together.
+            if (oneRead)
+                QCOMPARE(QList(dropped.begin(), dropped.end()).join(),
+                         QList(noises.begin(), noises.end()).join());
+            else
+                QCOMPARE(dropped, noises);
+        }
+    }
+}
+
 void tst_Framer::shouldCutAsTheFramingSays_data()
 {
     QTest::addColumn<Setup>("setup");
@@ -181,6 +275,29 @@ void tst_Framer::shouldCutAsTheFramingSays_data()
     Setup longWindow { {}, { {}, true, {} } };
     longWindow.framing.maxBytes = 8;
     row("a long window to its end", longWindow, "ABCDEFGHI@0 J@10 K@1500", "K@2500", 10);
+
+    // By the rules: a command ends with its last byte unless a rule could take a longer one.
+    const Setup rules { {}, {}, byRules() };
+    row("two commands 27 ms apart", rules, "VSET1:03.30@0 *IDN?@27", "VSET1:03.30@0 *IDN?@27", 0);
+    row("two commands in one read", rules, "VSET1:03.30*IDN?@0", "VSET1:03.30@0 *IDN?@0", 0);
+    row("a quantifier's count ends it", rules, "VSET1:03.3@0 0@5 R7@10", "VSET1:03.30@5 R7@60", 0);
+    row("a command that begins a longer one waits", rules, "MEAS?@0 ALL@10", "MEAS?ALL@10", 0);
+    row("the silence ends a command that could grow", rules, "MEAS?@0 *IDN?@80",
+        "MEAS?@50 *IDN?@80", 0);
+    row("the next command ends it", rules, "MEAS?@0 *IDN?@20", "MEAS?@20 *IDN?@20", 0);
+    row("noise before a command", rules, "xy@0 z*IDN?@5", "*IDN?@5", 3);
+    row("a command cut short goes to the rules", rules, "VSET1:03.3*IDN?@0",
+        "VSET1:03.3@0 *IDN?@0", 0);
+    row("a byte after a whole command", rules, "MEAS?x@0 *IDN?@5", "MEAS?@0 *IDN?@5", 1);
+    row("the silence is 100 ms unless set", Setup { {}, {}, byRules("") }, "R1@0 R2@99",
+        "R1@99 R2@199", 0);
+    // A try that gives up cannot tell, so the silence ends the command.
+    row("a regex that gives up", rules, "aaaaaaaaaaaaaaaaaaaaaaaaac@0 *IDN?@60",
+        "aaaaaaaaaaaaaaaaaaaaaaaaac@50 *IDN?@60", 0);
+    const Setup shortRules { {}, {}, byRules("max_bytes = 8\n") };
+    row("a flood past max_bytes, to the silence", shortRules, "R123456789@0 *IDN?@10 *IDN?@200",
+        "*IDN?@200", 15);
+    row("noise past max_bytes", shortRules, "xxxxxxxxxxxxxxxxxxxx@0 *IDN?@1", "*IDN?@1", 20);
 }
 
 void tst_Framer::shouldCutAsTheFramingSays()
@@ -190,7 +307,8 @@ void tst_Framer::shouldCutAsTheFramingSays()
     QFETCH(QByteArray, frames);
     QFETCH(qint64, discarded);
     const std::vector<Arrival> expected = timed(frames);
-    const std::unique_ptr<Framer> framer = Framer::create(setup.framing, setup.lengths);
+    const std::unique_ptr<Framer> framer = framerFor(setup);
+    QVERIFY(framer);
     for (quint64 seed = 1; seed <= 2; ++seed) {
         framer->clear();
         Rng rng(seed);

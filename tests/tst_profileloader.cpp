@@ -36,6 +36,9 @@ void tst_ProfileLoader::shouldRefuseBadProfile_data()
         "2:1: unknown key 'terminater'");
     row("two framings", "[framing]\nterminator = \"[CR]\"\nlength = 4\n",
         "1:1: terminator, length and window_ms exclude each other");
+    row("framing by what", "[framing]\nby = \"silence\"\n", "2:6: 'by' must be \"rules\"");
+    row("rules and a terminator", "[framing]\nby = \"rules\"\nterminator = \"[CR]\"\n",
+        "1:1: by does not go with terminator, length or window_ms");
     row("unknown bracket name", "[framing]\nterminator = \"[CRLF]\"\n",
         "2:14: unknown name [CRLF]");
     row("STX is no name", "[[rule]]\nmatch = \"[STX]A\"\n", "2:9: unknown name [STX]");

@@ -107,6 +107,23 @@ QByteArray fixedStart(const QString &pattern)
     }
     return prefix;
 }
+
+// A verb such as (*COMMIT) can end the whole match when the path after it fails, and (?R)
+// meets the failing end inside the recursion: either hides the paths that ran out of subject.
+bool failsPathsOfItsOwn(const QString &pattern)
+{
+    for (qsizetype i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] == QLatin1Char('\\')) {
+            ++i;
+        } else if (pattern[i] == QLatin1Char('(')) {
+            const QStringView next = QStringView(pattern).mid(i + 1, 2);
+            if (next.startsWith(QLatin1Char('*')) || next == QLatin1String("?R")
+                || next == QLatin1String("?0"))
+                return true;
+        }
+    }
+    return false;
+}
 } // namespace
 
 std::optional<ByteRegex> ByteRegex::compile(const QString &pattern, QString *error)
@@ -150,6 +167,15 @@ void ByteRegex::findFirstBytes()
     }
     pcre2_match_context_free(context);
     m_matchesEmpty = matchAlone(QByteArray(), nullptr);
+}
+
+QString ByteRegex::startPattern() const
+{
+    if (failsPathsOfItsOwn(m_pattern))
+        return QString();
+    // In place of the closing \z, which under a hard partial match would call every whole
+    // match partial.
+    return m_pattern.chopped(2) + QLatin1String("(*FAIL)");
 }
 
 MatchBudget::Outcome ByteRegex::match(const QByteArray &frame, MatchBudget &budget,

@@ -41,6 +41,12 @@ public:
     // still tried only on the frames they can match.
     bool canStartWith(quint8 byte) const { return m_firstBytes[byte]; }
     bool matchesEmpty() const { return m_matchesEmpty; }
+    // The pattern with a failing end where pattern() ends the frame: tried on the start of a
+    // frame under PCRE2_PARTIAL_HARD, it is partial exactly when the subject ran out inside
+    // the pattern, that is when a longer frame beginning with it could match. Empty for a
+    // pattern whose backtracking verbs or recursion into the whole could make it say no
+    // where a longer frame matches.
+    QString startPattern() const;
 
 private:
     void findFirstBytes();

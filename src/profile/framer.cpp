@@ -181,6 +181,111 @@ private:
     int m_length;
 };
 
+// Asks the rules after every byte (see CommandReach for the whole story); silence ends what
+// they leave waiting, as in the gap framing.
+class RulesFramer : public Framer
+{
+public:
+    RulesFramer(const Framing &framing, std::unique_ptr<CommandReach> reach)
+        : Framer(framing.maxBytes)
+        , m_gapNs(framing.gapNs)
+        , m_reach(std::move(reach))
+    { }
+
+protected:
+    void take(const QByteArray &bytes, qint64 atNs, std::vector<Frame> *out) override
+    {
+        // Nothing waits after a frame, a drop, clear() or takeUnfinished(): a new start.
+        if (m_buffer.isEmpty()) {
+            m_judged = 0;
+            m_noise = false;
+        }
+        append(bytes, atNs);
+        while (!skipping() && m_judged < m_buffer.size())
+            judgeNext(atNs, out);
+        if (skipping())
+            skipOverLong();
+        m_deadlineNs = m_buffer.isEmpty() && !skipping() ? kNoDeadline : atNs + m_gapNs;
+        m_lastByteNs = atNs;
+    }
+
+    void timeUp(std::vector<Frame> *out) override
+    {
+        if (skipping() || m_noise)
+            discard();
+        else if (!m_buffer.isEmpty())
+            handOut(m_buffer.size(), m_lastByteNs + m_gapNs, out);
+    }
+
+private:
+    using Reach = CommandReach::Reach;
+
+    void judgeNext(qint64 atNs, std::vector<Frame> *out)
+    {
+        if (m_noise) {
+            m_reach->restart();
+            const Reach first = m_reach->extend(QByteArrayView(m_buffer).sliced(m_judged, 1));
+            if (first == Reach::Neither) {
+                ++m_judged;
+                if (m_judged >= maxBytes())
+                    dropNoise(atNs);
+                return;
+            }
+            dropNoise(atNs);
+            m_noise = false;
+            judged(first, atNs, out);
+            return;
+        }
+        if (m_judged == 0)
+            m_reach->restart();
+        const Reach reach = m_reach->extend(QByteArrayView(m_buffer).first(m_judged + 1));
+        if (reach == Reach::Neither && m_judged > 0) {
+            // The byte is no part of what waited; it is asked about again, alone.
+            handOut(m_judged, atNs, out);
+            m_judged = 0;
+            return;
+        }
+        judged(reach, atNs, out);
+    }
+
+    // The byte after the m_judged that waited is part of the command (or the noise).
+    void judged(Reach reach, qint64 atNs, std::vector<Frame> *out)
+    {
+        ++m_judged;
+        if (reach == Reach::Neither) {
+            m_noise = true;
+            if (m_judged >= maxBytes())
+                dropNoise(atNs);
+        } else if (m_judged > maxBytes()) {
+            // A whole command ends here; one that could grow runs on up to the silence.
+            if (reach == Reach::Whole)
+                dropFront(m_judged);
+            else
+                skipOverLong();
+            m_judged = 0;
+        } else if (reach == Reach::Whole) {
+            handOut(m_judged, atNs, out);
+            m_judged = 0;
+        }
+    }
+
+    void dropNoise(qint64 atNs)
+    {
+        dropFront(m_judged);
+        m_judged = 0;
+        // What follows came with this read.
+        m_firstByteNs = atNs;
+    }
+
+    qint64 m_gapNs;
+    std::unique_ptr<CommandReach> m_reach;
+    qint64 m_lastByteNs = 0;
+    // The bytes at the front of the buffer asked about so far: a command that may grow, or
+    // noise.
+    qsizetype m_judged = 0;
+    bool m_noise = false;
+};
+
 // The rule the engine has without a profile: a window opens with a byte that arrives while
 // none is open, and when it ends, what waits is a command if some rule can match that many
 // bytes. The beginning of a command stays for the next window, which the next byte opens;
@@ -241,9 +346,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<Framer> Framer::create(const Framing &framing, const WindowLengths &lengths)
+std::unique_ptr<Framer> Framer::create(const Framing &framing, const WindowLengths &lengths,
+                                       std::unique_ptr<CommandReach> reach)
 {
     switch (framing.mode) {
+    case Framing::Mode::Rules:
+        if (reach)
+            return std::make_unique<RulesFramer>(framing, std::move(reach));
+        return std::make_unique<GapFramer>(framing);
     case Framing::Mode::Terminator:
         return std::make_unique<TerminatorFramer>(framing);
     case Framing::Mode::Gap:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 #include <limits>
 #include <memory>
@@ -16,6 +17,7 @@ struct Framing
         Terminator, // a command ends with the terminator bytes
         Gap, // silence ends a command
         Length, // every command is the same number of bytes
+        Rules, // a command ends as soon as the rules say it is whole and cannot grow
     };
     static constexpr qint64 kOneSecondNs = 1'000'000'000;
 
@@ -23,9 +25,9 @@ struct Framing
     qint64 windowNs = kOneSecondNs;
     QByteArray terminator;
     int length = 0;
-    // Gap: the silence that ends a command. Terminator and Length: the silence after which
-    // an unfinished command is dropped, so one lost byte does not shift every later frame;
-    // 0 never drops.
+    // Gap and Rules: the silence that ends a command. Terminator and Length: the silence
+    // after which an unfinished command is dropped, so one lost byte does not shift every
+    // later frame; 0 never drops.
     qint64 gapNs = 0;
     // A command longer than this, terminator included, is dropped with the rest of it up to
     // its end (the terminator, the silence, the window's end), however the reads fall: a
@@ -59,6 +61,39 @@ struct WindowLengths
     std::vector<QByteArray> commands;
 };
 
+// What the rules framing (Framing::Mode::Rules) asks after each byte about the bytes waiting.
+// Whole: they are handed out at once, complete at that byte's arrival. Longer: they wait for
+// more; gap_ms of silence hands them out as they are, for the rules to judge, so a whole
+// command that begins a longer one waits for the silence. Neither, where the bytes before
+// could still grow: those are handed out as they are (a command a lost byte cut short is thus
+// logged once as unanswered), and the byte is asked about again as the start of the next
+// command. A byte that cannot begin any command starts noise: it and the bytes after it that
+// cannot begin one either are dropped together, once, when a byte that can begin one arrives
+// or the silence comes, so noise never takes the command after it. A command still able to
+// grow beyond max_bytes is dropped with the rest up to the silence; noise goes in pieces of
+// max_bytes.
+//
+// Made by the rule matcher (RuleMatcher::commandReach()), so framers know no rule themselves.
+class CommandReach
+{
+public:
+    enum class Reach {
+        // Some rule could take a longer command that begins with these bytes; also said when
+        // the rules cannot tell in the steps they may spend, so that silence ends it.
+        Longer,
+        // They are a whole command of some rule, and no rule could take a longer one.
+        Whole,
+        // No rule takes them, nor anything longer that begins with them.
+        Neither,
+    };
+    virtual ~CommandReach() = default;
+
+    // A new command begins.
+    virtual void restart() = 0;
+    // The command so far: one byte longer than at the previous call since restart().
+    virtual Reach extend(QByteArrayView command) = 0;
+};
+
 // Cuts received bytes into frames. The engine feeds it each read with its arrival time on
 // the session clock, and when deadlineNs() is not kNoDeadline arms one timer for it and calls
 // expire() then: the gap and window framings end frames on time alone. Framers never wait
@@ -68,7 +103,10 @@ class Framer
 public:
     static constexpr qint64 kNoDeadline = std::numeric_limits<qint64>::max();
 
-    static std::unique_ptr<Framer> create(const Framing &framing, const WindowLengths &lengths);
+    // reach: the rules framing's view of the rules; without one it ends commands by silence
+    // alone.
+    static std::unique_ptr<Framer> create(const Framing &framing, const WindowLengths &lengths,
+                                          std::unique_ptr<CommandReach> reach = nullptr);
     virtual ~Framer() = default;
 
     // The frames completed up to atNs, oldest first: those whose time ran out before the

@@ -16,6 +16,13 @@ bool ranOut(int rc)
     return rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT
         || rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT;
 }
+
+MatchBudget::Outcome outcomeOf(int rc)
+{
+    if (rc == PCRE2_ERROR_PARTIAL)
+        return MatchBudget::Outcome::Partial;
+    return rc >= 0 ? MatchBudget::Outcome::Match : MatchBudget::Outcome::NoMatch;
+}
 } // namespace
 
 MatchBudget::MatchBudget()
@@ -33,17 +40,18 @@ MatchBudget::~MatchBudget()
 }
 
 int MatchBudget::runWithin(quint32 steps, const pcre2_code *code, const char *subject,
-    size_t length, pcre2_match_data *data)
+    size_t length, pcre2_match_data *data, quint32 options)
 {
     pcre2_set_match_limit(m_context, steps);
     // Nesting costs steps too; without the JIT this bounds the memory a try takes as well.
     pcre2_set_depth_limit(m_context, steps);
     m_remaining -= steps;
-    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject), length, 0, 0, data, m_context);
+    return pcre2_match(
+        code, reinterpret_cast<PCRE2_SPTR>(subject), length, 0, options, data, m_context);
 }
 
-MatchBudget::Outcome MatchBudget::run(
-    const pcre2_code *code, const char *subject, size_t length, pcre2_match_data *data)
+MatchBudget::Outcome MatchBudget::run(const pcre2_code *code, const char *subject, size_t length,
+    pcre2_match_data *data, quint32 options)
 {
     if (StopRequest::raised())
         return Outcome::Stopped;
@@ -51,16 +59,16 @@ MatchBudget::Outcome MatchBudget::run(
         return Outcome::Exhausted;
     const auto left = [this] { return quint32(std::min<qint64>(kStepsPerTry, m_remaining)); };
     const quint32 first = std::min(kFirstSteps, left());
-    int rc = runWithin(first, code, subject, length, data);
+    int rc = runWithin(first, code, subject, length, data, options);
     if (!ranOut(rc))
-        return rc >= 0 ? Outcome::Match : Outcome::NoMatch;
+        return outcomeOf(rc);
     // The second try gets the full share, or what the frame has left if that is less.
     const quint32 share = left();
     if (first < kFirstSteps || share <= first)
         return Outcome::Exhausted;
-    rc = runWithin(share, code, subject, length, data);
+    rc = runWithin(share, code, subject, length, data, options);
     if (!ranOut(rc))
-        return rc >= 0 ? Outcome::Match : Outcome::NoMatch;
+        return outcomeOf(rc);
     return share < kStepsPerTry ? Outcome::Exhausted : Outcome::GaveUp;
 }
 

@@ -26,8 +26,9 @@ public:
 
     // GaveUp: the try had its full share and needed more; a regex alone then matches nothing,
     // as PCRE has it. Exhausted: the frame had too few steps left for the try, which might
-    // have matched. Stopped: a stop was asked for.
-    enum class Outcome { Match, NoMatch, GaveUp, Exhausted, Stopped };
+    // have matched. Stopped: a stop was asked for. Partial: only with PCRE2_PARTIAL_HARD, the
+    // subject ended where the match could have gone on.
+    enum class Outcome { Match, NoMatch, GaveUp, Exhausted, Stopped, Partial };
 
     MatchBudget();
     ~MatchBudget();
@@ -37,12 +38,14 @@ public:
     void startFrame() { m_remaining = kStepsPerFrame; }
     bool exhausted() const { return m_remaining <= 0; }
 
-    // One try of code on the whole subject, within what the frame has left.
-    Outcome run(const pcre2_code *code, const char *subject, size_t length, pcre2_match_data *data);
+    // One try of code on the whole subject, within what the frame has left; options are
+    // pcre2_match()'s.
+    Outcome run(const pcre2_code *code, const char *subject, size_t length, pcre2_match_data *data,
+        quint32 options = 0);
 
 private:
     int runWithin(quint32 steps, const pcre2_code *code, const char *subject, size_t length,
-        pcre2_match_data *data);
+        pcre2_match_data *data, quint32 options);
 
     pcre2_match_context *m_context = nullptr;
     pcre2_jit_stack *m_jitStack = nullptr;

@@ -2,7 +2,7 @@
 
 namespace Profile {
 
-Pcre2Code Pcre2Code::compile(const QString &pattern, QString *error)
+Pcre2Code Pcre2Code::compile(const QString &pattern, QString *error, quint32 jitMode)
 {
     const QByteArray bytes = pattern.toLatin1();
     int code = 0;
@@ -17,7 +17,7 @@ Pcre2Code Pcre2Code::compile(const QString &pattern, QString *error)
         return result;
     }
     // Without a JIT (or for a pattern it cannot take) the interpreter runs it, as correctly.
-    pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE);
+    pcre2_jit_compile(compiled, jitMode);
     result.code.reset(compiled, pcre2_code_free);
     result.data.reset(
         pcre2_match_data_create_from_pattern(compiled, nullptr), pcre2_match_data_free);

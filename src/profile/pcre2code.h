@@ -16,9 +16,10 @@ struct Pcre2Code
     std::shared_ptr<const pcre2_code> code;
     std::shared_ptr<pcre2_match_data> data;
 
-    // Compiled with "." matching any byte, and for the JIT where PCRE2 has one. Empty, with
-    // PCRE2's reason, for a pattern it refuses.
-    static Pcre2Code compile(const QString &pattern, QString *error);
+    // Compiled with "." matching any byte, and for the JIT where PCRE2 has one, for the kind
+    // of match jitMode names. Empty, with PCRE2's reason, for a pattern it refuses.
+    static Pcre2Code compile(
+        const QString &pattern, QString *error, quint32 jitMode = PCRE2_JIT_COMPLETE);
     int captureCount() const;
     bool tookPart(int i) const
     {

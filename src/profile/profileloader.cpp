@@ -134,7 +134,8 @@ private:
 
     void readFraming(const toml::table &table)
     {
-        m_fields.allowKeys(table, { "terminator", "gap_ms", "length", "window_ms", "max_bytes" });
+        m_fields.allowKeys(
+            table, { "by", "terminator", "gap_ms", "length", "window_ms", "max_bytes" });
         Framing &framing = m_instrument.framing;
         framing.maxBytes = int(m_fields.integer(table, "max_bytes", 1, 1 << 20).value_or(4096));
         const std::optional<qint64> gap = m_fields.integer(table, "gap_ms", 1, kLongestMs);
@@ -151,14 +152,23 @@ private:
             else
                 terminator = bytes;
         }
+        const std::optional<QString> by = m_fields.text(table, "by");
+        const bool byRules = by == QLatin1String("rules");
+        if (by && !byRules)
+            m_fields.fail(*table.get("by"), QStringLiteral("'by' must be \"rules\""));
         const int kinds = int(table.contains("terminator")) + int(table.contains("length"))
             + int(table.contains("window_ms"));
+        if (table.contains("by") && kinds > 0) {
+            m_fields.fail(
+                table, QStringLiteral("by does not go with terminator, length or window_ms"));
+            return;
+        }
         if (kinds > 1) {
             m_fields.fail(
                 table, QStringLiteral("terminator, length and window_ms exclude each other"));
             return;
         }
-        if (kinds == 0 && !table.contains("gap_ms")) {
+        if (kinds == 0 && !table.contains("gap_ms") && !table.contains("by")) {
             m_fields.fail(
                 table, QStringLiteral("[framing] needs terminator, gap_ms, length or window_ms"));
             return;
@@ -170,8 +180,12 @@ private:
         if (terminator && terminator->size() > framing.maxBytes)
             m_fields.fail(*table.get("terminator"),
                           QStringLiteral("'terminator' is longer than max_bytes"));
-        framing.gapNs = gap.value_or(0) * kNsPerMs;
-        if (terminator) {
+        // The rules leave a command that could still grow to the silence: 100 ms when unsaid, a
+        // few characters' time even at 300 baud.
+        framing.gapNs = gap.value_or(byRules ? 100 : 0) * kNsPerMs;
+        if (byRules) {
+            framing.mode = Framing::Mode::Rules;
+        } else if (terminator) {
             framing.mode = Framing::Mode::Terminator;
             framing.terminator = *terminator;
         } else if (length) {

@@ -74,7 +74,9 @@ void Responder::appendPatterns(const QList<QByteArray> &commands, const QList<QB
 
 std::unique_ptr<Framer> Responder::makeFramer() const
 {
-    return Framer::create(m_instrument.framing, m_matcher.windowLengths());
+    const Framing &framing = m_instrument.framing;
+    return Framer::create(framing, m_matcher.windowLengths(),
+        framing.mode == Framing::Mode::Rules ? m_matcher.commandReach() : nullptr);
 }
 
 qint64 Responder::byteGapNs(const Behaviour &behaviour) const

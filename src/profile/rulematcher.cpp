@@ -1,5 +1,7 @@
 #include "profile/rulematcher.h"
 
+#include "profile/rulereach.h"
+
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -184,6 +186,11 @@ WindowLengths RuleMatcher::windowLengths() const
     }
     lengths.lengths.assign(distinct.begin(), distinct.end());
     return lengths;
+}
+
+std::unique_ptr<CommandReach> RuleMatcher::commandReach() const
+{
+    return std::make_unique<RuleReach>(m_rules ? *m_rules : std::vector<Rule>());
 }
 
 } // namespace Profile

@@ -9,6 +9,7 @@
 #include <QVarLengthArray>
 
 #include <array>
+#include <memory>
 #include <vector>
 
 namespace Profile {
@@ -41,6 +42,9 @@ public:
 
     // The window framing's view of the rules (see WindowLengths).
     WindowLengths windowLengths() const;
+    // The rules framing's: what the bytes of a command so far can still become. It copies
+    // what it needs, and compiles each regex's start pattern.
+    std::unique_ptr<CommandReach> commandReach() const;
 
 private:
     const std::vector<Rule> *m_rules = nullptr;
