@@ -50,6 +50,7 @@ private slots:
     void shouldAnswerIndependentPyserialHost();
     void shouldAnswerByProfileOrRefuseStartWithOneItCannotRead();
     void shouldPlayTheExampleProfileAsWritten();
+    void shouldPlayAScriptedSupplyOnItsOwnLine();
 };
 
 void tst_Exchange::shouldAnswerPatternOneAboutOneSecondAfterFirstByte()
@@ -300,6 +301,28 @@ void tst_Exchange::shouldAnswerByProfileOrRefuseStartWithOneItCannotRead()
     QCOMPARE(ask(w, "P\r", 100), QByteArray("OK\r"));
     QVERIFY(w.texts().contains(Ansi::encodeLossy(LineTexts::profileInForce(
             w.folder.file(QStringLiteral("Instrument.toml")), 3))));
+}
+
+// The bench supply of the examples, with its Lua beside it: state kept across commands,
+// computed answers, and its line settings in force only while it plays.
+void tst_Exchange::shouldPlayAScriptedSupplyOnItsOwnLine()
+{
+    RunningWindow w;
+    QFile example(QStringLiteral(KALO_EXAMPLES_DIR "/profiles/psu.toml"));
+    QVERIFY(example.open(QIODevice::ReadOnly));
+    w.folder.write(QStringLiteral("Instrument.toml"),
+                   example.readAll().replace("speed = 9600", "speed = 19200"));
+    QVERIFY(QFile::copy(QStringLiteral(KALO_EXAMPLES_DIR "/profiles/psu.lua"),
+                        w.folder.file(QStringLiteral("psu.lua"))));
+    w.button("cmdSend")->click();
+    QVERIFY(w.form->session().isCommunicating());
+    QCOMPARE(w.form->statusPanelText(2), QStringLiteral("19200,N,8,1"));
+    w.pty.write("VSET 12.5\nISET 3\nOUT1\n");
+    QCOMPARE(ask(w, "VOUT?\nPOWER?\nSTATUS?\n", 300), QByteArray("12.500\n15.625\n\x41"));
+    QCOMPARE(ask(w, "OUT0\nVOUT?\nVSET 99\n", 300), QByteArray("0.000\nERR range\n"));
+    QVERIFY(w.texts().contains(Oracle::cp932(QStringLiteral("プロファイルの回線設定: 19200,N,8,1"))));
+    w.button("cmdSTOP")->click();
+    QCOMPARE(w.form->statusPanelText(2), QStringLiteral("9600,N,8,1"));
 }
 
 // The README's example profile, verbatim: a weight within its delay, far inside the fixed

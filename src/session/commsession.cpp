@@ -135,6 +135,11 @@ void CommSession::applyProfileLine(const QString &line)
         m_log.appendStamped(m_port.lastError());
 }
 
+QString CommSession::lineInForce() const
+{
+    return m_lineFromProfile ? m_port.settings() : m_records.CommSettingsString;
+}
+
 void CommSession::restoreSettingsLine()
 {
     if (!m_lineFromProfile)

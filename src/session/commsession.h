@@ -74,6 +74,8 @@ public:
     // Logs and streams the Lua errors of the profile in force since the last report.
     void reportScriptProblems() { m_answering.reportScriptProblems(); }
     const LineCounters &counters() const { return m_account.counters(); }
+    // The port settings in force: the profile's [line] while it plays, else the settings'.
+    QString lineInForce() const;
 
     bool isCommunicating() const { return m_communicating; }
     // -1 once Stop was pressed, 0 while a run may go on.

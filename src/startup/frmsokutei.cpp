@@ -185,12 +185,14 @@ void frmSOKUTEI::cmdSend_Click()
     ui->cmd->setEnabled(false);
     setCommunicatingLook(true);
     session().start();
+    m_panel2->setText(session().lineInForce());
 }
 
 void frmSOKUTEI::cmdSTOP_Click()
 {
     ui->cmd->setEnabled(true);
     session().stop();
+    m_panel2->setText(session().lineInForce());
     setCommunicatingLook(false);
     ui->cmdSAVE->setEnabled(true);
     ui->cmdVER->setEnabled(true);
