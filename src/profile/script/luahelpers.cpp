@@ -8,8 +8,11 @@
 
 #include <lua.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace Profile {
 
@@ -123,16 +126,22 @@ int timeIn(lua_State *L, bool utc)
 {
     size_t length = 0;
     const char *format = luaL_optlstring(L, 1, "%H:%M:%S", &length);
-    QString error;
-    const std::optional<ClockFormat> clock
-            = ClockFormat::parse(QString::fromUtf8(format, qsizetype(length)), &error);
-    if (!clock)
-        return luaL_argerror(L, 1, error.toUtf8().constData());
-    const QDateTime now = utc ? QDateTime::currentDateTimeUtc() : QDateTime::currentDateTime();
-    QByteArray out;
-    clock->append(LocalTime { now.date(), now.time() }, &out);
-    lua_pushlstring(L, out.constData(), size_t(out.size()));
-    return 1;
+    // Raised once the C++ objects are gone: Lua's long jump would skip their destructors.
+    {
+        QString error;
+        const std::optional<ClockFormat> clock
+                = ClockFormat::parse(QString::fromUtf8(format, qsizetype(length)), &error);
+        if (clock) {
+            const QDateTime now = utc ? QDateTime::currentDateTimeUtc() : QDateTime::currentDateTime();
+            QByteArray out;
+            clock->append(LocalTime { now.date(), now.time() }, &out);
+            lua_pushlstring(L, out.constData(), size_t(out.size()));
+            return 1;
+        }
+        const QByteArray message = error.toUtf8();
+        lua_pushlstring(L, message.constData(), size_t(message.size()));
+    }
+    return luaL_argerror(L, 1, lua_tostring(L, -1));
 }
 
 int utcTime(lua_State *L)

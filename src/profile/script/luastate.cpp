@@ -57,33 +57,51 @@ void stepHook(lua_State *L, lua_Debug *ar)
     (void)ar;
 }
 
+// Lua raises by a long jump, which would skip C++ destructors: a function here makes its
+// message on the stack inside a scope of its own and raises once that scope has closed.
+void pushError(lua_State *L, const QByteArray &message)
+{
+    luaL_where(L, 1);
+    lua_pushlstring(L, message.constData(), size_t(message.size()));
+    lua_concat(L, 2);
+}
+
 // _G's __index: a value by its name, or an error for a name nothing defines.
 int readGlobal(lua_State *L)
 {
-    size_t length = 0;
-    const char *name = lua_tolstring(L, 2, &length);
-    ScriptGlobals *globals = globalsOf(L);
-    ScriptValue value;
-    if (name && globals && globals->readValue(QByteArray(name, qsizetype(length)), &value)) {
-        pushValue(L, value);
-        return 1;
+    {
+        size_t length = 0;
+        const char *name = lua_tolstring(L, 2, &length);
+        ScriptGlobals *globals = globalsOf(L);
+        if (!name) {
+            lua_pushnil(L);
+            return 1;
+        }
+        ScriptValue value;
+        if (globals && globals->readValue(QByteArray(name, qsizetype(length)), &value)) {
+            pushValue(L, value);
+            return 1;
+        }
+        pushError(L, "unknown name '" + QByteArray(name, qsizetype(length)) + "'");
     }
-    if (name)
-        return luaL_error(L, "unknown name '%s'", name);
-    lua_pushnil(L);
-    return 1;
+    return lua_error(L);
 }
 
 // _G's __newindex: a value's name sets the value; any other name is the script's own global.
 int writeGlobal(lua_State *L)
 {
-    size_t length = 0;
-    const char *name = lua_type(L, 2) == LUA_TSTRING ? lua_tolstring(L, 2, &length) : nullptr;
-    ScriptGlobals *globals = globalsOf(L);
-    ScriptValue probe;
-    const QByteArray key = name ? QByteArray(name, qsizetype(length)) : QByteArray();
-    if (name && globals && globals->readValue(key, &probe)) {
+    {
+        size_t length = 0;
+        const char *name = lua_type(L, 2) == LUA_TSTRING ? lua_tolstring(L, 2, &length) : nullptr;
+        ScriptGlobals *globals = globalsOf(L);
+        ScriptValue probe;
+        const QByteArray key = name ? QByteArray(name, qsizetype(length)) : QByteArray();
+        if (!name || !globals || !globals->readValue(key, &probe)) {
+            lua_rawset(L, 1);
+            return 0;
+        }
         ScriptValue value;
+        QString error;
         switch (lua_type(L, 3)) {
         case LUA_TNUMBER:
             value = ScriptValue::ofNumber(lua_tonumber(L, 3));
@@ -98,42 +116,54 @@ int writeGlobal(lua_State *L)
             value = ScriptValue::ofBytes(lua_toboolean(L, 3) ? "1" : "0");
             break;
         default:
-            return luaL_error(L, "value '%s' takes a string or a number, not %s", name,
-                              luaL_typename(L, 3));
+            error = QStringLiteral("value '%1' takes a string or a number, not %2")
+                            .arg(QString::fromUtf8(key), QLatin1String(luaL_typename(L, 3)));
+            break;
         }
-        QString error;
-        if (!globals->writeValue(key, value, &error))
-            return luaL_error(L, "%s", error.toUtf8().constData());
-        return 0;
+        if (error.isEmpty() && globals->writeValue(key, value, &error))
+            return 0;
+        pushError(L, error.toUtf8());
     }
-    lua_rawset(L, 1);
-    return 0;
+    return lua_error(L);
+}
+
+// Reads NAME.lua beside the profile and leaves its compiled chunk on the stack; false with
+// the message there instead.
+bool loadBeside(lua_State *L, const char *name)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    const QString module = QString::fromUtf8(name);
+    if (!plain.match(module).hasMatch()) {
+        pushError(L, "require: '" + module.toUtf8() + "' is no plain module name");
+        return false;
+    }
+    const QString folder = QString::fromUtf8(lua_tostring(L, lua_upvalueindex(1)));
+    if (folder.isEmpty()) {
+        pushError(L, "require: no folder to load '" + module.toUtf8() + "' from");
+        return false;
+    }
+    QByteArray code;
+    QString problem;
+    const QString path = QDir(folder).filePath(module + QStringLiteral(".lua"));
+    if (!RegularFile::read(path, kLargestScript, &code, &problem)) {
+        pushError(L, "require: " + problem.toUtf8());
+        return false;
+    }
+    const QByteArray chunk = "@" + (module + QStringLiteral(".lua")).toUtf8();
+    return luaL_loadbufferx(L, code.constData(), size_t(code.size()), chunk.constData(), "t")
+            == LUA_OK;
 }
 
 // require "name": NAME.lua beside the profile, run once, its result kept.
 int requireBeside(lua_State *L)
 {
     const char *name = luaL_checkstring(L, 1);
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    const QString module = QString::fromUtf8(name);
-    if (!plain.match(module).hasMatch())
-        return luaL_error(L, "require: '%s' is no plain module name", name);
     lua_getfield(L, LUA_REGISTRYINDEX, kLoadedKey);
     lua_getfield(L, -1, name);
     if (!lua_isnil(L, -1))
         return 1;
     lua_pop(L, 1);
-    const QString folder = QString::fromUtf8(lua_tostring(L, lua_upvalueindex(1)));
-    if (folder.isEmpty())
-        return luaL_error(L, "require: no folder to load '%s' from", name);
-    QByteArray code;
-    QString problem;
-    const QString path = QDir(folder).filePath(module + QStringLiteral(".lua"));
-    if (!RegularFile::read(path, kLargestScript, &code, &problem))
-        return luaL_error(L, "require: %s", problem.toUtf8().constData());
-    const QByteArray chunk = "@" + (module + QStringLiteral(".lua")).toUtf8();
-    if (luaL_loadbufferx(L, code.constData(), size_t(code.size()), chunk.constData(), "t")
-        != LUA_OK)
+    if (!loadBeside(L, name))
         return lua_error(L);
     lua_call(L, 0, 1);
     if (lua_isnil(L, -1)) {
