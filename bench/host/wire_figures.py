@@ -5,6 +5,10 @@ The simulator runs as a process of its own on one end of a socat cable; this pro
 the host with pyserial on the other end, so every figure includes what a real host would
 wait for: the program's event loop, the pty driver and the relay through socat.
 
+A profile that answers through Lua is timed against an ideal responder (a process that
+answers as soon as the command's last byte is read), and against a profile that answers with
+fixed text, the three on cables of their own and asked in turn, so that all see the same load.
+
 usage: wire_figures.py PROGRAM [--quick]
 Prints one line "FIGURE|name|value|unit|target|before" per figure, as the benchmarks do.
 Exits with 3 when PROGRAM has no --headless option.
@@ -20,14 +24,30 @@ from pathlib import Path
 import serial
 
 sys.path.insert(0, str(Path(__file__).parent.parent.parent / "tests" / "host"))
-from simhost import (Cable, Simulator, cpu_seconds, percentile, report,  # noqa: E402
-                     round_trip_ms, wait_for)
+from simhost import (ONE_RULE, Cable, Simulator, cpu_seconds, exchange_times,  # noqa: E402
+                     ideal_responder, percentile, report, round_trip_ms, wait_for, write_folder)
 
 COMMAND = b"ABC+\r+\n"
 ANSWER = b"4569.12"
 TEXT = b"99.99"
 FLOOD_CHUNK = 96          # bytes every 25 ms: 3840 bytes/s, 38400 bit/s at 10 bits a byte
 FLOOD_TICK = 0.025
+# A go/no-go checker: the answer to P CR LF is computed from a stored reading by a function of
+# the script, and comes out as the ideal responder's "OK" CR LF, byte for byte.
+JUDGING_PROFILE = """script = "judge.lua"
+[framing]
+terminator = "[CR][LF]"
+[values.reading]
+initial = "12.480"
+[[rule]]
+match = "P[CR][LF]"
+answer = "{= judge(tonumber(reading)) }[CR][LF]"
+"""
+JUDGING_SCRIPT = """NOMINAL, TOLERANCE = 12.5, 0.05
+function judge(reading)
+  return math.abs(reading - NOMINAL) <= TOLERANCE and "OK" or "NG"
+end
+"""
 
 
 def write_settings(folder, output_type, interval, speed):
@@ -101,6 +121,36 @@ def answer_times(program, work, count):
     return round_trip, beyond
 
 
+def profile_folder(work, name, profile, script=None):
+    folder = work / name
+    folder.mkdir()
+    write_folder(folder, b"1", b"1")
+    (folder / "Instrument.toml").write_text(profile)
+    if script:
+        (folder / "judge.lua").write_text(script)
+    return folder
+
+
+def lua_answer_times(program, work, count):
+    """Round trips of P CR LF: [ideal responder, fixed-text profile, profile through Lua]."""
+    fixed = profile_folder(work, "fixed", ONE_RULE)
+    judging = profile_folder(work, "judging", JUDGING_PROFILE, JUDGING_SCRIPT)
+    ideal = work / "ideal"
+    ideal.mkdir()
+    with Cable(ideal) as ideal_cable, Cable(fixed) as fixed_cable, \
+            Cable(judging) as judging_cable, ideal_responder(ideal_cable.a), \
+            Simulator(program, fixed, "--port", fixed_cable.a), \
+            Simulator(program, judging, "--port", judging_cable.a):
+        time.sleep(0.3)  # the ideal responder's interpreter starting
+        ports = [serial.Serial(c.b, 9600, timeout=2)
+                 for c in (ideal_cable, fixed_cable, judging_cable)]
+        try:
+            return exchange_times(ports, count)
+        finally:
+            for port in ports:
+                port.close()
+
+
 def continuous_arrivals(program, work, cycles):
     """Host clock times at which each whole continuous-output text arrived."""
     folder = work / "continuous"
@@ -171,6 +221,17 @@ def main():
                percentile(beyond, 50), "ms", "<= 0.3", "2.5-2.8")
         report(f"host: answer beyond the fixed second, p99 of {exchanges}",
                percentile(beyond, 99), "ms", "<= 1", "10-18")
+
+        lua_count = 40 if args.quick else 1000
+        ideal, fixed, judged = lua_answer_times(args.program, work, lua_count)
+        for p in (50, 99):
+            report(f"host: ideal responder round trip, p{p} of {len(ideal)}",
+                   percentile(ideal, p), "ms")
+            report(f"host: fixed-text profile answer beyond the ideal responder, p{p}",
+                   percentile(fixed, p) - percentile(ideal, p), "ms", "<= 0.3")
+            report(f"host: answer through {{= }} and a script function beyond the ideal "
+                   f"responder, p{p}", percentile(judged, p) - percentile(ideal, p), "ms",
+                   "<= 0.3" if p == 50 else "")
 
         arrivals = continuous_arrivals(args.program, work, cycles)
         periods = [(b - a) * 1000 for a, b in zip(arrivals, arrivals[1:])]
