@@ -2,15 +2,16 @@
 #include "oracle/cp932.h"
 #include "runningwindow.h"
 #include "session/station.h"
+#include "startup/statustexts.h"
 #include "text/ansicodec.h"
 #include "virtualsession.h"
 
 #include <QProcess>
-
-#include <unistd.h>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+
+#include <unistd.h>
 
 // Answers to device commands over a real pty, with the test or pyserial as the host.
 class tst_Exchange : public QObject
@@ -51,6 +52,7 @@ private slots:
     void shouldAnswerByProfileOrRefuseStartWithOneItCannotRead();
     void shouldPlayTheExampleProfileAsWritten();
     void shouldPlayAScriptedSupplyOnItsOwnLine();
+    void shouldStreamOnlyWhileTheHostHasAskedForIt();
 };
 
 void tst_Exchange::shouldAnswerPatternOneAboutOneSecondAfterFirstByte()
@@ -323,6 +325,32 @@ void tst_Exchange::shouldPlayAScriptedSupplyOnItsOwnLine()
     QVERIFY(w.texts().contains(Oracle::cp932(QStringLiteral("プロファイルの回線設定: 19200,N,8,1"))));
     w.button("cmdSTOP")->click();
     QCOMPARE(w.form->statusPanelText(2), QStringLiteral("9600,N,8,1"));
+}
+
+// A balance that streams only after O1 and stops at O0, whatever the settings' output type;
+// the status bar says which output is in force.
+void tst_Exchange::shouldStreamOnlyWhileTheHostHasAskedForIt()
+{
+    RunningWindow w;
+    w.folder.write(QStringLiteral("Instrument.toml"),
+                   "[framing]\nterminator = \"[CR]\"\n"
+                   "[continuous]\ntext = \"W[CR]\"\ninterval = 0.1\nenabled = false\n"
+                   "[[rule]]\nmatch = \"O1[CR]\"\ncontinuous = \"on\"\n"
+                   "[[rule]]\nmatch = \"O0[CR]\"\ncontinuous = \"off\"\n");
+    const auto panel = [](const char *type) {
+        return StatusTexts::make(QLatin1String(type), QStringLiteral("9600,N,8,1"))->outputType;
+    };
+    w.button("cmdSend")->click();
+    QCOMPARE(ask(w, "", 300), QByteArray());
+    QCOMPARE(w.form->statusPanelText(1), panel("1"));
+    const QByteArray streamed = ask(w, "O1\r", 550);
+    QVERIFY2(streamed.size() >= 8 && streamed == QByteArray("W\r").repeated(streamed.size() / 2),
+             streamed.constData());
+    QCOMPARE(w.form->statusPanelText(1), panel("0"));
+    w.pty.write("O0\r");
+    QTest::qWait(150);
+    QCOMPARE(ask(w, "", 300), QByteArray());
+    QCOMPARE(w.form->statusPanelText(1), panel("1"));
 }
 
 // The README's example profile, verbatim: a weight within its delay, far inside the fixed

@@ -110,6 +110,7 @@ void CommSession::switchContinuous(bool on)
     if (!profileContinuous())
         return;
     m_profileContinuousOn = on;
+    emit outputTypeChanged();
     if (!m_communicating)
         return;
     if (on && !m_continuous.isRunning())
@@ -133,6 +134,14 @@ void CommSession::applyProfileLine(const QString &line)
         m_log.appendStamped(LineTexts::lineCarriedAs(line, carried));
     else
         m_log.appendStamped(m_port.lastError());
+}
+
+QString CommSession::outputTypeInForce() const
+{
+    const Profile::Continuous *continuous = m_communicating ? profileContinuous() : nullptr;
+    if (!continuous || !continuous->enabled)
+        return m_records.protocol.OutputType;
+    return m_profileContinuousOn ? QStringLiteral("0") : QStringLiteral("1");
 }
 
 QString CommSession::lineInForce() const

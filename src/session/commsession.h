@@ -76,6 +76,9 @@ public:
     const LineCounters &counters() const { return m_account.counters(); }
     // The port settings in force: the profile's [line] while it plays, else the settings'.
     QString lineInForce() const;
+    // The output type in force, as the settings write it ("0" continuous, "1" on each
+    // receive): a profile whose [continuous] says enabled decides it while it plays.
+    QString outputTypeInForce() const;
 
     bool isCommunicating() const { return m_communicating; }
     // -1 once Stop was pressed, 0 while a run may go on.
@@ -86,6 +89,8 @@ public:
 
 signals:
     void communicatingChanged(bool communicating);
+    // A rule switched the profile's continuous output: outputTypeInForce() has changed.
+    void outputTypeChanged();
     void lineEvent(const LineEvent &event);
     // problems: empty once the profile is in force, else its "FILE:LINE:COL: reason" lines.
     void profileSwitched(quint64 ticket, const QString &problems);

@@ -56,6 +56,8 @@ frmSOKUTEI::frmSOKUTEI(Station &station, const WindowServices &services, QWidget
     m_panel2->setFixedWidth(kPanel2Width);
     ui->StB->addWidget(m_panel1);
     ui->StB->addWidget(m_panel2);
+    connect(&m_station.session(), &CommSession::outputTypeChanged, this,
+            &frmSOKUTEI::showWhatIsInForce);
 
     m_mnuTray = new QMenu(QStringLiteral("menu"), this);
     m_mnuTray->setObjectName(QStringLiteral("mnuTray"));
@@ -185,6 +187,16 @@ void frmSOKUTEI::cmdSend_Click()
     ui->cmd->setEnabled(false);
     setCommunicatingLook(true);
     session().start();
+    showWhatIsInForce();
+}
+
+// A profile's [line] and [continuous] win over the settings while it plays.
+void frmSOKUTEI::showWhatIsInForce()
+{
+    if (const std::optional<StatusTexts> texts =
+                StatusTexts::make(session().outputTypeInForce(), session().lineInForce()))
+        m_panel1->setText(texts->outputType);
+    // From Start on the panel shows the settings text alone, as it always has.
     m_panel2->setText(session().lineInForce());
 }
 
@@ -192,7 +204,7 @@ void frmSOKUTEI::cmdSTOP_Click()
 {
     ui->cmd->setEnabled(true);
     session().stop();
-    m_panel2->setText(session().lineInForce());
+    showWhatIsInForce();
     setCommunicatingLook(false);
     ui->cmdSAVE->setEnabled(true);
     ui->cmdVER->setEnabled(true);

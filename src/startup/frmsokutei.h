@@ -36,6 +36,8 @@ public:
     void Form_Load();
     void ProTask();
     void RefreshStatusBar();
+    // The status bar with the output type and line in force (a profile's, while it plays).
+    void showWhatIsInForce();
 
     SerialComm &MSComm1() { return m_station.port(); }
     CommLog &log() { return m_station.log(); }
