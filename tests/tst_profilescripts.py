@@ -217,3 +217,23 @@ def test_the_gaps_hosts_found_are_closed(tmp_path):
     assert answers[3] == b"$GPXXX,1*52\r\n"
     assert answers[4] == b"12345678929B131C3CBF43926F4"
     assert (first, second) == (b"0\r", b"1.5\r") and 0.25 < pause < 0.6, pause
+
+
+def test_a_script_requires_what_lies_beside_it_and_the_control_channel_reaches_its_state(tmp_path):
+    """require finds a module beside the profile; set of a name that is no value sets a global
+    of the script, a number stays a number; a 7E1 line on the virtual port is carried as 8N1."""
+    write(tmp_path, "units.lua", "local m = {}\nfunction m.scaled(x) return x * gain end\nreturn m\n")
+    write(tmp_path, "s.lua", 'units = require "units"\ngain = 2\n'
+                             'function reading() return string.format("%.1f", units.scaled(level)) end\n')
+    profile = write(tmp_path, "p.toml", 'script = "s.lua"\n[line]\nspeed = 9600\ndata_bits = 7\n'
+                    'parity = "E"\n[framing]\nterminator = "[LF]"\n[values.level]\ninitial = 1.5\n'
+                    'format = "be16"\n[[rule]]\nmatch = "R[LF]"\nanswer = "{= reading() }[LF]"\n'
+                    '[[rule]]\nmatch = "L[LF]"\nanswer = "{level}"\n')
+    with Simulator(tmp_path / "run", profile) as sim:
+        before = talk(sim.port, [(b"R\n", b"3.0\n")])
+        sim.control("set", name="gain", value=10)
+        sim.control("set", name="level", value=258)
+        after = talk(sim.port, [(b"R\n", b"2580.0\n"), (b"L\n", b"\x01\x02")])
+        lines = sim.lines
+    assert (before, after) == ([b"3.0\n"], [b"2580.0\n", b"\x01\x02"])
+    assert any("9600,E,7,1" in line and "9600,N,8,1" in line for line in lines), lines
