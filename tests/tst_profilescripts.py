@@ -237,3 +237,17 @@ def test_a_script_requires_what_lies_beside_it_and_the_control_channel_reaches_i
         lines = sim.lines
     assert (before, after) == ([b"3.0\n"], [b"2580.0\n", b"\x01\x02"])
     assert any("9600,E,7,1" in line and "9600,N,8,1" in line for line in lines), lines
+
+
+def test_the_readme_walk_through_plays_as_its_text_says(tmp_path):
+    readme = (Path(__file__).parent.parent / "README.md").read_text()
+    section = readme[readme.index("### A walk-through"):]
+    toml = re.search(r"```toml\n(.*?)```", section, re.S).group(1)
+    lua = re.search(r"```lua\n(.*?)```", section, re.S).group(1)
+    write(tmp_path, "scale.lua", lua)
+    profile = write(tmp_path, "p.toml", toml)
+    with Simulator(tmp_path / "run", profile) as sim:
+        answers = talk(sim.port, [(b"W\r\n", b"+0100.00 g\r\n"), (b"SET 12.5\r\n", b"OK\r\n"),
+                                  (b"T?\r\n", b"12.5\r\n"), (b"SET 900\r\n", b"ERR\r\n"),
+                                  (b"H?\r\n", b"1 12.5\r\n"), (b"X\r\n", None)])
+    assert answers == [b"+0100.00 g\r\n", b"OK\r\n", b"12.5\r\n", b"ERR\r\n", b"1 12.5\r\n", None]
