@@ -149,13 +149,15 @@ QString CommSession::lineInForce() const
     return m_lineFromProfile ? m_port.settings() : m_records.CommSettingsString;
 }
 
+
 void CommSession::restoreSettingsLine()
 {
     if (!m_lineFromProfile)
         return;
     m_lineFromProfile = false;
-    if (!m_records.CommSettingsString.isEmpty())
-        m_port.setSettings(m_records.CommSettingsString);
+    m_port.setSettings(m_records.CommSettingsString.isEmpty()
+                               ? QString::fromLatin1(SerialComm::kDefaultSettings)
+                               : m_records.CommSettingsString);
 }
 
 void CommSession::beginAnswering()
