@@ -229,6 +229,10 @@ def main():
                    percentile(ideal, p), "ms")
             report(f"host: fixed-text profile answer beyond the ideal responder, p{p}",
                    percentile(fixed, p) - percentile(ideal, p), "ms", "<= 0.3")
+            # The ideal responder is a Python process: on a loaded machine its own tail can
+            # be the longer one, and the difference of the p99s below zero.
+            report(f"host: answer through {{= }} and a script function, round trip, p{p}",
+                   percentile(judged, p), "ms")
             report(f"host: answer through {{= }} and a script function beyond the ideal "
                    f"responder, p{p}", percentile(judged, p) - percentile(ideal, p), "ms",
                    "<= 0.3" if p == 50 else "")
