@@ -197,7 +197,8 @@ Reply Responder::reply(const QByteArray &frame)
     const Rule &rule = m_instrument.rules[size_t(match.rule)];
     RuleState &state = m_ruleStates[size_t(match.rule)];
     reply.rule = rule.name;
-    if (m_script)
+    // A rule with a when has had its command set while it was judged.
+    if (m_script && rule.when < 0)
         m_script->setCommand(frame, match.captures);
     const Expansion with { m_values, match.captures, m_script.get() };
     if (!applySets(rule, with, &reply.failure)
