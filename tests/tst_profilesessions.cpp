@@ -256,9 +256,14 @@ Lua<QByteArray> drawText(Rng &rng, bool captures)
             [n, format](const Scope &s) { return printed(format, int(n.value(s))); } };
     }
     case 2: {
+        // Lua keeps integers and floats apart: 42 + 1 writes 43, 42 * 1.0 writes 42.0.
         const Lua<qint64> n = drawNumber(rng, captures);
-        if (rng.chance(0.5))
-            return { n.code + " / 8", [n](const Scope &s) { return luaFloat(n.value(s) / 8.0); } };
+        const qint64 form = rng.between(0, 2);
+        if (form < 2) {
+            const double by = form == 0 ? 8 : 1;
+            return { n.code + (form == 0 ? " / 8" : " * 1.0"),
+                [n, by](const Scope &s) { return luaFloat(double(n.value(s)) / by); } };
+        }
         return { n.code + " + 1",
             [n](const Scope &s) { return QByteArray::number(n.value(s) + 1); } };
     }
