@@ -537,7 +537,7 @@ ProfileModel makeProfile(Rng &rng)
 QByteArray makeCommand(Rng &rng, const ProfileModel &model)
 {
     const RuleModel &rule = model.rules[size_t(rng.between(0, qint64(model.rules.size()) - 1))];
-    const QByteArray digits = QByteArray::number(rng.between(0, 9999)).rightJustified(4, '0');
+    const QByteArray digits = digits4(rng);
     if (rng.chance(0.1))
         return letters(rng, int(rng.between(0, 6))) + (rng.chance(0.5) ? "\r" : "");
     if (!rule.exact.isEmpty())
