@@ -221,6 +221,10 @@ class Simulator:
         """Sets a profile value, given as the text the profile would hold."""
         self.control("set", name=name, value=str(value))
 
+    def call(self, function: str, *args: Any) -> Any:
+        """Calls a global function of the profile's Lua script; returns its first result."""
+        return self.control("call", function=function, args=list(args)).get("result")
+
     def fault(self, fault: str, rule: str = "", enabled: bool = True) -> None:
         """Switches a profile fault on or off, for one rule or ("") for all."""
         self.control("fault", rule=rule, fault=fault, enabled=enabled)
