@@ -251,3 +251,18 @@ def test_the_readme_walk_through_plays_as_its_text_says(tmp_path):
                                   (b"T?\r\n", b"12.5\r\n"), (b"SET 900\r\n", b"ERR\r\n"),
                                   (b"H?\r\n", b"1 12.5\r\n"), (b"X\r\n", None)])
     assert answers == [b"+0100.00 g\r\n", b"OK\r\n", b"12.5\r\n", b"ERR\r\n", b"1 12.5\r\n", None]
+
+
+def test_a_drawn_value_is_drawn_once_per_answer_and_only_when_read(tmp_path):
+    """A when that reads a drawn value fixes its reading for the answer that follows; one that
+    does not read it leaves it where it was."""
+    profile = write(tmp_path, "p.toml", '[framing]\nterminator = "[LF]"\n'
+                    '[values.n]\nsequence = ["1", "2", "3"]\n'
+                    '[[rule]]\nmatch = "A[LF]"\nwhen = "n == \'1\'"\nanswer = "a{n}[LF]"\n'
+                    '[[rule]]\nmatch = "A[LF]"\nanswer = "b{n}{= n }[LF]"\n'
+                    '[[rule]]\nmatch = "D[LF]"\nwhen = "false"\nanswer = "never[LF]"\n'
+                    '[[rule]]\nmatch = "D[LF]"\nanswer = "d{n}[LF]"\n')
+    with Simulator(tmp_path / "run", profile) as sim:
+        answers = talk(sim.port, [(b"A\n", b"a1\n"), (b"A\n", b"b22\n"), (b"D\n", b"d3\n"),
+                                  (b"A\n", b"a1\n")])
+    assert answers == [b"a1\n", b"b22\n", b"d3\n", b"a1\n"]
