@@ -105,6 +105,17 @@ void tst_ProfileLoader::shouldRefuseBadProfile_data()
         "2:20: 'step' must be a finite number");
     row("terminator beyond max_bytes", "[framing]\nterminator = \"[CR][LF]\"\nmax_bytes = 1\n",
         "2:14: 'terminator' is longer than max_bytes");
+    row("line without speed", "[line]\ndata_bits = 7\n", "1:1: [line] needs speed");
+    row("line parity", "[line]\nspeed = 9600\nparity = \"X\"\n",
+        "3:10: 'parity' must be \"N\", \"E\" or \"O\"");
+    row("line stop bits", "[line]\nspeed = 9600\nstop_bits = 3\n", "3:13: 'stop_bits' must be 1, 1.5 or 2");
+    row("continuous align", "[continuous]\ntext = \"x\"\nalign = \"minute\"\n",
+        "3:9: 'align' must be \"second\"");
+    row("continuous switch", rule + "continuous = \"yes\"\n", "3:14: 'continuous' must be \"on\" or \"off\"");
+    row("answer and parts", rule + "answer = \"x\"\n[[rule.part]]\ntext = \"y\"\n",
+        "4:1: answer and part exclude each other");
+    row("part without text", rule + "[[rule.part]]\ndelay_ms = 5\n", "3:1: a part needs text");
+    row("utc on a stored value", stored + "utc = true\n", "3:7: only a clock value takes 'utc'");
     row("empty sequence", "[values.s]\nsequence = []\n",
         "2:12: 'sequence' must be a non-empty array");
     row("bad clock", "[values.c]\nclock = \"%H:%Q\"\n",
