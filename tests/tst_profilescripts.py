@@ -140,7 +140,8 @@ def test_lua_that_cannot_load_is_refused_with_its_place(tmp_path, name, toml, lu
 def test_lua_that_fails_while_answering_leaves_the_command_unanswered_and_the_line_going(
         tmp_path, answer, reason):
     write(tmp_path, "s.lua", "function spin() while true do end end\n"
-                             "function hog() local t = {} for i = 1, 1e9 do t[i] = ('x'):rep(1e4) .. i end end\n")
+                             "function hog() local s, t = ('x'):rep(1 << 20), {} "
+                             "for i = 1, 1e9 do t[i] = s .. i end end\n")
     profile = write(tmp_path, "p.toml", 'script = "s.lua"\n[framing]\nterminator = "[LF]"\n'
                     f'[[rule]]\nmatch = "BAD[LF]"\nanswer = "{answer}[LF]"\n'
                     '[[rule]]\nmatch = "OK?[LF]"\nanswer = "{= 6 * 7 }[LF]"\n')
