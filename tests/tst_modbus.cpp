@@ -20,6 +20,7 @@ private slots:
     void shouldAnswerAsTheStandardChecks_data();
     void shouldAnswerAsTheStandardChecks();
     void shouldAnswerRandomRequestsAsAModelSlave();
+    void shouldGiveTheMapsAnswersTheFaultsBehaviour();
     void shouldRefuseMapsThatCannotPlay_data();
     void shouldRefuseMapsThatCannotPlay();
 };
@@ -279,6 +280,23 @@ void tst_Modbus::shouldAnswerRandomRequestsAsAModelSlave()
         const bool silent = damaged || slave != 9;
         QCOMPARE(reply.bytes.toHex(), silent ? QByteArray() : rtu(expected.toHex()).toHex());
     }
+}
+
+void tst_Modbus::shouldGiveTheMapsAnswersTheFaultsBehaviour()
+{
+    const std::optional<Instrument> instrument = ProfileFixture::load(
+        "[faults]\ndelay_ms = 25\npace = \"baud\"\ntruncate = { every = 2, keep = 3 }\n"
+        "[modbus]\n[[modbus.holding]]\nat = 0\nvalue = 9\n");
+    QVERIFY(instrument);
+    const auto responder = ProfileFixture::play(*instrument);
+    responder->setLineSpeed(9600);
+    const Reply first = responder->reply(rtu("010300000001"));
+    QCOMPARE(first.bytes, rtu("0103020009"));
+    QCOMPARE(first.delayNs, 25 * kMs);
+    QCOMPARE(first.byteGapNs, 1'041'666);
+    const Reply second = responder->reply(rtu("010300000001"));
+    QCOMPARE(second.bytes, rtu("0103020009").left(3));
+    QCOMPARE(second.faults, QStringList { "truncate" });
 }
 
 void tst_Modbus::shouldRefuseMapsThatCannotPlay_data()

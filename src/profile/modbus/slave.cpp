@@ -30,7 +30,7 @@ Outcome Slave::handle(const QByteArray &frame, const Expansion &with)
     const quint16 crc = crc16Modbus(body);
     const quint16 sent = quint16(quint8(frame[frame.size() - 2]) | quint8(frame[frame.size() - 1]) << 8);
     if (crc != sent) {
-        outcome.silence = QStringLiteral("Modbus: CRC %1 does not match the request's %2")
+        outcome.silence = QStringLiteral("Modbus: CRC %1 sent, %2 computed over the request")
                               .arg(hex4(sent), hex4(crc));
         return outcome;
     }
