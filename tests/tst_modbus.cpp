@@ -45,39 +45,16 @@ QByteArray rtu(const QByteArray &hex)
     return frame + ProfileFixture::referenceChecksum("crc16_modbus", true, frame);
 }
 
-const QByteArray kMap = R"(
-[modbus]
-address = 5
-[[rule]]
+const QByteArray kMap = R"([[rule]]
 regex = '\x05\x11..'
 answer = "OK"
-[[modbus.holding]]
-at = [0, 9]
-value = "{= 1000 + addr }"
-writable = true
-[[modbus.holding]]
-at = 10
-value = -2.4
-type = "i16"
-[[modbus.holding]]
-at = [20, 23]
-value = "{= 3 * 65536 + addr }"
-type = "u32"
-[[modbus.holding]]
-at = 30
-value = 1.5
-type = "f32"
-word_order = "low_first"
-[[modbus.holding]]
-at = 40
-value = 70000
-[[modbus.input]]
-at = 0
-value = "{= error('sensor lost', 0) }"
-[[modbus.coils]]
-at = [0, 9]
-value = "{= addr == 9 }"
-writable = true
+[modbus]
+address = 5
+holding = [{ at = [0, 9], value = "{= 1000 + addr }", writable = true },
+    { at = 10, value = -2.4, type = "i16" }, { at = [20, 23], value = "{= 3 * 65536 + addr }", type = "u32" },
+    { at = 30, value = 1.5, type = "f32", word_order = "low_first" }, { at = 40, value = 70000 }]
+input = [{ at = 0, value = "{= error('sensor lost', 0) }" }]
+coils = [{ at = [0, 9], value = "{= addr == 9 }", writable = true }]
 )";
 } // namespace
 
@@ -197,9 +174,8 @@ void tst_Modbus::shouldAnswerAsTheStandardChecks()
 void tst_Modbus::shouldAnswerRandomRequestsAsAModelSlave()
 {
     const std::optional<Instrument> instrument = ProfileFixture::load(
-        "[modbus]\naddress = 9\n[[modbus.holding]]\nat = [0, 99]\nvalue = \"{= 1000 + addr }\"\n"
-        "writable = true\n[[modbus.holding]]\nat = [100, 109]\nvalue = 7\n"
-        "[[modbus.coils]]\nat = [0, 31]\nvalue = false\nwritable = true\n");
+        "[modbus]\naddress = 9\nholding = [{ at = [0, 99], value = \"{= 1000 + addr }\", writable = true },"
+        " { at = [100, 109], value = 7 }]\ncoils = [{ at = [0, 31], value = false, writable = true }]\n");
     QVERIFY(instrument);
     const auto responder = ProfileFixture::play(*instrument);
     std::map<int, int> words;
@@ -286,7 +262,7 @@ void tst_Modbus::shouldGiveTheMapsAnswersTheFaultsBehaviour()
 {
     const std::optional<Instrument> instrument = ProfileFixture::load(
         "[faults]\ndelay_ms = 25\npace = \"baud\"\ntruncate = { every = 2, keep = 3 }\n"
-        "[modbus]\n[[modbus.holding]]\nat = 0\nvalue = 9\n");
+        "[modbus]\nholding = [{ at = 0, value = 9 }]\n");
     QVERIFY(instrument);
     const auto responder = ProfileFixture::play(*instrument);
     responder->setLineSpeed(9600);
