@@ -1,5 +1,7 @@
 #include "profile/framer.h"
 
+#include "profile/modbus/rtuframer.h"
+
 #include <algorithm>
 
 namespace Profile {
@@ -360,6 +362,8 @@ std::unique_ptr<Framer> Framer::create(const Framing &framing, const WindowLengt
         return std::make_unique<GapFramer>(framing);
     case Framing::Mode::Length:
         return std::make_unique<LengthFramer>(framing);
+    case Framing::Mode::ModbusRtu:
+        return std::make_unique<Modbus::RtuFramer>(framing);
     case Framing::Mode::Window:
         break;
     }

@@ -18,6 +18,7 @@ struct Framing
         Gap, // silence ends a command
         Length, // every command is the same number of bytes
         Rules, // a command ends as soon as the rules say it is whole and cannot grow
+        ModbusRtu, // a request ends with the bytes its function code implies (modbus/rtuframer.h)
     };
     static constexpr qint64 kOneSecondNs = 1'000'000'000;
 

@@ -4,6 +4,7 @@
 #include "profile/byteregex.h"
 #include "profile/faults.h"
 #include "profile/framer.h"
+#include "profile/modbus/registermap.h"
 #include "profile/values.h"
 
 #include <QByteArray>
@@ -96,6 +97,8 @@ struct Instrument
     std::vector<Expression> expressions;
     // The name expressions carry in messages (the profile's file name).
     QString expressionChunk;
+    // [modbus]: requests answered from the map when no rule takes them first.
+    std::optional<Modbus::Map> modbus;
 
     bool usesScript() const { return !script.isEmpty() || !scriptName.isEmpty() || !expressions.empty(); }
 };

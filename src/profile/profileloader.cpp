@@ -2,6 +2,7 @@
 
 #include "platform/regularfile.h"
 #include "profile/behaviourfields.h"
+#include "profile/modbus/mapfields.h"
 #include "profile/script/luastate.h"
 #include "profile/tomlfields.h"
 #include "profile/valuefields.h"
@@ -51,7 +52,8 @@ public:
     void read(const toml::table &root)
     {
         m_fields.allowKeys(root,
-            { "seed", "script", "line", "framing", "values", "rule", "faults", "continuous" });
+            { "seed", "script", "line", "framing", "values", "rule", "faults", "continuous",
+              "modbus" });
         m_instrument.expressionChunk = QFileInfo(m_instrument.source).fileName();
         if (const std::optional<QString> script = m_fields.text(root, "script"))
             readScript(*root.get("script"), *script);
@@ -69,6 +71,9 @@ public:
             readBehaviour(m_fields, *faults, &m_instrument.defaults);
         }
         readRules(root);
+        Modbus::readModbus(m_fields, root,
+            [this](const toml::table &table, const char *key) { return readTemplate(table, key, -1); },
+            &m_instrument);
         if (const toml::table *continuous = m_fields.table(root, "continuous"))
             readContinuous(*continuous);
     }

@@ -1,5 +1,6 @@
 #include "profile/responder.h"
 
+#include "profile/modbus/slave.h"
 #include "profile/script/luastate.h"
 #include "profile/script/valueglobals.h"
 
@@ -10,6 +11,9 @@ namespace Profile {
 namespace {
 constexpr int kContinuousKey = -1;
 constexpr int kScriptKey = -2;
+constexpr int kModbusKey = -3;
+// The map's faults draw from a stream no rule index reaches.
+constexpr quint64 kModbusStream = quint64(1) << 40;
 } // namespace
 
 Responder::Responder(Instrument instrument, quint64 seed)
@@ -20,6 +24,12 @@ Responder::Responder(Instrument instrument, quint64 seed)
     addRuleStates();
     if (m_instrument.usesScript())
         startScript();
+    if (m_instrument.modbus) {
+        m_modbus = std::make_unique<Modbus::Slave>(*m_instrument.modbus);
+        m_modbusRule.name = QStringLiteral("modbus");
+        m_modbusRule.behaviour = m_instrument.defaults;
+        m_modbusState.rng = Rng::stream(m_seed, kModbusStream);
+    }
 }
 
 Responder::~Responder() = default;
@@ -74,7 +84,10 @@ void Responder::appendPatterns(const QList<QByteArray> &commands, const QList<QB
 
 std::unique_ptr<Framer> Responder::makeFramer() const
 {
-    const Framing &framing = m_instrument.framing;
+    Framing framing = m_instrument.framing;
+    // Modbus RTU's silence: 3.5 characters at the line speed, 1.75 ms above 19200 bit/s.
+    if (framing.mode == Framing::Mode::ModbusRtu)
+        framing.gapNs = m_baud > 19200 ? 1'750'000 : qint64(35) * m_bitsPerByte * 100'000'000 / m_baud;
     return Framer::create(framing, m_matcher.windowLengths(),
         framing.mode == Framing::Mode::Rules ? m_matcher.commandReach() : nullptr);
 }
@@ -193,7 +206,7 @@ Reply Responder::reply(const QByteArray &frame)
     if (match.exhaustedAt >= 0)
         reply.budgetRule = m_instrument.rules[size_t(match.exhaustedAt)].name;
     if (match.rule < 0)
-        return reply;
+        return m_modbus ? answerByMap(std::move(reply)) : reply;
     const Rule &rule = m_instrument.rules[size_t(match.rule)];
     RuleState &state = m_ruleStates[size_t(match.rule)];
     reply.rule = rule.name;
@@ -210,6 +223,28 @@ Reply Responder::reply(const QByteArray &frame)
     }
     reply.matched = true;
     reply.continuous = rule.continuous;
+    return reply;
+}
+
+Reply Responder::answerByMap(Reply reply)
+{
+    static const QList<QByteArray> none;
+    if (m_script)
+        m_script->setCommand(reply.command, none);
+    const Expansion with { m_values, none, m_script.get() };
+    const Modbus::Outcome outcome = m_modbus->handle(reply.command, with);
+    reply.rule = m_modbusRule.name;
+    if (!outcome.problem.isEmpty())
+        report(m_modbusRule.name, kModbusKey, outcome.problem);
+    if (!outcome.silence.isEmpty()) {
+        reply.failure = outcome.silence;
+        return reply;
+    }
+    reply.matched = true;
+    if (outcome.broadcast)
+        return reply;
+    m_modbusRule.answer = AnswerTemplate::literal(outcome.answer);
+    expandAnswer(m_modbusRule, m_modbusState, with, &reply);
     return reply;
 }
 

@@ -21,6 +21,9 @@ namespace Profile {
 
 class LuaState;
 class ValueGlobals;
+namespace Modbus {
+class Slave;
+}
 
 // A part of an answer after the first, sent a pause after the part before has gone.
 struct ReplyPart
@@ -145,6 +148,8 @@ private:
     bool applySets(const Rule &rule, const Expansion &with, QString *error);
     bool expandAnswer(const Rule &rule, RuleState &state, const Expansion &with, Reply *reply);
     void report(const QString &where, int key, const QString &message);
+    // A frame no rule took, answered by the [modbus] map with the [faults] behaviour.
+    Reply answerByMap(Reply reply);
 
     Instrument m_instrument;
     quint64 m_seed;
@@ -157,6 +162,9 @@ private:
     // What has been logged already: each rule's first error (by rule, -1 the continuous text,
     // -2 the script).
     QSet<int> m_reported;
+    std::unique_ptr<Modbus::Slave> m_modbus;
+    Rule m_modbusRule;
+    RuleState m_modbusState;
     int m_baud = 9600;
     int m_bitsPerByte = 10;
 };
