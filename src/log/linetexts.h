@@ -27,10 +27,11 @@ inline QString unansweredBudgetPrefix(const QString &rule)
 {
     return QStringLiteral("照合の上限で応答なしに破棄した受信 (%1): ").arg(rule);
 }
-// A command taken by a rule whose Lua failed: the rule, then the bytes.
-inline QString unansweredScriptPrefix(const QString &rule)
+// A command the instrument took but did not answer, and why (a Lua error, a damaged CRC, a
+// request for another slave): where, the reason, then the bytes.
+inline QString unansweredBecause(const QString &where, const QString &reason)
 {
-    return QStringLiteral("スクリプトのエラーで応答なしに破棄した受信 (%1): ").arg(rule);
+    return QStringLiteral("応答なしで破棄した受信 (%1: %2): ").arg(where, reason);
 }
 // A profile's Lua failed (logged once for each rule): where, and Lua's message with its line.
 inline QString scriptError(const QString &where, const QString &message)

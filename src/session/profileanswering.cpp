@@ -161,7 +161,7 @@ void ProfileAnswering::reportScriptProblems()
 void ProfileAnswering::logUnanswered(const QByteArray &bytes, const QString &budgetRule,
                                      const QString &reason)
 {
-    const QString prefix = !reason.isEmpty()     ? LineTexts::unansweredScriptPrefix(budgetRule)
+    const QString prefix = !reason.isEmpty()     ? LineTexts::unansweredBecause(budgetRule, reason)
                            : budgetRule.isEmpty() ? LineTexts::unansweredInputPrefix()
                                                   : LineTexts::unansweredBudgetPrefix(budgetRule);
     m_log.appendStampedBytes(Ansi::encodeLossy(prefix) + bytes);
