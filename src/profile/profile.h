@@ -4,6 +4,7 @@
 #include "profile/byteregex.h"
 #include "profile/faults.h"
 #include "profile/framer.h"
+#include "profile/scpi/scpitable.h"
 #include "profile/values.h"
 
 #include <QByteArray>
@@ -96,6 +97,8 @@ struct Instrument
     std::vector<Expression> expressions;
     // The name expressions carry in messages (the profile's file name).
     QString expressionChunk;
+    // [scpi]: answers what no rule takes, as a SCPI instrument does.
+    std::optional<Scpi::Table> scpi;
 
     bool usesScript() const { return !script.isEmpty() || !scriptName.isEmpty() || !expressions.empty(); }
 };
