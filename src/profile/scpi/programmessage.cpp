@@ -1,5 +1,7 @@
 #include "profile/scpi/programmessage.h"
 
+#include <algorithm>
+
 namespace Profile::Scpi {
 
 namespace {
@@ -34,8 +36,9 @@ bool readParameter(const char *begin, const char *end, Parameter *out)
     if (begin == end)
         return false;
     if (*begin != '"' && *begin != '\'') {
+        // "1 2" is two words where one parameter stands: no reading of it is safe.
         out->text = QByteArray(begin, end - begin);
-        return true;
+        return std::none_of(begin, end, isSpace);
     }
     const char quote = *begin;
     out->quoted = true;
