@@ -4,6 +4,7 @@
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Profile;
@@ -21,6 +22,8 @@ private slots:
     void programMessage();
     void exchange_data();
     void exchange();
+    void scriptedCommands_data();
+    void scriptedCommands();
     void refusedTables_data();
     void refusedTables();
     void randomMessagesKeepTheQueueInOrder();
@@ -161,6 +164,64 @@ void tst_Scpi::exchange()
     const Reply reply = responder->reply(message);
     QVERIFY2(reply.matched, qPrintable(reply.failure));
     QCOMPARE(reply.bytes, answer);
+}
+
+// Parameters in Lua, a suffix, the profile's *RST and on_reset(), rules first, Lua errors.
+void tst_Scpi::scriptedCommands_data()
+{
+    QTest::addColumn<QByteArrayList>("messages");
+    QTest::addColumn<QByteArrayList>("answers"); // "-": unanswered, with the Lua error
+    QTest::newRow("arg and suffix") << QByteArrayList { "OUTP2:LEV 3;LEV?\n", "OUTP:LEV?\n" }
+                                    << QByteArrayList { "2:6\n", "1:6\n" };
+    QTest::newRow("rule first") << QByteArrayList { "PING\n" } << QByteArrayList { "PONG\n" };
+    QTest::newRow("*RST of the profile") << QByteArrayList { "OUTP:LEV 1;*RST;:OUTP:LEV?;:RESETS?\n" }
+                                         << QByteArrayList { "1:7;1\n" };
+    QTest::newRow("Lua error") << QByteArrayList { "*OPC?;FAIL?\n", "SYST:ERR?;*IDN?;:SYST:ERR?\n" }
+                               << QByteArrayList { "-", "-300,\"Device-specific error\";-113,\"Undefined header\"\n" };
+}
+
+void tst_Scpi::scriptedCommands()
+{
+    QFETCH(QByteArrayList, messages);
+    QFETCH(QByteArrayList, answers);
+    const QTemporaryDir folder;
+    QFile script(folder.filePath(QStringLiteral("s.lua")));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("resets = 0\nfunction on_reset() resets = resets + 1 end\n");
+    script.close();
+    QString error;
+    const std::optional<Instrument> instrument = loadProfileText(R"(script = "s.lua"
+[framing]
+terminator = "[LF]"
+[values.level]
+initial = 0
+[[rule]]
+match = "PING[LF]"
+answer = "PONG[LF]"
+[[scpi.command]]
+header = "OUTPut<ch>:LEVel"
+parameters = 1
+set = { level = "{= tonumber(arg[1]) * ch }" }
+[[scpi.command]]
+header = "OUTPut<ch>:LEVel?"
+answer = "{ch}:{level}"
+[[scpi.command]]
+header = "*RST"
+set = { level = "7" }
+[[scpi.command]]
+header = "FAIL?"
+answer = "{= nosuch() }"
+[[scpi.command]]
+header = "RESETS?"
+answer = "{= resets }"
+)", folder.filePath(QStringLiteral("t.toml")), &error);
+    QVERIFY2(instrument, qPrintable(error));
+    Responder responder(*instrument, 1);
+    for (qsizetype i = 0; i < messages.size(); ++i) {
+        const Reply reply = responder.reply(messages[i]);
+        QCOMPARE(reply.failure.isEmpty(), answers[i] != "-");
+        QCOMPARE(reply.bytes, answers[i] == "-" ? QByteArray() : answers[i]);
+    }
 }
 
 void tst_Scpi::refusedTables_data()
