@@ -5,6 +5,7 @@
 #include "profile/faults.h"
 #include "profile/framer.h"
 #include "profile/modbus/registermap.h"
+#include "profile/scpi/scpitable.h"
 #include "profile/values.h"
 
 #include <QByteArray>
@@ -99,6 +100,8 @@ struct Instrument
     QString expressionChunk;
     // [modbus]: requests answered from the map when no rule takes them first.
     std::optional<Modbus::Map> modbus;
+    // [scpi]: answers what no rule takes, as a SCPI instrument does.
+    std::optional<Scpi::Table> scpi;
 
     bool usesScript() const { return !script.isEmpty() || !scriptName.isEmpty() || !expressions.empty(); }
 };

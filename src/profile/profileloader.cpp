@@ -3,6 +3,7 @@
 #include "platform/regularfile.h"
 #include "profile/behaviourfields.h"
 #include "profile/modbus/mapfields.h"
+#include "profile/scpi/scpireader.h"
 #include "profile/script/luastate.h"
 #include "profile/tomlfields.h"
 #include "profile/valuefields.h"
@@ -53,7 +54,7 @@ public:
     {
         m_fields.allowKeys(root,
             { "seed", "script", "line", "framing", "values", "rule", "faults", "continuous",
-              "modbus" });
+              "modbus", "scpi" });
         m_instrument.expressionChunk = QFileInfo(m_instrument.source).fileName();
         if (const std::optional<QString> script = m_fields.text(root, "script"))
             readScript(*root.get("script"), *script);
@@ -66,6 +67,8 @@ public:
             readFraming(*framing);
         if (const toml::table *values = m_fields.table(root, "values"))
             m_instrument.values = readValues(m_fields, *values);
+        if (const toml::table *scpi = m_fields.table(root, "scpi"))
+            readScpiTable(*scpi);
         if (const toml::table *faults = m_fields.table(root, "faults")) {
             m_fields.allowKeys(*faults, kBehaviourKeys);
             readBehaviour(m_fields, *faults, &m_instrument.defaults);
@@ -233,6 +236,19 @@ private:
         return parsed;
     }
 
+    // Its properties join the values before any template is read: rules may name them too.
+    void readScpiTable(const toml::table &table)
+    {
+        Scpi::ReaderContext context { m_instrument.values,
+            [this](const toml::table &t, const char *key, int captures) {
+                return readTemplate(t, key, captures);
+            },
+            [this](const toml::table &sets, int captures, Scpi::Sets *out) {
+                readSets(sets, captures, out);
+            } };
+        m_instrument.scpi = Scpi::readScpi(m_fields, table, context);
+    }
+
     void readRules(const toml::table &root)
     {
         const toml::node *node = root.get("rule");
@@ -295,7 +311,7 @@ private:
         rule.answer = readTemplate(table, "answer", captureCount);
         readParts(table, captureCount, &rule);
         if (const toml::table *sets = m_fields.table(table, "set"))
-            readSets(*sets, captureCount, &rule);
+            readSets(*sets, captureCount, &rule.sets);
         if (const std::optional<QString> continuous = m_fields.text(table, "continuous")) {
             if (*continuous == QLatin1String("on") || *continuous == QLatin1String("off"))
                 rule.continuous = *continuous == QLatin1String("on");
@@ -336,7 +352,8 @@ private:
         }
     }
 
-    void readSets(const toml::table &sets, int captureCount, Rule *rule)
+    void readSets(const toml::table &sets, int captureCount,
+                  std::vector<std::pair<int, AnswerTemplate>> *out)
     {
         // In the order written: a later key reads what an earlier one stored.
         std::vector<std::pair<const toml::key *, const toml::node *>> ordered;
@@ -361,7 +378,7 @@ private:
             }
             if (std::optional<AnswerTemplate> text
                 = readTemplate(sets, key.str().data(), captureCount))
-                rule->sets.emplace_back(index, std::move(*text));
+                out->emplace_back(index, std::move(*text));
         }
     }
 

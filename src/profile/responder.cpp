@@ -1,6 +1,7 @@
 #include "profile/responder.h"
 
 #include "profile/modbus/slave.h"
+#include "profile/scpi/engine.h"
 #include "profile/script/luastate.h"
 #include "profile/script/valueglobals.h"
 
@@ -14,12 +15,15 @@ constexpr int kScriptKey = -2;
 constexpr int kModbusKey = -3;
 // The map's faults draw from a stream no rule index reaches.
 constexpr quint64 kModbusStream = quint64(1) << 40;
+// The SCPI table's stream, apart from the rules' (from 0) and the values' (from 2^32).
+constexpr quint64 kScpiStream = quint64(1) << 31;
 } // namespace
 
 Responder::Responder(Instrument instrument, quint64 seed)
     : m_instrument(std::move(instrument))
     , m_seed(seed)
     , m_values(m_instrument.values, seed)
+    , m_scpiState { Rng::stream(seed, kScpiStream), {} }
 {
     addRuleStates();
     if (m_instrument.usesScript())
@@ -30,6 +34,12 @@ Responder::Responder(Instrument instrument, quint64 seed)
         m_modbusRule.behaviour = m_instrument.defaults;
         m_modbusState.rng = Rng::stream(m_seed, kModbusStream);
     }
+    if (m_instrument.scpi)
+        m_scpi = std::make_unique<Scpi::Engine>(*m_instrument.scpi, m_instrument.values,
+            m_instrument.framing, m_values, m_script.get(),
+            [this](const Scpi::Sets &sets, const Expansion &with, QString *error) {
+                return applySets(sets, with, error);
+            });
 }
 
 Responder::~Responder() = default;
@@ -131,12 +141,13 @@ RuleMatcher::Match Responder::findRule(const QByteArray &frame)
 }
 
 // All or nothing: a failing key puts back what the keys before it stored.
-bool Responder::applySets(const Rule &rule, const Expansion &with, QString *error)
+bool Responder::applySets(const std::vector<std::pair<int, AnswerTemplate>> &sets,
+                          const Expansion &with, QString *error)
 {
-    if (rule.sets.empty())
+    if (sets.empty())
         return true;
     const ValueBank::Snapshot before = m_values.snapshot();
-    for (const auto &[value, text] : rule.sets) {
+    for (const auto &[value, text] : sets) {
         const int sole = text.soleExpression();
         bool ok = true;
         if (sole >= 0 && m_script) {
@@ -205,8 +216,12 @@ Reply Responder::reply(const QByteArray &frame)
     const RuleMatcher::Match match = findRule(frame);
     if (match.exhaustedAt >= 0)
         reply.budgetRule = m_instrument.rules[size_t(match.exhaustedAt)].name;
-    if (match.rule < 0)
-        return m_modbus ? answerByMap(std::move(reply)) : reply;
+    // What no rule takes goes to the protocol the profile speaks, if any.
+    if (match.rule < 0) {
+        if (m_modbus)
+            return answerByMap(std::move(reply));
+        return m_scpi ? scpiReply(std::move(reply)) : reply;
+    }
     const Rule &rule = m_instrument.rules[size_t(match.rule)];
     RuleState &state = m_ruleStates[size_t(match.rule)];
     reply.rule = rule.name;
@@ -214,7 +229,7 @@ Reply Responder::reply(const QByteArray &frame)
     if (m_script && rule.when < 0)
         m_script->setCommand(frame, match.captures);
     const Expansion with { m_values, match.captures, m_script.get() };
-    if (!applySets(rule, with, &reply.failure)
+    if (!applySets(rule.sets, with, &reply.failure)
         || ((rule.answer || !rule.parts.empty()) && !expandAnswer(rule, state, with, &reply))) {
         report(rule.name, match.rule, reply.failure);
         reply.bytes.clear();
@@ -245,6 +260,31 @@ Reply Responder::answerByMap(Reply reply)
         return reply;
     m_modbusRule.answer = AnswerTemplate::literal(outcome.answer);
     expandAnswer(m_modbusRule, m_modbusState, with, &reply);
+    return reply;
+}
+
+// A program message no rule took, by the [scpi] table, under the [faults] behaviour.
+Reply Responder::scpiReply(Reply reply)
+{
+    const Scpi::Engine::Outcome outcome = m_scpi->run(reply.command);
+    reply.rule = QStringLiteral("scpi");
+    if (!outcome.failure.isEmpty()) {
+        reply.rule = QStringLiteral("scpi %1").arg(outcome.where);
+        reply.failure = outcome.failure;
+        report(reply.rule, outcome.failedKey, outcome.failure);
+        return reply;
+    }
+    reply.matched = true;
+    if (outcome.bytes.isEmpty())
+        return reply;
+    const Behaviour &behaviour = m_instrument.defaults;
+    reply.bytes = outcome.bytes;
+    reply.delayNs = m_scpiState.rng.between(behaviour.minDelayNs, behaviour.maxDelayNs);
+    const FaultOutcome faults
+        = applyFaults(behaviour, m_scpiState.counters, m_scpiState.rng, &reply.bytes);
+    reply.dropped = faults.dropped;
+    reply.faults = faults.applied;
+    reply.byteGapNs = byteGapNs(behaviour);
     return reply;
 }
 

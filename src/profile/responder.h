@@ -24,6 +24,9 @@ class ValueGlobals;
 namespace Modbus {
 class Slave;
 }
+namespace Scpi {
+class Engine;
+}
 
 // A part of an answer after the first, sent a pause after the part before has gone.
 struct ReplyPart
@@ -145,7 +148,9 @@ private:
     void startScript();
     // The first matching rule whose when holds, from after on.
     RuleMatcher::Match findRule(const QByteArray &frame);
-    bool applySets(const Rule &rule, const Expansion &with, QString *error);
+    bool applySets(const std::vector<std::pair<int, AnswerTemplate>> &sets, const Expansion &with,
+                   QString *error);
+    Reply scpiReply(Reply reply);
     bool expandAnswer(const Rule &rule, RuleState &state, const Expansion &with, Reply *reply);
     void report(const QString &where, int key, const QString &message);
     // A frame no rule took, answered by the [modbus] map with the [faults] behaviour.
@@ -158,6 +163,8 @@ private:
     std::vector<RuleState> m_ruleStates;
     std::unique_ptr<ValueGlobals> m_globals;
     std::unique_ptr<LuaState> m_script;
+    std::unique_ptr<Scpi::Engine> m_scpi;
+    RuleState m_scpiState;
     std::vector<ScriptProblem> m_problems;
     // What has been logged already: each rule's first error (by rule, -1 the continuous text,
     // -2 the script).

@@ -23,7 +23,9 @@ bool exact(double number)
     return std::isfinite(number) && std::fabs(number) < kExactWhole;
 }
 
-QString checkName(const QString &name)
+} // namespace
+
+QString checkValueName(const QString &name)
 {
     if (name.isEmpty())
         return QStringLiteral("a value needs a name");
@@ -60,6 +62,8 @@ QString checkName(const QString &name)
     }
     return {};
 }
+
+namespace {
 
 void readRandom(TomlFields &fields, const toml::node &node, ValueDef *value)
 {
@@ -231,7 +235,7 @@ std::vector<ValueDef> readValues(TomlFields &fields, const toml::table &values)
     std::vector<ValueDef> defs;
     for (auto &&[key, node] : values) {
         const QString name = QString::fromStdString(std::string(key.str()));
-        const QString nameProblem = checkName(name);
+        const QString nameProblem = checkValueName(name);
         if (!nameProblem.isEmpty())
             fields.fail(key.source(), nameProblem);
         if (const toml::table *table = node.as_table())

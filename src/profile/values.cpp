@@ -11,12 +11,22 @@ ValueBank::ValueBank(std::vector<ValueDef> defs, quint64 seed)
     : m_defs(std::move(defs))
 {
     m_states.resize(m_defs.size());
-    for (size_t i = 0; i < m_defs.size(); ++i) {
+    for (size_t i = 0; i < m_defs.size(); ++i)
         m_states[i].rng = Rng::stream(seed, kValueStreams + i);
-        m_states[i].position = m_defs[i].start;
-        m_states[i].stored = m_defs[i].initial;
-        m_states[i].storedIsNumber = m_defs[i].initialIsNumber;
-        m_states[i].storedNumber = m_defs[i].initialNumber;
+    reset();
+}
+
+void ValueBank::reset()
+{
+    for (size_t i = 0; i < m_defs.size(); ++i) {
+        State &state = m_states[i];
+        state.position = m_defs[i].start;
+        state.next = 0;
+        state.started = false;
+        state.stored = m_defs[i].initial;
+        state.storedIsNumber = m_defs[i].initialIsNumber;
+        state.storedNumber = m_defs[i].initialNumber;
+        state.readIn = 0;
     }
 }
 

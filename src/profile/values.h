@@ -93,6 +93,10 @@ public:
     };
     Snapshot snapshot() const;
     void restore(const Snapshot &snapshot);
+    // Every value as at the start (a SCPI *RST): stored ones back to their initial, walks,
+    // counters and sequences from their first reading. The random streams go on, so a seed
+    // still repeats the session.
+    void reset();
 
     int indexOf(QStringView name) const;
 

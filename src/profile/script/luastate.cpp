@@ -440,6 +440,20 @@ void LuaState::setCommand(const QByteArray &frame, const QList<QByteArray> &capt
     lua_pop(L, 1);
 }
 
+void LuaState::setArguments(const QList<QByteArray> &arguments)
+{
+    lua_State *L = m_state;
+    lua_pushglobaltable(L);
+    lua_pushliteral(L, "arg");
+    lua_createtable(L, int(arguments.size()), 0);
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        lua_pushlstring(L, arguments[i].constData(), size_t(arguments[i].size()));
+        lua_rawseti(L, -2, lua_Integer(i + 1));
+    }
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+}
+
 void LuaState::setGlobal(const QByteArray &name, const ScriptValue &value)
 {
     lua_pushglobaltable(m_state);

@@ -50,6 +50,8 @@ public:
               QString *error);
     // cap and frame for the command being answered; none outside one.
     void setCommand(const QByteArray &frame, const QList<QByteArray> &captures);
+    // arg for a SCPI command: its parameters, from arg[1].
+    void setArguments(const QList<QByteArray> &arguments);
     // Sets a global of the script's own (not a value).
     void setGlobal(const QByteArray &name, const ScriptValue &value);
     bool hasGlobal(const QByteArray &name);
