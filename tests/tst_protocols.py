@@ -59,3 +59,18 @@ def test_the_modbus_map_as_written(tmp_path):
     assert 200 <= struct.unpack(">h", temperature[3:5])[0] <= 230
     assert coils[3:5] == b"\x04\x00" and discrete[3] == 0xAA
     assert beyond[:3] == b"\x01\x83\x02" and damaged == b""
+
+
+def test_a_test_switches_the_faults_of_the_protocol_answers(tmp_path):
+    for table, name, asking in (("modbus", "modbus", request(3, 0, 1)), ("scpi", "scpi", b"*OPC?\n")):
+        profile = tmp_path / f"{table}.toml"
+        profile.write_text((GOLDEN / f"{table}-as-written.toml").read_text()
+                           + "\n[faults]\ndrop = { every = 1, enabled = false }\n")
+        with Simulator(tmp_path / table, profile) as sim, \
+                serial.Serial(sim.port, 9600, timeout=0.5) as host:
+            host.write(asking)
+            before = host.read(7)
+            sim.fault("drop", rule=name)
+            host.write(asking)
+            after = host.read(7)
+        assert before and not after, (table, before, after)

@@ -351,13 +351,20 @@ bool Responder::call(const QString &function, const std::vector<ScriptValue> &ar
 bool Responder::setFaultEnabled(const QString &rule, FaultKind kind, bool enabled)
 {
     bool found = false;
-    for (Rule &r : m_instrument.rules) {
-        FaultSetting &setting = r.behaviour.fault(kind);
-        if ((rule.isEmpty() || r.name == rule) && setting.configured) {
+    const auto toggle = [&](const QString &name, Behaviour &behaviour) {
+        FaultSetting &setting = behaviour.fault(kind);
+        if ((rule.isEmpty() || name == rule) && setting.configured) {
             setting.enabled = enabled;
             found = true;
         }
-    }
+    };
+    for (Rule &r : m_instrument.rules)
+        toggle(r.name, r.behaviour);
+    // The protocols' answers have the [faults] behaviour, under their own names.
+    if (m_modbus)
+        toggle(m_modbusRule.name, m_modbusRule.behaviour);
+    if (m_scpi)
+        toggle(QStringLiteral("scpi"), m_instrument.defaults);
     return found;
 }
 

@@ -128,7 +128,7 @@ public:
     bool call(const QString &function, const std::vector<ScriptValue> &args, ScriptValue *result,
               QString *error);
     // Switches a fault the rule has on or off; an empty rule name means every rule that has
-    // it. False when no rule has that fault.
+    // it; "modbus" and "scpi" name the answers of those tables. False when none has that fault.
     bool setFaultEnabled(const QString &rule, FaultKind kind, bool enabled);
     // Local time for clock values; the real clock unless a test sets one.
     void setWallClock(std::function<QDateTime()> now) { m_values.setWallClock(std::move(now)); }
