@@ -1,6 +1,7 @@
 #include "measure.h"
 #include "profile/profileloader.h"
 #include "profile/responder.h"
+#include "replytiming.h"
 
 #include <QCoreApplication>
 
@@ -56,13 +57,6 @@ const Case kCases[] = {
     { "SCPI message of five commands with two Lua readings",
         "CONF:VOLT:AC;:READ?;:CONF:VOLT:DC;:READ?;*OPC?\r\n", 3 },
 };
-
-double replyMicroseconds(Profile::Responder &responder, const QByteArray &message, qint64 *sink)
-{
-    const double t0 = Measure::monotonicSeconds();
-    *sink += responder.reply(message).bytes.size();
-    return (Measure::monotonicSeconds() - t0) * 1e6;
-}
 
 } // namespace
 

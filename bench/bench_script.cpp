@@ -1,6 +1,7 @@
 #include "measure.h"
 #include "profile/profileloader.h"
 #include "profile/responder.h"
+#include "replytiming.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -87,14 +88,6 @@ bool answersRight(Profile::Responder &responder, const Case &c)
     std::fprintf(stderr, "%s: answered \"%s\" (%s), expected \"%s\"\n", c.what,
         reply.bytes.constData(), qPrintable(reply.failure), c.answer.constData());
     return false;
-}
-
-// Microseconds of one reply.
-double replyMicroseconds(Profile::Responder &responder, const QByteArray &command, qint64 *sink)
-{
-    const double t0 = Measure::monotonicSeconds();
-    *sink += responder.reply(command).bytes.size();
-    return (Measure::monotonicSeconds() - t0) * 1e6;
 }
 
 } // namespace
