@@ -53,6 +53,7 @@ private slots:
     void shouldPlayTheExampleProfileAsWritten();
     void shouldPlayAScriptedSupplyOnItsOwnLine();
     void shouldStreamOnlyWhileTheHostHasAskedForIt();
+    void shouldPlayTheSupplyAsWritten();
 };
 
 void tst_Exchange::shouldAnswerPatternOneAboutOneSecondAfterFirstByte()
@@ -351,6 +352,21 @@ void tst_Exchange::shouldStreamOnlyWhileTheHostHasAskedForIt()
     QTest::qWait(150);
     QCOMPARE(ask(w, "", 300), QByteArray());
     QCOMPARE(w.form->statusPanelText(1), panel("1"));
+}
+
+// The bench supply exactly as its reference first shows it, in the window.
+void tst_Exchange::shouldPlayTheSupplyAsWritten()
+{
+    RunningWindow w;
+    QVERIFY(QFile::copy(QStringLiteral(KALO_TESTS_DIR "/golden/psu-as-written.toml"),
+                        w.folder.file(QStringLiteral("Instrument.toml"))));
+    QVERIFY(QFile::copy(QStringLiteral(KALO_TESTS_DIR "/golden/psu.lua"),
+                        w.folder.file(QStringLiteral("psu.lua"))));
+    w.button("cmdSend")->click();
+    w.pty.write("VSET 12.5\nOUT1\n");
+    QCOMPARE(ask(w, "VOUT?\nPOWER?\nSTATUS?\n", 300), QByteArray("12.500\n15.625\n\x41"));
+    QCOMPARE(ask(w, "OUT0\nVOUT?\nSTATUS?\nVSET 99\n", 300),
+             QByteArray("0.000\n\x01" "ERR range\n"));
 }
 
 // The README's example profile, verbatim: a weight within its delay, far inside the fixed

@@ -12,40 +12,8 @@ from kalo_rs232c import Simulator, saved_lines
 from simhost import PROGRAM
 
 PROFILES = Path(__file__).parent.parent / "examples" / "profiles"
-SUPPLY = """seed = 3
-script = "psu.lua"
-[line]
-speed = 9600
-[framing]
-terminator = "[LF]"
-[values.vset]
-initial = "0.000"
-[values.output]
-initial = "0"
-[[rule]]
-regex = 'VSET ([0-9.]+)\\n'
-when = "tonumber(cap[1]) <= 30"
-set = { vset = "{= string.format('%.3f', tonumber(cap[1])) }" }
-[[rule]]
-regex = 'VSET .*\\n'
-answer = "ERR range[LF]"
-[[rule]]
-match = "OUT1[LF]"
-set = { output = "1" }
-[[rule]]
-match = "OUT0[LF]"
-set = { output = "0" }
-[[rule]]
-match = "VOUT?[LF]"
-answer = "{= output == '1' and vset or '0.000' }[LF]"
-[[rule]]
-match = "POWER?[LF]"
-answer = "{= string.format('%.3f', vout() * vout() / 10) }[LF]"
-[[rule]]
-match = "STATUS?[LF]"
-answer = "{= string.char(0x01 | (output == '1' and 0x40 or 0)) }"
-"""
-SUPPLY_LUA = 'function vout()\n  if output == "1" then return tonumber(vset) end\n  return 0\nend\n'
+# The bench supply exactly as its reference first shows it, with its script beside it.
+SUPPLY = Path(__file__).parent / "golden" / "psu-as-written.toml"
 # Command, then what the host reads back: a line, a count of bytes, or nothing.
 SUPPLY_TALK = [(b"VSET 12.5\n", None), (b"OUT1\n", None), (b"VOUT?\n", b"12.500\n"),
                (b"POWER?\n", b"15.625\n"), (b"STATUS?\n", b"\x41"), (b"OUT0\n", None),
@@ -75,9 +43,7 @@ def talk(port, exchanges, baud=9600):
 
 
 def test_the_bench_supply_keeps_its_state_and_computes(tmp_path):
-    write(tmp_path, "psu.lua", SUPPLY_LUA)
-    profile = write(tmp_path, "psu.toml", SUPPLY)
-    with Simulator(tmp_path / "run", profile) as sim:
+    with Simulator(tmp_path, SUPPLY) as sim:
         answers = talk(sim.port, SUPPLY_TALK)
         lines = sim.lines
     assert answers == [expected for _, expected in SUPPLY_TALK]
