@@ -45,10 +45,13 @@ std::pair<quint32, QString> luaProblem(const QString &message, quint32 fallbackL
 class ProfileReader
 {
 public:
-    ProfileReader(TomlFields &fields, Instrument &instrument)
+    ProfileReader(TomlFields &fields, Instrument &instrument, const std::atomic<bool> *abandoned)
         : m_fields(fields)
         , m_instrument(instrument)
+        , m_abandoned(abandoned)
     { }
+
+    bool abandoned() const { return m_abandoned && m_abandoned->load(std::memory_order_relaxed); }
 
     void read(const toml::table &root)
     {
@@ -261,6 +264,9 @@ private:
         }
         QSet<QString> names;
         for (size_t i = 0; i < rules->size(); ++i) {
+            // Rules are most of a large profile's reading: a stop need not wait for them all.
+            if (i % 1024 == 0 && abandoned())
+                return;
             const toml::table &table = *rules->get(i)->as_table();
             Rule rule = readRule(table, int(i) + 1);
             if (names.contains(rule.name))
@@ -402,12 +408,13 @@ private:
 
     TomlFields &m_fields;
     Instrument &m_instrument;
+    const std::atomic<bool> *m_abandoned = nullptr;
 };
 
 } // namespace
 
-std::optional<Instrument> loadProfileText(
-    const QByteArray &text, const QString &name, QString *error)
+std::optional<Instrument> loadProfileText(const QByteArray &text, const QString &name,
+    QString *error, const std::atomic<bool> *abandoned)
 {
     TomlFields fields(name);
     toml::table root;
@@ -423,7 +430,12 @@ std::optional<Instrument> loadProfileText(
     Instrument instrument;
     instrument.source = name;
     instrument.folder = QFileInfo(name).absolutePath();
-    ProfileReader(fields, instrument).read(root);
+    ProfileReader reader(fields, instrument, abandoned);
+    reader.read(root);
+    if (reader.abandoned()) {
+        *error = QStringLiteral("%1: reading abandoned").arg(name);
+        return std::nullopt;
+    }
     if (fields.failed()) {
         *error = fields.report();
         return std::nullopt;
@@ -431,7 +443,8 @@ std::optional<Instrument> loadProfileText(
     return instrument;
 }
 
-std::optional<Instrument> loadProfileFile(const QString &path, QString *error)
+std::optional<Instrument> loadProfileFile(const QString &path, QString *error,
+    const std::atomic<bool> *abandoned)
 {
     QByteArray text;
     QString problem;
@@ -439,7 +452,7 @@ std::optional<Instrument> loadProfileFile(const QString &path, QString *error)
         *error = QStringLiteral("%1: %2").arg(path, problem);
         return std::nullopt;
     }
-    return loadProfileText(text, path, error);
+    return loadProfileText(text, path, error, abandoned);
 }
 
 } // namespace Profile

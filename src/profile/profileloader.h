@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <optional>
 
 namespace Profile {
@@ -17,9 +18,12 @@ namespace Profile {
 // A profile is a regular file of at most kMaxProfileBytes; anything else (a FIFO, a device,
 // a folder) is refused at once, without waiting on it.
 constexpr qint64 kMaxProfileBytes = qint64(16) << 20;
-std::optional<Instrument> loadProfileFile(const QString &path, QString *error);
+// abandoned: when it becomes true the reading stops early and gives nothing (a stop came
+// while a large profile was being read).
+std::optional<Instrument> loadProfileFile(const QString &path, QString *error,
+    const std::atomic<bool> *abandoned = nullptr);
 // The same for a text; name stands for the file in messages.
-std::optional<Instrument> loadProfileText(
-    const QByteArray &text, const QString &name, QString *error);
+std::optional<Instrument> loadProfileText(const QByteArray &text, const QString &name,
+    QString *error, const std::atomic<bool> *abandoned = nullptr);
 
 } // namespace Profile

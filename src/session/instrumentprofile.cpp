@@ -19,13 +19,13 @@ void InstrumentProfile::setFile(const QString &path)
     m_required = true;
 }
 
-bool InstrumentProfile::reload(QString *error)
+bool InstrumentProfile::reload(QString *error, const std::atomic<bool> *abandoned)
 {
     m_instrument.reset();
     if (m_path.isEmpty() || (!m_required && !QFileInfo::exists(m_path)))
         return true;
     QString problem;
-    m_instrument = Profile::loadProfileFile(m_path, &problem);
+    m_instrument = Profile::loadProfileFile(m_path, &problem, abandoned);
     if (!m_instrument && error)
         *error = problem;
     return m_instrument.has_value();

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -30,7 +31,8 @@ public:
     // Reads the file again, all or nothing. False with "FILE:LINE:COL: reason" lines when a
     // profile is there (or required) and cannot be used; the last good one is then dropped,
     // so nothing ever runs half-read.
-    bool reload(QString *error);
+    // abandoned: a stop that came meanwhile cuts a long reading short (nothing is then in force).
+    bool reload(QString *error, const std::atomic<bool> *abandoned = nullptr);
     bool inForce() const { return m_instrument.has_value(); }
     QString file() const { return m_path; }
 

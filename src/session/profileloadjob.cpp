@@ -31,7 +31,7 @@ void ProfileLoadJob::start()
 // Only the job's own members are touched here until done().
 void ProfileLoadJob::run()
 {
-    m_result.ok = m_result.profile.reload(&m_result.problems);
+    m_result.ok = m_result.profile.reload(&m_result.problems, &m_abandoned);
     if (m_result.ok && !m_abandoned)
         m_result.responder = m_result.profile.makeResponder(m_patterns);
 }

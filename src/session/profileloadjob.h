@@ -34,7 +34,8 @@ public:
     ProfileLoadJob(InstrumentProfile profile, DeviceCommandTable patterns,
                    QObject *parent = nullptr);
     // Waits for the thread, which owns what it reads into; a job abandoned while it reads
-    // skips the compiling, so a stop waits at most for the reading of the file.
+    // stops reading its rules and skips the compiling, so a stop waits at most for the
+    // parsing of the file.
     ~ProfileLoadJob() override;
 
     void start();
