@@ -8,19 +8,11 @@ import pytest
 import serial
 
 from kalo_rs232c import saved_lines
-from simhost import PROGRAM, Simulator, read_events, run_program, wait_for, write_folder
+from simhost import (PROGRAM, Simulator, crc16_modbus, read_events, run_program, wait_for,
+                     write_folder)
 
 PROFILES = Path(__file__).parent.parent / "examples" / "profiles"
 EXAMPLE = Path(__file__).parent / "golden" / "Instrument.toml"
-
-
-def crc16_modbus(data):
-    crc = 0xFFFF
-    for byte in data:
-        crc ^= byte
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return bytes([crc & 0xFF, crc >> 8])
 
 
 def session(folder, profile, exchanges, *options):

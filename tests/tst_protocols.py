@@ -5,17 +5,9 @@ from pathlib import Path
 import serial
 
 from kalo_rs232c import Simulator
+from simhost import crc16_modbus
 
 GOLDEN = Path(__file__).parent / "golden"
-
-
-def crc16_modbus(data):
-    crc = 0xFFFF
-    for byte in data:
-        crc ^= byte
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return struct.pack("<H", crc)
 
 
 def request(*fields):

@@ -153,10 +153,8 @@ bool Responder::applySets(const std::vector<std::pair<int, AnswerTemplate>> &set
         if (sole >= 0 && m_script) {
             ScriptValue result;
             ok = m_script->evaluate(sole, &result, error);
-            if (ok && result.type == ScriptValue::Type::Number)
-                m_values.setNumber(value, result.number);
-            else if (ok)
-                m_values.set(value, LuaState::textOf(result));
+            if (ok)
+                storeValue(m_values, value, result);
         } else {
             QByteArray bytes;
             ok = text.expand(with, &bytes, error);
@@ -331,10 +329,7 @@ bool Responder::setValue(const QString &name, const ScriptValue &value, QString 
         *error = QStringLiteral("value '%1' has no initial text and cannot be set").arg(name);
         return false;
     }
-    if (value.type == ScriptValue::Type::Number)
-        m_values.setNumber(index, value.number);
-    else
-        m_values.set(index, LuaState::textOf(value));
+    storeValue(m_values, index, value);
     return true;
 }
 

@@ -51,6 +51,16 @@ while True:
 """
 
 
+def crc16_modbus(data):
+    """The CRC-16 of a Modbus RTU frame, as the two bytes that end it (low first)."""
+    crc = 0xFFFF
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return bytes([crc & 0xFF, crc >> 8])
+
+
 def wait_for(condition, seconds, what):
     deadline = time.monotonic() + seconds
     while not condition():

@@ -4,6 +4,14 @@
 
 namespace Profile {
 
+void storeValue(ValueBank &values, int index, const ScriptValue &value)
+{
+    if (value.type == ScriptValue::Type::Number)
+        values.setNumber(index, value.number);
+    else
+        values.set(index, LuaState::textOf(value));
+}
+
 ValueGlobals::ValueGlobals(ValueBank &values, const std::vector<ValueDef> &defs)
     : m_values(values)
 {
@@ -36,10 +44,7 @@ bool ValueGlobals::writeValue(const QByteArray &name, const ScriptValue &value, 
                          .arg(QString::fromUtf8(name));
         return false;
     }
-    if (value.type == ScriptValue::Type::Number)
-        m_values.setNumber(index, value.number);
-    else
-        m_values.set(index, LuaState::textOf(value));
+    storeValue(m_values, index, value);
     return true;
 }
 

@@ -7,6 +7,10 @@
 
 namespace Profile {
 
+// Stores what a script or the control channel gives a stored value: a number as a number,
+// anything else as the text Lua writes for it.
+void storeValue(ValueBank &values, int index, const ScriptValue &value);
+
 // The profile's values as a script sees them: stored ones as the bytes or number they hold,
 // and settable; drawn ones as their reading in the answer under way.
 class ValueGlobals : public ScriptGlobals
