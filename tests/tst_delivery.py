@@ -12,7 +12,8 @@ TEXT = b"0123456789" * 200
 @pytest.mark.parametrize("host_rate, seconds", [(2000, 4), (200_000, 2)])
 def test_every_byte_logged_reaches_the_host_or_is_logged_dropped(tmp_path, host_rate, seconds):
     write_folder(tmp_path, b"0", b"0.5", TEXT)
-    sim = Simulator(PROGRAM, tmp_path)
+    # The host sets the pace here, not the line: the cable moves bytes as fast as it can.
+    sim = Simulator(PROGRAM, tmp_path, "--pace", "none")
     host = SlowHost(sim.host_port, host_rate)
     time.sleep(seconds)
     sim.stop()
@@ -29,7 +30,7 @@ def test_every_byte_logged_reaches_the_host_or_is_logged_dropped(tmp_path, host_
 def test_a_late_reader_gets_a_long_answer_whole(tmp_path):
     answer = b"X" * 30_000
     write_folder(tmp_path, b"1", b"1", commands=[b"Q"], answers=[answer])
-    sim = Simulator(PROGRAM, tmp_path)
+    sim = Simulator(PROGRAM, tmp_path, "--pace", "none")
     with serial.Serial(sim.host_port, 9600, timeout=0.5) as host:
         host.write(b"Q")
         time.sleep(2.5)

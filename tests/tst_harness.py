@@ -107,7 +107,7 @@ def test_a_flood_the_host_stops_reading_shows_the_rest_of_the_kinds(tmp_path):
     fifo = tmp_path / "events"
     os.mkfifo(fifo)
     reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
-    sim = Simulator(PROGRAM, tmp_path, "--events", str(fifo))
+    sim = Simulator(PROGRAM, tmp_path, "--events", str(fifo), "--pace", "none")
     received, stream = bytearray(), bytearray()
     with serial.Serial(sim.host_port, 9600, timeout=0.1) as host:
         until(lambda: len(received) > 400_000, lambda: received.extend(host.read(65536)))

@@ -179,7 +179,9 @@ def test_a_harness_that_never_reads_stdout_holds_up_nothing(tmp_path):
     write_folder(tmp_path, b"0", b"0")
     # Our own copy of the pipe's write end shows the flags the program leaves behind.
     read_end, write_end = os.pipe()
-    sim = subprocess.Popen([PROGRAM, "--headless", "--virtual-port", "--folder", str(tmp_path)],
+    # A flood at memory speed, not at the line's.
+    sim = subprocess.Popen([PROGRAM, "--headless", "--virtual-port", "--pace", "none", "--folder",
+                            str(tmp_path)],
                            stdout=write_end, stderr=subprocess.PIPE, env=NO_DISPLAY, text=True)
     stdout = os.fdopen(read_end, encoding="utf-8")
     host = CountingHost(stdout.readline().rstrip("\n").removeprefix("HOST_PORT="))
@@ -222,7 +224,7 @@ def test_a_harness_that_never_reads_stdout_holds_up_nothing(tmp_path):
 
 def test_a_harness_that_closes_stdout_loses_only_the_output(tmp_path):
     write_folder(tmp_path, b"0", b"0")
-    sim = Simulator(PROGRAM, tmp_path, "--duration", "1", read_stdout=False)
+    sim = Simulator(PROGRAM, tmp_path, "--duration", "1", "--pace", "none", read_stdout=False)
     host = CountingHost(sim.host_port)
     host.start()
     sim.process.stdout.close()

@@ -261,7 +261,7 @@ void tst_Modbus::shouldAnswerRandomRequestsAsAModelSlave()
 void tst_Modbus::shouldGiveTheMapsAnswersTheFaultsBehaviour()
 {
     const std::optional<Instrument> instrument = ProfileFixture::load(
-        "[faults]\ndelay_ms = 25\npace = \"baud\"\ntruncate = { every = 2, keep = 3 }\n"
+        "[faults]\ndelay_ms = 25\nchar_gap_ms = 2\ntruncate = { every = 2, keep = 3 }\n"
         "[modbus]\nholding = [{ at = 0, value = 9 }]\n");
     QVERIFY(instrument);
     const auto responder = ProfileFixture::play(*instrument);
@@ -269,7 +269,7 @@ void tst_Modbus::shouldGiveTheMapsAnswersTheFaultsBehaviour()
     const Reply first = responder->reply(rtu("010300000001"));
     QCOMPARE(first.bytes, rtu("0103020009"));
     QCOMPARE(first.delayNs, 25 * kMs);
-    QCOMPARE(first.byteGapNs, 1'041'666);
+    QCOMPARE(first.byteGapNs, 2 * kMs);
     const Reply second = responder->reply(rtu("010300000001"));
     QCOMPARE(second.bytes, rtu("0103020009").left(3));
     QCOMPARE(second.faults, QStringList { "truncate" });

@@ -152,7 +152,9 @@ def test_a_regex_storm_delays_answers_and_a_stop_only_briefly(tmp_path):
                      + "[[rule]]\nregex = '(?<g>a+)+N\\n'\nanswer = \"A\"\n" * 300
                      + '[[rule]]\nmatch = "W[LF]"\nanswer = "OK[CR][LF]"\n')
     write_folder(tmp_path, b"1", b"1")
-    sim = Simulator(PROGRAM, tmp_path, "--profile", str(storm), "--events", str(tmp_path / "e"))
+    # A storm of bytes at memory speed, not at the line's.
+    sim = Simulator(PROGRAM, tmp_path, "--profile", str(storm), "--events", str(tmp_path / "e"),
+                    "--pace", "none")
     with serial.Serial(sim.host_port, 9600, timeout=2) as host:
         host.write(b"a" * 4095 + b"\nW\n")
         assert host.read_until(b"\r\n") == b"OK\r\n"

@@ -25,6 +25,7 @@ const QString kRecord = QStringLiteral("record");
 const QString kEvents = QStringLiteral("events");
 const QString kControl = QStringLiteral("control");
 const QString kHostLink = QStringLiteral("host-link");
+const QString kPace = QStringLiteral("pace");
 const QString kHelp = QStringLiteral("help");
 const QString kVersion = QStringLiteral("version");
 
@@ -81,6 +82,7 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
             { kEvents, QString(), QStringLiteral("FILE") },
             { kControl, QString(), QStringLiteral("PATH") },
             { kHostLink, QString(), QStringLiteral("PATH") },
+            { kPace, QString(), QStringLiteral("line|none") },
             { kHelp, QString() },
             { kVersion, QString() },
     });
@@ -107,6 +109,14 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
     if (parser.isSet(kFolder) && options.appFolder.isEmpty()) {
         *error = QStringLiteral("--folder needs a folder");
         return std::nullopt;
+    }
+    if (parser.isSet(kPace)) {
+        const QString pace = parser.value(kPace);
+        if (pace != QLatin1String("line") && pace != QLatin1String("none")) {
+            *error = QStringLiteral("--pace must be line or none");
+            return std::nullopt;
+        }
+        options.paced = pace == QLatin1String("line");
     }
     if (options.virtualPort && parser.isSet(kPort)) {
         *error = QStringLiteral("--port and --virtual-port both name the port; give one");
@@ -188,7 +198,7 @@ QString StartOptions::usage()
             "  --events FILE       with --headless: one JSON object per line for each event on\n"
             "                      the line (start, stop, received, sent, answer, unanswered,\n"
             "                      fault, refused, load, port, dropped_output, skipped,\n"
-            "                      log_not_saved); FILE - is standard output, which then has no\n"
+            "                      log_not_saved, line_settings); FILE - is standard output, which then has no\n"
             "                      log lines, only the KEY=value ones\n"
             "  --control PATH      with --headless: a Unix socket (mode 0600) taking one JSON\n"
             "                      request per line (set, fault, load, send, counters, stop) and\n"
@@ -201,6 +211,8 @@ QString StartOptions::usage()
             "                      that dangles, or points to a pseudo-terminal made after it)\n"
             "                      is replaced; a live run's link and anything else refuse the\n"
             "                      start\n"
+            "  --pace line|none    with --virtual-port: carry bytes both ways at the line's\n"
+            "                      speed, as a cable does (line, the default), or at once\n"
             "  --port DEVICE       use DEVICE instead of the device of the port number\n"
             "  --folder DIR        application folder (settings files, LogData, lock)\n"
             "  --profile FILE      instrument profile instead of the folder's Instrument.toml\n"

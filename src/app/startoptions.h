@@ -13,6 +13,8 @@ struct StartOptions
     bool virtualPort = false;
     bool help = false;
     bool version = false;
+    // The virtual port carries bytes at the line's speed; --pace none lets them through at once.
+    bool paced = true;
     QString portDevice; // instead of the device that the port number maps to
     QString appFolder; // instead of the folder the program finds for itself
     std::optional<double> durationSeconds;

@@ -76,6 +76,7 @@ bool makeHostSide(const StartOptions &options, VirtualPort &virtualPort, HostLin
         *error = QStringLiteral("the virtual port cannot be made: %1").arg(*error);
         return false;
     }
+    virtualPort.setPacingAllowed(options.paced);
     if (!options.hostLinkPath.isEmpty()
         && !hostLink.make(options.hostLinkPath, virtualPort.hostPath(), error))
         return false;
@@ -139,6 +140,9 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
             complain(error);
             return 1;
         }
+        // The real instrument's line sets the pace of a recording; the cable to the host
+        // adds none of its own.
+        virtualPort.setPacingAllowed(false);
         return runRecording(console, events, stopSignals, folder, device,
                             options.virtualPort ? &virtualPort : nullptr,
                             options.virtualPort ? virtualPort.hostPath() : QString(), options);

@@ -76,6 +76,8 @@ QString kindName(LineEvent::Kind kind)
         return QStringLiteral("load");
     case LineEvent::Kind::LogNotSaved:
         return QStringLiteral("log_not_saved");
+    case LineEvent::Kind::LineSettings:
+        return QStringLiteral("line_settings");
     }
     return QString();
 }
@@ -134,6 +136,11 @@ QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)
     case LineEvent::Kind::Port:
     case LineEvent::Kind::LogNotSaved:
         object.insert(QStringLiteral("message"), event.message);
+        break;
+    case LineEvent::Kind::LineSettings:
+        object.insert(QStringLiteral("host"), event.hostLine);
+        object.insert(QStringLiteral("instrument"), event.instrumentLine);
+        object.insert(QStringLiteral("agree"), event.agree);
         break;
     case LineEvent::Kind::DroppedOutput:
         object.insert(QStringLiteral("bytes"), event.count);

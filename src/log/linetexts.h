@@ -48,6 +48,17 @@ inline QString lineCarriedAs(const QString &settings, const QString &carried)
 {
     return QStringLiteral("仮想ポートは %1 を設定できないため %2 で送受信します").arg(settings, carried);
 }
+// The host set other line settings on its end than the instrument's (on a virtual port, where
+// the program sees them): both, as "19200 8N1". The bytes reach each side as such a line
+// would carry them.
+inline QString hostLineDiffers(const QString &host, const QString &instrument)
+{
+    return QStringLiteral("ホストの回線設定が計器と異なります: host %1, instrument %2").arg(host, instrument);
+}
+inline QString hostLineAgrees(const QString &instrument)
+{
+    return QStringLiteral("ホストの回線設定が計器と一致しました: %1").arg(instrument);
+}
 // A hand-edited interval that is no number runs at one second.
 inline QString intervalNotANumber(const QString &text)
 {

@@ -30,6 +30,11 @@ public:
     // Throws away what waits to be read at the master, or at the slave.
     void discardMasterInput();
     void discardSlaveInput();
+    // The line speed in bit/s that the slave's settings hold (whoever set them: a pty shares
+    // one set between its two sides), 0 when it cannot be read. Any speed, standard or not.
+    int slaveSpeed() const;
+    // Sets that speed on the slave, as its opener would.
+    bool setSlaveSpeed(int baud);
 
 private:
     int m_master = -1;

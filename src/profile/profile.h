@@ -89,6 +89,8 @@ struct Instrument
     std::optional<Continuous> continuous;
     // [line] as a settings text ("4800,N,8,1"); empty: the settings' own.
     QString line;
+    // [line] pace: false when the profile's bytes go as fast as a virtual port moves them.
+    bool linePaced = true;
     // The Lua script (script = "FILE") and the expressions; a profile without either runs
     // no Lua at all.
     QByteArray script;

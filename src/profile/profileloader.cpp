@@ -102,7 +102,16 @@ private:
 
     void readLine(const toml::table &table)
     {
-        m_fields.allowKeys(table, { "speed", "data_bits", "parity", "stop_bits" });
+        m_fields.allowKeys(table, { "speed", "data_bits", "parity", "stop_bits", "pace" });
+        if (const std::optional<QString> pace = m_fields.text(table, "pace")) {
+            if (*pace == QLatin1String("none"))
+                m_instrument.linePaced = false;
+            else if (*pace != QLatin1String("line"))
+                m_fields.fail(*table.get("pace"), QStringLiteral("'pace' must be \"line\" or \"none\""));
+        }
+        // Pacing alone keeps the settings' port settings.
+        if (table.size() == 1 && table.contains("pace"))
+            return;
         const qint64 speed = m_fields.integer(table, "speed", 50, 4'000'000).value_or(0);
         if (!table.contains("speed"))
             m_fields.fail(table, QStringLiteral("[line] needs speed"));

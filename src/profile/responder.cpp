@@ -104,15 +104,9 @@ std::unique_ptr<Framer> Responder::makeFramer() const
 
 qint64 Responder::byteGapNs(const Behaviour &behaviour) const
 {
-    switch (behaviour.pace) {
-    case Pace::None:
-        return 0;
-    case Pace::CharGap:
-        return behaviour.charGapNs;
-    case Pace::Baud:
-        break;
-    }
-    return m_baud > 0 ? qint64(m_bitsPerByte) * 1'000'000'000 / m_baud : 0;
+    // The line itself carries bytes no faster than its speed (the UART, or the virtual port's
+    // pacing): "baud" is what every answer gets, only a character gap slows one further.
+    return behaviour.pace == Pace::CharGap ? behaviour.charGapNs : 0;
 }
 
 RuleMatcher::Match Responder::findRule(const QByteArray &frame)

@@ -115,8 +115,8 @@ public:
     // Lua errors since the last call, in order.
     std::vector<ScriptProblem> takeProblems() { return std::exchange(m_problems, {}); }
 
-    // The line speed for pace = "baud": a byte takes bitsPerByte bits (start, data, parity,
-    // stop bits; 10 for 8N1).
+    // The line speed, for the silences that frame Modbus RTU: a byte takes bitsPerByte bits
+    // (start, data, parity, stop bits; 10 for 8N1).
     void setLineSpeed(int baud, int bitsPerByte = 10);
 
     // Sets a stored value (one with an initial text), as a rule's set does. False, with the

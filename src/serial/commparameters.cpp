@@ -53,3 +53,23 @@ std::optional<CommParameters> CommParameters::parse(const QString &text)
         return std::nullopt;
     return p;
 }
+
+double CommParameters::bitsPerByte() const
+{
+    const double stop = stopBits == QSerialPort::OneStop ? 1.0 : stopBits == QSerialPort::TwoStop ? 2.0 : 1.5;
+    return 1.0 + double(dataBits) + (parity == QSerialPort::NoParity ? 0.0 : 1.0) + stop;
+}
+
+qint64 CommParameters::byteNs() const
+{
+    return baudRate > 0 ? qint64(bitsPerByte() * 1e9 / baudRate + 0.5) : 0;
+}
+
+QString CommParameters::lineText() const
+{
+    const char parityLetter = parity == QSerialPort::EvenParity ? 'E' : parity == QSerialPort::OddParity ? 'O' : 'N';
+    const QString stop = stopBits == QSerialPort::OneStop ? QStringLiteral("1")
+            : stopBits == QSerialPort::TwoStop           ? QStringLiteral("2")
+                                                           : QStringLiteral("1.5");
+    return QStringLiteral("%1 %2%3%4").arg(baudRate).arg(int(dataBits)).arg(QLatin1Char(parityLetter)).arg(stop);
+}

@@ -17,6 +17,13 @@ struct CommParameters
     // stop bits 1, 1.5 or 2. Anything else (blanks, lower case, extra fields) is refused.
     static std::optional<CommParameters> parse(const QString &text);
 
+    // Bits on the line for each byte: start, data, parity and stop bits.
+    double bitsPerByte() const;
+    // One byte's time on the line, start bit to the end of its stop bits.
+    qint64 byteNs() const;
+    // As hosts and data sheets write it: "9600 8N1", "19200 7E1", "4800 8N1.5".
+    QString lineText() const;
+
     bool operator==(const CommParameters &o) const
     {
         return baudRate == o.baudRate && parity == o.parity && dataBits == o.dataBits

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "serial/commparameters.h"
+
+#include <QString>
 #include <QtGlobal>
 
-// A cable of the program's own between its port and the host (the virtual port): bytes the
-// driver has taken may still be on their way through it. The port asks it how many, to wait
+#include <functional>
+
+// A cable of the program's own between its port and the host (the virtual port): it carries
+// bytes at the line's speed, compares the two ends' settings, and bytes the driver has taken
+// may still be on their way through it. The port asks it how many, to wait
 // for a slow host before closing, and has it throw them away when it closes, so the count it
 // logs as dropped is what the host will never get.
 class OutputCable
@@ -14,4 +20,13 @@ public:
     virtual qint64 bytesTowardHost(qint64 takenFromProgram) const = 0;
     // Throws those bytes away and returns how many they were; the cable stays usable.
     virtual qint64 discardTowardHost(qint64 takenFromProgram) = 0;
+
+    // The instrument's line settings, which the cable carries its bytes at; paced false lets
+    // them through as fast as the cable moves bytes.
+    virtual void setInstrumentLine(const CommParameters &line, bool paced) = 0;
+    // Called whenever the host's settings and the instrument's are compared anew and differ,
+    // and once when they agree again: texts as lineText() writes them. Called on the cable's
+    // own thread.
+    using LineWatcher = std::function<void(const QString &host, const QString &instrument, bool agree)>;
+    virtual void watchLine(LineWatcher watcher) = 0;
 };

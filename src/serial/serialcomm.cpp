@@ -25,6 +25,8 @@ SerialComm::SerialComm(QObject *parent)
 
 SerialComm::~SerialComm()
 {
+    if (m_cable)
+        m_cable->watchLine(nullptr);
     if (m_port.isOpen())
         m_port.close();
 }
@@ -62,7 +64,32 @@ bool SerialComm::setSettings(const QString &text)
         return false;
     m_params = *wanted;
     m_settingsText = text;
+    if (m_cable)
+        m_cable->setInstrumentLine(m_params, m_paced);
     return true;
+}
+
+void SerialComm::setOutputCable(OutputCable *cable)
+{
+    if (m_cable)
+        m_cable->watchLine(nullptr);
+    m_cable = cable;
+    if (!m_cable)
+        return;
+    // The cable calls from its own thread; the signal is raised on this object's.
+    m_cable->watchLine([this](const QString &host, const QString &instrument, bool agree) {
+        QMetaObject::invokeMethod(
+                this, [this, host, instrument, agree] { emit lineCompared(host, instrument, agree); },
+                Qt::QueuedConnection);
+    });
+    m_cable->setInstrumentLine(m_params, m_paced);
+}
+
+void SerialComm::setPaced(bool paced)
+{
+    m_paced = paced;
+    if (m_cable)
+        m_cable->setInstrumentLine(m_params, m_paced);
 }
 
 // Only what changed is applied to an open port: some drivers (ptys among them) refuse
@@ -165,10 +192,7 @@ qint64 SerialComm::undeliveredOutput() const
 
 double SerialComm::bitsPerByte() const
 {
-    return 1.0 + double(m_params.dataBits) + (m_params.parity == QSerialPort::NoParity ? 0.0 : 1.0)
-            + (m_params.stopBits == QSerialPort::OneStop          ? 1.0
-                       : m_params.stopBits == QSerialPort::TwoStop ? 2.0
-                                                                   : 1.5);
+    return m_params.bitsPerByte();
 }
 
 int SerialComm::drainBoundMs(qint64 bytes) const
@@ -241,6 +265,15 @@ QByteArray SerialComm::input()
         return QByteArray();
     }
     return m_port.readAll();
+}
+
+bool SerialComm::fetchWaitingInput()
+{
+    if (!m_port.isOpen() || m_discardInput)
+        return false;
+    if (m_port.bytesAvailable() == 0)
+        m_port.waitForReadyRead(0);
+    return m_port.bytesAvailable() > 0;
 }
 
 QByteArray SerialComm::peekInput()

@@ -67,6 +67,9 @@ public:
     void setDiscardInput(bool discard);
 
     QByteArray input();
+    // Fetches input the driver holds that the event loop has not read yet (it was busy, or
+    // sleeping out the last stretch before a deadline). True when input waits.
+    bool fetchWaitingInput();
     // The waiting bytes, left waiting.
     QByteArray peekInput();
     // Hands the bytes to the device. False when they were not taken: the port is closed or
@@ -80,7 +83,12 @@ public:
     qint64 undeliveredOutput() const;
     // A cable of the program's own beyond the driver (a virtual port), whose bytes on their
     // way count as not yet delivered; none unless set. Not owned.
-    void setOutputCable(OutputCable *cable) { m_cable = cable; }
+    // The cable also carries the bytes at the settings in force, and says when the host's
+    // settings differ (lineCompared()).
+    void setOutputCable(OutputCable *cable);
+    // Whether a cable of the program's own paces the bytes at the line's speed (it does
+    // unless told otherwise); a real device's UART always does.
+    void setPaced(bool paced);
     // How long a deliberate close waits for queued output: the time its bytes need at the line
     // speed and half a second more, never more than kMaxDrainMs.
     static constexpr int kMaxDrainMs = 3000;
@@ -102,6 +110,9 @@ signals:
     void portLost(const QString &message);
     // A close or a loss threw away this much output that the far end never got.
     void outputDropped(qint64 bytes, const QString &device);
+    // The host's settings, as a cable of the program's own sees them, differ from the
+    // instrument's (agree false), or agree again.
+    void lineCompared(const QString &host, const QString &instrument, bool agree);
 
 private:
     void onReadyRead();
@@ -126,6 +137,7 @@ private:
     // The size of the write being flushed, which its caller will not log if the device goes.
     qint64 m_unloggedBytes = 0;
     OutputCable *m_cable = nullptr;
+    bool m_paced = true;
     // Output handed to the port in all, less what a close threw away before the driver took it.
     qint64 m_handedOut = 0;
     bool m_eventQueued = false;

@@ -2,6 +2,7 @@
 
 #include "platform/pseudoterminal.h"
 #include "platform/wakepipe.h"
+#include "serial/linepacer.h"
 #include "serial/outputcable.h"
 
 #include <QObject>
@@ -15,6 +16,12 @@
 // so the program opens one slave as its serial port and host software opens the other by
 // its path. One pair is not enough, because a pty master has no path that a serial-port
 // component or a host program could open. The cable lasts as long as this object.
+//
+// Like a real line, bytes take their time: each direction is paced at its sender's speed
+// (the instrument's settings one way, the host's the other), unless pacing is off. The host's
+// speed is what the host set on its end, looked at while the relay runs; until a host sets
+// one, its end follows the instrument's. A host at another speed than the instrument's is
+// reported to whoever watches the line.
 //
 // Like a real cable with flow control in the driver, nothing is lost on the way: while the
 // host's side is full the relay stops taking from the program's side, whose driver then
@@ -43,6 +50,10 @@ public:
     // end. Closing the cable throws these away.
     qint64 bytesTowardHost(qint64 takenFromProgram) const override;
     qint64 discardTowardHost(qint64 takenFromProgram) override;
+    void setInstrumentLine(const CommParameters &line, bool paced) override;
+    void watchLine(LineWatcher watcher) override;
+    // Whether the run lets the cable pace at all (--pace none does not); on until told.
+    void setPacingAllowed(bool allowed);
 
     // One leg of the relay: bytes read from one master and not yet written to the other.
     struct Leg
@@ -57,6 +68,12 @@ public:
 
 private:
     void relay();
+    // With m_moving held: hands on what is due now, and says how long until more is.
+    qint64 moveDue(qint64 nowNs);
+    qint64 hostRoom(qint64 nowNs) const;
+    void lookAtHostSpeed();
+    void applyPacing();
+    void compareLines();
 
     PseudoTerminal m_port;
     PseudoTerminal m_host;
@@ -68,5 +85,20 @@ private:
     Leg m_toPort;
     // Counted rather than asked of the ptys, whose flip buffers no ioctl reports.
     qint64 m_readFromProgram = 0;
+    // Bytes handed to the host's end lately, which its line discipline may not count yet.
+    qint64 m_recentToHost = 0;
+    qint64 m_recentUntilNs = 0;
+    LinePacer m_toHostPacer;
+    LinePacer m_toPortPacer;
+    CommParameters m_instrument;
+    bool m_pacedByLine = true;
+    bool m_pacingAllowed = true;
+    // The speed the host set on its end; 0 while no host has set one.
+    int m_hostSpeed = 0;
+    qint64 m_nextSpeedLookNs = 0;
+    LineWatcher m_watcher;
+    bool m_reportedDisagreement = false;
+    QString m_lastHostText;
+    QString m_lastInstrumentText;
     std::atomic<bool> m_stopping { false };
 };

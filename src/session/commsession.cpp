@@ -8,6 +8,7 @@
 #include "settings/loadsettings.h"
 #include "text/tokencodec.h"
 
+#include <algorithm>
 #include <memory>
 
 CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &log, QObject *parent,
@@ -34,6 +35,7 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
     connect(&m_supervisor, &PortSupervisor::said, &m_account, &LineAccount::portLine);
     connect(&m_supervisor, &PortSupervisor::reopened, this, [this] { m_port.setRThreshold(1); });
     connect(&m_port, &SerialComm::outputDropped, &m_account, &LineAccount::droppedOutput);
+    connect(&m_port, &SerialComm::lineCompared, &m_account, &LineAccount::lineCompared);
     connect(&m_account, &LineAccount::lineEvent, this, &CommSession::lineEvent);
     connect(&m_answering, &ProfileAnswering::answered, &m_account, &LineAccount::answered);
     connect(&m_answering, &ProfileAnswering::unanswered, &m_account, &LineAccount::unanswered);
@@ -47,6 +49,7 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
     connect(&m_continuous, &ContinuousOutput::intervalNotANumber, this, [this] {
         m_log.appendStamped(LineTexts::intervalNotANumber(m_records.protocol.IntervalSeconds));
     });
+    m_answering.setLateInput([this](qint64 latestNs) { takeLateInput(latestNs); });
     // Stopped until the first Start.
     m_port.setDiscardInput(true);
 }
@@ -152,6 +155,7 @@ QString CommSession::lineInForce() const
 
 void CommSession::restoreSettingsLine()
 {
+    m_port.setPaced(true);
     if (!m_lineFromProfile)
         return;
     m_lineFromProfile = false;
@@ -181,6 +185,7 @@ void CommSession::prepareToPlay(Profile::Responder &responder)
         restoreSettingsLine();
     else
         applyProfileLine(instrument.line);
+    m_port.setPaced(instrument.linePaced);
     responder.setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
     if (instrument.continuous) {
         m_profileContinuousOn = instrument.continuous->enabled.value_or(isContinuousOutput(m_records.protocol));
@@ -229,7 +234,20 @@ void CommSession::onCommEvent()
     if (!m_communicating || !m_answering.isAnswering())
         return;
     const QByteArray bytes = m_port.input();
+    // Taken already as late input.
+    if (bytes.isEmpty())
+        return;
     const qint64 atNs = m_port.lastEventArrivalNs();
+    m_account.received(bytes, atNs);
+    m_answering.take(bytes, atNs);
+}
+
+void CommSession::takeLateInput(qint64 latestNs)
+{
+    if (!m_communicating || !m_answering.isAnswering() || !m_port.fetchWaitingInput())
+        return;
+    const QByteArray bytes = m_port.input();
+    const qint64 atNs = std::min(m_clock.nowNs(), latestNs);
     m_account.received(bytes, atNs);
     m_answering.take(bytes, atNs);
 }

@@ -42,6 +42,18 @@ void LineAccount::droppedOutput(qint64 bytes, const QString &device)
     report(event);
 }
 
+void LineAccount::lineCompared(const QString &host, const QString &instrument, bool agree)
+{
+    m_log.appendStamped(agree ? LineTexts::hostLineAgrees(instrument)
+                              : LineTexts::hostLineDiffers(host, instrument));
+    LineEvent event;
+    event.kind = LineEvent::Kind::LineSettings;
+    event.hostLine = host;
+    event.instrumentLine = instrument;
+    event.agree = agree;
+    report(event);
+}
+
 void LineAccount::report(LineEvent event)
 {
     event.atNs = event.atNs ? event.atNs : m_clock.nowNs();

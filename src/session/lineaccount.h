@@ -31,6 +31,9 @@ public:
     void portLine(const QString &line);
     // Output queued for the device that a close dropped.
     void droppedOutput(qint64 bytes, const QString &device);
+    // The host's settings differ from the instrument's (or agree again): a log line and a
+    // line_settings event naming both.
+    void lineCompared(const QString &host, const QString &instrument, bool agree);
     // An event without counting; atNs 0 is now.
     void report(LineEvent event);
 

@@ -26,6 +26,7 @@ struct LineEvent
         Load, // profile, seed (none until communication starts): another profile is in force
         LogNotSaved, // message: the saved log could not be written, and why
         ScriptError, // rule (or "continuous", "script"), message: a profile's Lua failed
+        LineSettings, // hostLine, instrumentLine, agree: the host's settings against the instrument's
     };
 
     Kind kind = Kind::Start;
@@ -39,6 +40,9 @@ struct LineEvent
     qint64 count = 0;
     std::optional<quint64> seed;
     QString profile;
+    QString hostLine;
+    QString instrumentLine;
+    bool agree = true;
 };
 
 // What a run has done so far, from its first Start.

@@ -101,6 +101,11 @@ void ProfileAnswering::onDeadline(quint64 generation)
     if (generation != m_generation || !m_framer)
         return;
     m_deadlineArmedFor = 0;
+    if (m_lateInput) {
+        m_lateInput(m_framer->deadlineNs() - 1);
+        if (generation != m_generation || !m_framer)
+            return;
+    }
     const qint64 now = m_clock.nowNs();
     const bool window = openWindowEndNs().has_value();
     handle(m_framer->expire(now), now);

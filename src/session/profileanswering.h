@@ -52,6 +52,12 @@ public:
     // Bytes as they arrived; the framer counts its deadlines from arrivalNs.
     void take(const QByteArray &bytes, qint64 arrivalNs);
 
+    // Called when a framer's deadline is reached, before the framer is told: bytes that came
+    // before it but were not taken yet (the event loop was busy) are taken first, stamped
+    // no later than latestNs, so a late read is no silence on the line.
+    using LateInput = std::function<void(qint64 latestNs)>;
+    void setLateInput(LateInput lateInput) { m_lateInput = std::move(lateInput); }
+
     // The port went away: the command under way can never be finished, and its bytes must
     // not become the beginning of the first one after the port is back.
     void dropUnfinished();
@@ -106,4 +112,5 @@ private:
     // Each begin() and end() starts a new generation; calls armed for an older one do nothing.
     quint64 m_generation = 0;
     qint64 m_deadlineArmedFor = 0;
+    LateInput m_lateInput;
 };

@@ -85,6 +85,7 @@ int runWindowed(int &argc, char **argv, const StartOptions &options)
                          error.toUtf8().constData());
             return 1;
         }
+        virtualPort.setPacingAllowed(options.paced);
         startup.setPortDevice(virtualPort.portPath(), virtualPort.hostPath());
         startup.setOutputCable(&virtualPort);
     } else {

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <poll.h>
+#include <sys/prctl.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace DescriptorIo {
@@ -32,13 +34,25 @@ qint64 writeSome(int fd, const char *from, qint64 size)
 
 bool wait(Watch *watches, int count, int timeoutMs)
 {
+    return waitNs(watches, count, timeoutMs < 0 ? -1 : qint64(timeoutMs) * 1'000'000);
+}
+
+void preciseWakeups()
+{
+    ::prctl(PR_SET_TIMERSLACK, 1UL);
+}
+
+bool waitNs(Watch *watches, int count, qint64 timeoutNs)
+{
     QVarLengthArray<pollfd, 4> fds;
     for (int i = 0; i < count; ++i) {
         const Watch &watch = watches[i];
         const int events = (watch.read ? POLLIN : 0) | (watch.write ? POLLOUT : 0);
         fds.append(pollfd { watch.fd, short(events), 0 });
     }
-    const bool failed = ::poll(fds.data(), nfds_t(count), timeoutMs) < 0 && errno != EINTR;
+    timespec bound { time_t(timeoutNs / 1'000'000'000), long(timeoutNs % 1'000'000'000) };
+    const bool failed = ::ppoll(fds.data(), nfds_t(count), timeoutNs < 0 ? nullptr : &bound, nullptr) < 0
+            && errno != EINTR;
     for (int i = 0; i < count; ++i)
         watches[i].readable = (fds[i].revents & POLLIN) != 0;
     return !failed;
