@@ -12,10 +12,6 @@ namespace {
 constexpr qint64 kMinTicksPerSecond = 4'000'000;
 constexpr qint64 kNsPerSecond = 1'000'000'000;
 
-// A day of ticks at the finest clock is below 2^60; re-basing keeps the numbers near zero
-// long before, so a stream can run for ever.
-constexpr qint64 kRebaseAt = qint64(1) << 40;
-
 __extension__ typedef __int128 Wide;
 
 bool parityBitFor(char parity, quint32 data)
@@ -286,7 +282,9 @@ void UartLine::forget()
     qint64 origin = m_hunting ? m_scanFrom : m_frameStart;
     if (m_firstSpan < m_spans.size())
         origin = std::min(origin, m_spans[m_firstSpan].start);
-    if (origin < kRebaseAt)
+    // Only differences of ticks matter: counting from the receiver's last decision keeps the
+    // numbers small however long the stream runs, at a cost of a few live spans a call.
+    if (origin <= 0)
         return;
     for (Span &span : m_spans) {
         span.start -= origin;
