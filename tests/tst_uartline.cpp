@@ -344,7 +344,7 @@ int printTable()
         std::printf("| %s | %s | %s | %llu | %llu |\n", row[0], row[1], read.isEmpty() ? "(nothing)" : read.toHex(' ').constData(),
                     line.counters().framingErrors, line.counters().parityErrors);
     }
-    std::printf("\n| instrument | host clock may be | |\n|---|---|---|\n");
+    std::printf("\n| instrument | host speeds read cleanly | off by |\n|---|---|---|\n");
     for (const char *text : { "9600 8N1", "9600 7E1", "9600 8E1", "9600 8N2" }) {
         const UartFormat sender = format(text);
         QByteArray sent = everyByte(4);
