@@ -180,53 +180,28 @@ private slots:
     // Sampled at the middle of its bits, an 8N1 frame read by a receiver clock r against the
     // sender's s stays in step while the stop bit's sample, 9.5 bits of r after the start,
     // lies in the sent stop bit, [9, 10) bits of s: s * 0.95 < r <= s * 9.5 / 9.
+    // Over 100,000 bytes back to back no error builds up.
     void shouldReadCleanlyWithinTheTolerance_data()
     {
+        QTest::addColumn<int>("senderBaud");
         QTest::addColumn<int>("receiverBaud");
         QTest::addColumn<bool>("clean");
-        QTest::newRow("0.5 % slow") << 9552 << true;
-        QTest::newRow("0.5 % fast") << 9650 << true;
-        QTest::newRow("4 % fast") << 10000 << true;
-        QTest::newRow("-5 %, on the next start") << 9120 << false;
-        QTest::newRow("just inside -5 %") << 9121 << true;
-        QTest::newRow("just inside +5.56 %") << 10133 << true;
-        QTest::newRow("on the last data bit") << 10134 << false;
+        QTest::newRow("115200") << 115200 << 115200 << true;
+        QTest::newRow("0.5 % slow") << 9650 << 9600 << true;
+        QTest::newRow("0.5 % fast") << 9600 << 9650 << true;
+        QTest::newRow("4 % fast") << 9600 << 10000 << true;
+        QTest::newRow("-5 %, on the next start") << 9600 << 9120 << false;
+        QTest::newRow("just inside -5 %") << 9600 << 9121 << true;
+        QTest::newRow("just inside +5.56 %") << 9600 << 10133 << true;
+        QTest::newRow("on the last data bit") << 9600 << 10134 << false;
     }
     void shouldReadCleanlyWithinTheTolerance()
     {
+        QFETCH(int, senderBaud);
         QFETCH(int, receiverBaud);
-        UartLine line(format("9600 8N1"), { receiverBaud, 8, 'N', 2 });
-        const QByteArray sent = everyByte(4);
-        const QByteArray read = readAll(line, sent);
-        QTEST(read == sent && clean(line), "clean");
-    }
-
-    // No error builds up, however long the stream and however it is cut.
-    void shouldStayInStepOverLongStreams_data()
-    {
-        QTest::addColumn<UartFormat>("sender");
-        QTest::addColumn<UartFormat>("receiver");
-        QTest::newRow("115200") << format("115200 8N1") << format("115200 8N1");
-        QTest::newRow("9600 read at 9650") << format("9600 8N1") << format("9650 8N1");
-        QTest::newRow("9650 read at 9600") << format("9650 8E1") << format("9600 8E1");
-    }
-    void shouldStayInStepOverLongStreams()
-    {
-        QFETCH(UartFormat, sender);
-        QFETCH(UartFormat, receiver);
-        Profile::Rng rng(7);
-        const QByteArray sent = randomBytes(rng, 100'000);
-        UartLine line(sender, receiver);
-        QByteArray read;
-        for (qsizetype at = 0; at < sent.size();) {
-            const qsizetype n = rng.between(1, 64);
-            read += line.send(sent.mid(at, n), 0);
-            at += n;
-        }
-        read += line.idle();
-        QCOMPARE(read.size(), sent.size());
-        QVERIFY(read == sent);
-        QVERIFY(clean(line));
+        UartLine line({ senderBaud, 8, 'N', 2 }, { receiverBaud, 8, 'N', 2 });
+        const QByteArray sent = everyByte(400);
+        QTEST(readAll(line, sent) == sent && clean(line), "clean");
     }
 
     // Equal ends: every byte value arrives as sent, only ISTRIP and PARMRK's doubled 0xFF
