@@ -24,6 +24,10 @@ int kalo_is_device_name(const char *path);
 /* True when fd is open on the pseudo-terminal the device stands for; errno is kept. */
 int kalo_is_device_fd(int fd);
 
+/* After an open of path that gave fd: an open of the device raises its DTR and RTS, as the
+ * kernel's serial drivers do. Returns fd; errno is kept. */
+int kalo_opened(const char *path, int fd);
+
 /* What a termios asks of the line, as the program is told it. */
 void kalo_decode_settings(const struct kalo_termios *termios, struct kalo_line_settings *settings);
 

@@ -18,8 +18,10 @@ static struct {
     int ready;
     char name[KALO_PATH];      /* /dev/ttyUSB0 */
     char target[KALO_PATH];    /* /dev/pts/N */
-    char sys_entry[KALO_PATH]; /* /sys/class/tty/ttyUSB0 */
-    char our_entry[KALO_PATH]; /* DIR/sys/class/tty/ttyUSB0 */
+    /* /sys/class/tty/ttyUSB0 and the folder its link leads to, in /sys and in DIR/sys: a
+     * program that follows the link by its text lands in the second. */
+    char sys_entry[2][KALO_PATH];
+    char our_entry[2][KALO_PATH];
     struct sockaddr_un socket;
     dev_t rdev;
 } device;
@@ -50,8 +52,10 @@ __attribute__((constructor)) static void kalo_device_load(void)
         goto out;
     if (!copy_text(device.name, sizeof device.name, name, "")
         || !copy_text(device.target, sizeof device.target, target, "")
-        || !copy_text(device.sys_entry, sizeof device.sys_entry, "/sys/class/tty/", name + 5)
-        || !copy_text(device.our_entry, sizeof device.our_entry, sysfs, device.sys_entry + 4))
+        || !copy_text(device.sys_entry[0], KALO_PATH, "/sys/class/tty/", name + 5)
+        || !copy_text(device.sys_entry[1], KALO_PATH, "/sys/" KALO_DEVICE_SYSFS_FOLDER, "")
+        || !copy_text(device.our_entry[0], KALO_PATH, sysfs, device.sys_entry[0] + 4)
+        || !copy_text(device.our_entry[1], KALO_PATH, sysfs, device.sys_entry[1] + 4))
         goto out;
     device.socket.sun_family = AF_UNIX;
     strcpy(device.socket.sun_path, socket_path);
@@ -82,10 +86,11 @@ const char *kalo_map_path(const char *path, char *buf, size_t size)
         return path;
     if (strcmp(path, device.name) == 0)
         return device.target;
-    const size_t n = strlen(device.sys_entry);
-    if (strncmp(path, device.sys_entry, n) == 0 && (path[n] == '\0' || path[n] == '/')
-        && copy_text(buf, size, device.our_entry, path + n))
-        return buf;
+    for (int i = 0; i < 2; ++i) {
+        const size_t n = strlen(device.sys_entry[i]);
+        if (strncmp(path, device.sys_entry[i], n) == 0 && (path[n] == '\0' || path[n] == '/'))
+            return copy_text(buf, size, device.our_entry[i], path + n) ? buf : path;
+    }
     return path;
 }
 
@@ -165,4 +170,15 @@ int kalo_device_call(uint32_t op, uint32_t arg, const struct kalo_termios *termi
     }
     close(fd);
     return result;
+}
+
+int kalo_opened(const char *path, int fd)
+{
+    if (fd >= 0 && kalo_is_device_name(path)) {
+        const int saved = errno;
+        struct kalo_device_reply reply;
+        kalo_device_call(KALO_OP_OPENED, 0, NULL, &reply);
+        errno = saved;
+    }
+    return fd;
 }

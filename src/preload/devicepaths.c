@@ -13,6 +13,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 /* Functions of the C library that newer headers no longer declare. */
@@ -39,7 +40,7 @@ int __openat64_2(int, const char *, int);
     { \
         NEXT(name); \
         MODE_ARG(flags); MAPPED(path); \
-        return next_##name ? next_##name(mapped, flags, mode) : (errno = ENOSYS, -1); \
+        return next_##name ? kalo_opened(path, next_##name(mapped, flags, mode)) : (errno = ENOSYS, -1); \
     }
 WRAP_OPEN(open)
 WRAP_OPEN(open64)
@@ -49,7 +50,7 @@ WRAP_OPEN(open64)
     { \
         NEXT(name); \
         MODE_ARG(flags); MAPPED(path); \
-        return next_##name ? next_##name(dirfd, mapped, flags, mode) : (errno = ENOSYS, -1); \
+        return next_##name ? kalo_opened(path, next_##name(dirfd, mapped, flags, mode)) : (errno = ENOSYS, -1); \
     }
 WRAP_OPENAT(openat)
 WRAP_OPENAT(openat64)
@@ -61,13 +62,23 @@ WRAP_OPENAT(openat64)
         MAPPED(path); \
         return next_##name ? next_##name args : (errno = ENOSYS, fail); \
     }
-WRAP_PATH(int, -1, __open_2, (const char *path, int flags), (mapped, flags))
-WRAP_PATH(int, -1, __open64_2, (const char *path, int flags), (mapped, flags))
-WRAP_PATH(int, -1, __openat_2, (int dirfd, const char *path, int flags), (dirfd, mapped, flags))
-WRAP_PATH(int, -1, __openat64_2, (int dirfd, const char *path, int flags), (dirfd, mapped, flags))
-WRAP_PATH(FILE *, NULL, fopen, (const char *path, const char *mode), (mapped, mode))
-WRAP_PATH(FILE *, NULL, fopen64, (const char *path, const char *mode), (mapped, mode))
-WRAP_PATH(FILE *, NULL, freopen, (const char *path, const char *mode, FILE *f), (mapped, mode, f))
+#define WRAP_OPENED(ret, fail, name, params, args, fd) \
+    KALO_EXPORT ret name params \
+    { \
+        NEXT(name); \
+        MAPPED(path); \
+        if (!next_##name) { errno = ENOSYS; return fail; } \
+        ret opened = next_##name args; \
+        kalo_opened(path, fd); \
+        return opened; \
+    }
+WRAP_OPENED(int, -1, __open_2, (const char *path, int flags), (mapped, flags), opened)
+WRAP_OPENED(int, -1, __open64_2, (const char *path, int flags), (mapped, flags), opened)
+WRAP_OPENED(int, -1, __openat_2, (int dirfd, const char *path, int flags), (dirfd, mapped, flags), opened)
+WRAP_OPENED(int, -1, __openat64_2, (int dirfd, const char *path, int flags), (dirfd, mapped, flags), opened)
+WRAP_OPENED(FILE *, NULL, fopen, (const char *path, const char *mode), (mapped, mode), opened ? fileno(opened) : -1)
+WRAP_OPENED(FILE *, NULL, fopen64, (const char *path, const char *mode), (mapped, mode), opened ? fileno(opened) : -1)
+WRAP_OPENED(FILE *, NULL, freopen, (const char *path, const char *mode, FILE *f), (mapped, mode, f), opened ? fileno(opened) : -1)
 WRAP_PATH(int, -1, stat, (const char *path, struct stat *st), (mapped, st))
 WRAP_PATH(int, -1, stat64, (const char *path, struct stat64 *st), (mapped, st))
 WRAP_PATH(int, -1, lstat, (const char *path, struct stat *st), (mapped, st))
@@ -86,6 +97,11 @@ WRAP_PATH(int, -1, faccessat, (int dirfd, const char *path, int how, int flags),
 WRAP_PATH(ssize_t, -1, readlink, (const char *path, char *buf, size_t size), (mapped, buf, size))
 WRAP_PATH(ssize_t, -1, readlinkat, (int dirfd, const char *path, char *buf, size_t size), (dirfd, mapped, buf, size))
 WRAP_PATH(DIR *, NULL, opendir, (const char *path), (mapped))
+/* Asked by ls -l and file managers for the ACLs of what they list. */
+WRAP_PATH(ssize_t, -1, getxattr, (const char *path, const char *name, void *value, size_t size), (mapped, name, value, size))
+WRAP_PATH(ssize_t, -1, lgetxattr, (const char *path, const char *name, void *value, size_t size), (mapped, name, value, size))
+WRAP_PATH(ssize_t, -1, listxattr, (const char *path, char *list, size_t size), (mapped, list, size))
+WRAP_PATH(ssize_t, -1, llistxattr, (const char *path, char *list, size_t size), (mapped, list, size))
 
 /* The device resolves to its own name, as a device node does, not to the pseudo-terminal. */
 KALO_EXPORT char *realpath(const char *path, char *resolved)

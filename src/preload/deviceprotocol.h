@@ -15,6 +15,8 @@
 #define KALO_DEVICE_ENV_TARGET "KALO_RS232C_DEVICE_TARGET" /* the pty slave it stands for */
 #define KALO_DEVICE_ENV_SOCKET "KALO_RS232C_DEVICE_SOCKET" /* the program's socket */
 #define KALO_DEVICE_ENV_SYSFS "KALO_RS232C_DEVICE_SYSFS"   /* stands for /sys */
+/* Where in it the device's folder is, as /sys/class/tty/NAME's link says. */
+#define KALO_DEVICE_SYSFS_FOLDER "devices/platform/kalo_rs232c"
 
 enum kalo_device_op {
     KALO_OP_GET_TERMIOS = 1, /* reply: termios, or has_termios 0 for the pty's own */
@@ -27,7 +29,8 @@ enum kalo_device_op {
     KALO_OP_GET_COUNTS = 6,  /* reply: counts */
     KALO_OP_BREAK_ON = 7,    /* the host holds the line in break... */
     KALO_OP_BREAK_OFF = 8,   /* ...and lets it go */
-    KALO_OP_BREAK = 9        /* request: arg, a break of this many milliseconds */
+    KALO_OP_BREAK = 9,       /* request: arg, a break of this many milliseconds */
+    KALO_OP_OPENED = 12      /* the host opened the device, which raises DTR and RTS */
 };
 
 /* The kernel's struct termios2, spelt out: <termios.h> has a struct of the same name and

@@ -210,6 +210,10 @@ bool DeviceServer::handle(Client &client, kalo_device_reply &reply)
         client.waitMask = request.arg;
         std::memcpy(client.countsAtWait, m_counts, sizeof m_counts);
         return false;
+    case KALO_OP_OPENED:
+        lock.unlock();
+        setHostLines(kHostLineBits);
+        return true;
     case KALO_OP_GET_COUNTS:
         std::memcpy(reply.counts, m_counts, sizeof m_counts);
         return true;

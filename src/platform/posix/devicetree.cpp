@@ -2,6 +2,8 @@
 
 #include "platform/posix/devicetree.h"
 
+#include "preload/deviceprotocol.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -9,7 +11,7 @@ namespace DeviceTree {
 
 bool make(const QString &root, const QString &name, QString *error)
 {
-    const QString device = QStringLiteral("devices/platform/kalo_rs232c/tty/") + name;
+    const QString device = QStringLiteral(KALO_DEVICE_SYSFS_FOLDER "/tty/") + name;
     const QDir top(root);
     QFile uevent(top.filePath(device + QStringLiteral("/uevent")));
     const bool made = top.mkpath(device) && top.mkpath(QStringLiteral("class/tty"))
