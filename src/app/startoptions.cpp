@@ -26,6 +26,8 @@ const QString kEvents = QStringLiteral("events");
 const QString kControl = QStringLiteral("control");
 const QString kHostLink = QStringLiteral("host-link");
 const QString kPace = QStringLiteral("pace");
+const QString kExec = QStringLiteral("exec");
+const QString kDevice = QStringLiteral("device");
 const QString kHelp = QStringLiteral("help");
 const QString kVersion = QStringLiteral("version");
 
@@ -64,6 +66,43 @@ bool parseHarnessOptions(const QCommandLineParser &parser, StartOptions &options
     }
     return true;
 }
+// --exec: a host program on the virtual port's host end, seen by it as a serial device.
+bool parseExec(const QCommandLineParser &parser, const QStringList &command, bool hasCommand,
+               StartOptions &options, QString *error)
+{
+    if (!parser.isSet(kExec)) {
+        if (hasCommand)
+            *error = QStringLiteral("a command after -- is for --exec");
+        else if (parser.isSet(kDevice))
+            *error = QStringLiteral("--device names the device of --exec; give both");
+        return !hasCommand && !parser.isSet(kDevice);
+    }
+    QString problem;
+    options.deviceName = parser.isSet(kDevice) ? parser.value(kDevice)
+                                               : StartOptions::defaultDeviceName();
+    const QString name = options.deviceName.mid(5);
+    if (command.isEmpty())
+        problem = QStringLiteral("--exec needs the host program after --");
+    else if (!options.headless)
+        problem = QStringLiteral("--exec is for --headless runs only");
+    else if (parser.isSet(kPort))
+        problem = QStringLiteral("--exec runs the host on the virtual port; --port names another");
+    else if (parser.isSet(kRecord))
+        problem = QStringLiteral("--exec plays the instrument for the host; --record relays a "
+                                 "real one");
+    else if (!options.deviceName.startsWith(QLatin1String("/dev/")) || name.isEmpty()
+             || name.contains(QLatin1Char('/')) || name == QLatin1String(".")
+             || name == QLatin1String(".."))
+        problem = QStringLiteral("--device: '%1' is not a name in /dev (such as /dev/ttyUSB0)")
+                          .arg(options.deviceName);
+    if (!problem.isEmpty()) {
+        *error = problem;
+        return false;
+    }
+    options.execCommand = command;
+    options.virtualPort = true;
+    return true;
+}
 } // namespace
 
 std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QString *error)
@@ -83,10 +122,15 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
             { kControl, QString(), QStringLiteral("PATH") },
             { kHostLink, QString(), QStringLiteral("PATH") },
             { kPace, QString(), QStringLiteral("line|none") },
+            { kExec, QString() },
+            { kDevice, QString(), QStringLiteral("NAME") },
             { kHelp, QString() },
             { kVersion, QString() },
     });
-    if (!parser.parse(arguments)) {
+    // What follows the first -- is the host program of --exec, options and all.
+    const qsizetype dashes = arguments.indexOf(QStringLiteral("--"), 1);
+    const QStringList command = dashes < 0 ? QStringList() : arguments.mid(dashes + 1);
+    if (!parser.parse(dashes < 0 ? arguments : arguments.mid(0, dashes))) {
         *error = parser.errorText();
         return std::nullopt;
     }
@@ -156,7 +200,8 @@ std::optional<StartOptions> StartOptions::parse(const QStringList &arguments, QS
             return std::nullopt;
         }
     }
-    if (!parseHarnessOptions(parser, options, error))
+    if (!parseExec(parser, command, dashes >= 0, options, error)
+        || !parseHarnessOptions(parser, options, error))
         return std::nullopt;
     if (parser.isSet(kDuration)) {
         bool ok = false;
@@ -181,6 +226,7 @@ QString StartOptions::usage()
             "Usage: kalo_rs232c [--virtual-port | --port DEVICE] [--folder DIR] [OPTION]...\n"
             "  or:  kalo_rs232c --headless [--events FILE] [--control PATH] [OPTION]...\n"
             "  or:  kalo_rs232c --headless (--virtual-port | --port DEVICE) --record DEVICE\n"
+            "  or:  kalo_rs232c --headless [--device NAME] [OPTION]... --exec -- HOST [ARG]...\n"
             "  or:  kalo_rs232c --check-profile FILE\n"
             "  or:  kalo_rs232c --help | --version\n"
             "\n"
@@ -213,6 +259,12 @@ QString StartOptions::usage()
             "                      start\n"
             "  --pace line|none    with --virtual-port: carry bytes both ways at the line's\n"
             "                      speed, as a cable does (line, the default), or at once\n"
+            "  --exec -- HOST ARG...  with --headless: run HOST on the virtual port's host end,\n"
+            "                      which HOST (and its children, no one else) sees as a serial\n"
+            "                      device with modem lines; the run ends when HOST does, with\n"
+            "                      HOST's exit status once the log is saved; a stop of the run\n"
+            "                      ends HOST (SIGTERM, SIGKILL 2 s later)\n"
+            "  --device NAME       with --exec: the device HOST opens (default /dev/ttyUSB0)\n"
             "  --port DEVICE       use DEVICE instead of the device of the port number\n"
             "  --folder DIR        application folder (settings files, LogData, lock)\n"
             "  --profile FILE      instrument profile instead of the folder's Instrument.toml\n"

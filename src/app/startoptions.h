@@ -25,9 +25,12 @@ struct StartOptions
     QString eventsFile; // JSON lines of the line's events; "-" is standard output
     QString controlPath; // Unix socket taking requests while the run goes on
     QString hostLinkPath; // a symbolic link to the virtual port's host end
+    QStringList execCommand; // --exec: the host program and its arguments, given after --
+    QString deviceName; // --exec: the device the host program opens for the host end
 
     static QString standardOutputName() { return QStringLiteral("-"); }
     bool eventsToStandardOutput() const { return eventsFile == standardOutputName(); }
+    static QString defaultDeviceName() { return QStringLiteral("/dev/ttyUSB0"); }
 
     // Exit codes beyond 0 (fine), 1 (the run failed) and 2 (a bad command line).
     static constexpr int kBadProfile = 3;

@@ -11,6 +11,7 @@
 #include "log/logfiles.h"
 #include "platform/appfolder.h"
 #include "platform/descriptorlimit.h"
+#include "platform/hostdevice.h"
 #include "platform/hostlink.h"
 #include "platform/instancelock.h"
 #include "platform/sessionclock.h"
@@ -22,6 +23,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 // Replies already written get this long to reach a client that asked for the stop.
@@ -178,6 +180,30 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
         complain(error);
         return 1;
     }
+    // --exec: the host program's end decides the run's, its exit code the program's.
+    HostDevice hostDevice;
+    std::optional<int> hostExit;
+    bool stoppedFirst = false; // the run stopped before the host ended
+    if (!options.execCommand.isEmpty()) {
+        if (!hostDevice.start(virtualPort.hostPath(), options.deviceName, options.execCommand,
+                              &error)) {
+            complain(QStringLiteral("--exec: %1").arg(error));
+            return 1;
+        }
+        QObject::connect(&hostDevice, &HostDevice::finished, &run, [&](int code) {
+            if (!stoppedFirst)
+                hostExit = code;
+            run.requestStop();
+        });
+        // Any other stop (a signal, the control channel, --duration) ends the host too.
+        QObject::connect(&run.session(), &CommSession::communicatingChanged, &hostDevice,
+                         [&hostDevice, &stoppedFirst](bool communicating) {
+                             if (communicating || !hostDevice.isRunning())
+                                 return;
+                             stoppedFirst = true;
+                             hostDevice.terminate();
+                         });
+    }
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &HeadlessRun::requestStop);
     QObject::connect(&control, &ControlServer::stopRequested, &run, &HeadlessRun::requestStop);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &control,
@@ -200,7 +226,16 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
                          console.finish();
                          if (!saved)
                              complain(QStringLiteral("the log cannot be saved: %1").arg(problem));
-                         QCoreApplication::exit(saved && !events.failed() ? 0 : 1);
+                         const int code = saved && !events.failed() ? hostExit.value_or(0) : 1;
+                         // A host still running was told to end with the stop: its end is
+                         // waited for, so it never outlives the program.
+                         if (!hostDevice.isRunning()) {
+                             QCoreApplication::exit(code);
+                             return;
+                         }
+                         QObject::connect(&hostDevice, &HostDevice::finished, &app,
+                                          [code] { QCoreApplication::exit(code); });
+                         hostDevice.terminate();
                      });
     QTimer::singleShot(0, &run, &HeadlessRun::begin);
     return app.exec();

@@ -7,4 +7,8 @@ namespace DescriptorLimit {
 // many clients is not held to the 1,024 a shell starts with. The soft limit in force after.
 long raiseToHard();
 
+// In a child between fork and exec: the soft limit back to the one the program started with,
+// so that a host program is run as the user's shell would run it. Async-signal-safe.
+void restoreInChild();
+
 } // namespace DescriptorLimit
