@@ -85,6 +85,20 @@ bool makeHostSide(const StartOptions &options, VirtualPort &virtualPort, HostLin
     *device = virtualPort.portPath();
     return true;
 }
+void hostLineToCable(const HostLineSettings &host, VirtualPort &cable)
+{
+    UartFormat format;
+    format.baud = host.baud;
+    format.dataBits = host.dataBits;
+    format.parity = host.parity;
+    format.stopHalfBits = host.stopHalfBits;
+    // ISTRIP and PARMRK's doubled 0xFF the host's pty applies itself to what it is given.
+    UartReceiverFlags flags;
+    flags.ignoreParityErrors = host.ignpar;
+    flags.checkParity = host.inpck;
+    flags.ignoreBreak = host.ignbrk;
+    cable.setHostLine(format, flags);
+}
 } // namespace
 
 int runHeadless(int &argc, char **argv, const StartOptions &options)
@@ -190,6 +204,12 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
             complain(QStringLiteral("--exec: %1").arg(error));
             return 1;
         }
+        // The device knows the host's settings whole: the cable carries the bytes by them.
+        hostLineToCable(hostDevice.hostSettings(), virtualPort);
+        QObject::connect(&hostDevice, &HostDevice::hostSettingsChanged, &run,
+                         [&virtualPort](const HostLineSettings &settings) {
+                             hostLineToCable(settings, virtualPort);
+                         });
         QObject::connect(&hostDevice, &HostDevice::finished, &run, [&](int code) {
             if (!stoppedFirst)
                 hostExit = code;

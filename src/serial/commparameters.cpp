@@ -60,16 +60,16 @@ double CommParameters::bitsPerByte() const
     return 1.0 + double(dataBits) + (parity == QSerialPort::NoParity ? 0.0 : 1.0) + stop;
 }
 
-qint64 CommParameters::byteNs() const
+UartFormat CommParameters::uartFormat() const
 {
-    return baudRate > 0 ? qint64(bitsPerByte() * 1e9 / baudRate + 0.5) : 0;
-}
-
-QString CommParameters::lineText() const
-{
-    const char parityLetter = parity == QSerialPort::EvenParity ? 'E' : parity == QSerialPort::OddParity ? 'O' : 'N';
-    const QString stop = stopBits == QSerialPort::OneStop ? QStringLiteral("1")
-            : stopBits == QSerialPort::TwoStop           ? QStringLiteral("2")
-                                                           : QStringLiteral("1.5");
-    return QStringLiteral("%1 %2%3%4").arg(baudRate).arg(int(dataBits)).arg(QLatin1Char(parityLetter)).arg(stop);
+    UartFormat format;
+    format.baud = baudRate;
+    format.dataBits = int(dataBits);
+    format.parity = parity == QSerialPort::EvenParity ? 'E'
+            : parity == QSerialPort::OddParity       ? 'O'
+            : parity == QSerialPort::MarkParity      ? 'M'
+            : parity == QSerialPort::SpaceParity     ? 'S'
+                                                     : 'N';
+    format.stopHalfBits = stopBits == QSerialPort::OneStop ? 2 : stopBits == QSerialPort::TwoStop ? 4 : 3;
+    return format;
 }

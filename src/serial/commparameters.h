@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/uartline.h"
+
 #include <QSerialPort>
 #include <QString>
 
@@ -19,10 +21,8 @@ struct CommParameters
 
     // Bits on the line for each byte: start, data, parity and stop bits.
     double bitsPerByte() const;
-    // One byte's time on the line, start bit to the end of its stop bits.
-    qint64 byteNs() const;
-    // As hosts and data sheets write it: "9600 8N1", "19200 7E1", "4800 8N1.5".
-    QString lineText() const;
+    // The same settings as a UART is programmed with.
+    UartFormat uartFormat() const;
 
     bool operator==(const CommParameters &o) const
     {

@@ -25,7 +25,7 @@ public:
     // them through as fast as the cable moves bytes.
     virtual void setInstrumentLine(const CommParameters &line, bool paced) = 0;
     // Called whenever the host's settings and the instrument's are compared anew and differ,
-    // and once when they agree again: texts as lineText() writes them. Called on the cable's
+    // and once when they agree again: texts as UartFormat::text() writes them. Called on the cable's
     // own thread.
     using LineWatcher = std::function<void(const QString &host, const QString &instrument, bool agree)>;
     virtual void watchLine(LineWatcher watcher) = 0;

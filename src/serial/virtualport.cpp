@@ -26,23 +26,6 @@ qint64 steadyNs()
 }
 } // namespace
 
-// Reads into an empty leg; false when the master reports an error or end that will not clear.
-static bool fill(int fd, VirtualPort::Leg &leg)
-{
-    const qint64 n = DescriptorIo::readSome(fd, leg.data, VirtualPort::Leg::kChunk);
-    if (n > 0) {
-        leg.begin = 0;
-        leg.end = size_t(n);
-    }
-    return n >= 0;
-}
-
-static void spill(int fd, VirtualPort::Leg &leg, size_t most)
-{
-    leg.begin += size_t(DescriptorIo::writeSome(fd, leg.data + leg.begin,
-                                                qint64(std::min(leg.size(), most))));
-}
-
 VirtualPort::VirtualPort(QObject *parent) : QObject(parent) { }
 
 VirtualPort::~VirtualPort()
@@ -76,8 +59,7 @@ void VirtualPort::setInstrumentLine(const CommParameters &line, bool paced)
     const std::lock_guard<std::mutex> still(m_moving);
     m_instrument = line;
     m_pacedByLine = paced;
-    applyPacing();
-    compareLines();
+    applyLine();
     m_wake.wake();
 }
 
@@ -85,7 +67,17 @@ void VirtualPort::setPacingAllowed(bool allowed)
 {
     const std::lock_guard<std::mutex> still(m_moving);
     m_pacingAllowed = allowed;
-    applyPacing();
+    applyLine();
+    m_wake.wake();
+}
+
+void VirtualPort::setHostLine(const UartFormat &format, const UartReceiverFlags &flags)
+{
+    const std::lock_guard<std::mutex> still(m_moving);
+    m_hostKnown = true;
+    m_hostFormat = format;
+    m_hostFlags = flags;
+    applyLine();
     m_wake.wake();
 }
 
@@ -95,15 +87,28 @@ void VirtualPort::watchLine(LineWatcher watcher)
     m_watcher = std::move(watcher);
 }
 
-// The host sends at its own speed; until it has set one it is taken to follow the instrument.
-void VirtualPort::applyPacing()
+// A pty keeps only the speed of the host's settings (its data bits and parity are the
+// driver's 8N, whatever the host asked): without a device that knows them whole, the host is
+// taken to have the instrument's settings at its own speed, and the instrument's until it
+// has set a speed.
+UartFormat VirtualPort::hostFormat() const
+{
+    if (m_hostKnown)
+        return m_hostFormat;
+    UartFormat host = m_instrument.uartFormat();
+    if (m_hostSpeed > 0)
+        host.baud = m_hostSpeed;
+    return host;
+}
+
+void VirtualPort::applyLine()
 {
     const bool paced = m_pacingAllowed && m_pacedByLine;
-    CommParameters host = m_instrument;
-    if (m_hostSpeed > 0)
-        host.baudRate = m_hostSpeed;
-    m_toHostPacer.setByteNs(paced ? m_instrument.byteNs() : 0);
-    m_toPortPacer.setByteNs(paced ? host.byteNs() : 0);
+    const UartFormat instrument = m_instrument.uartFormat();
+    const UartFormat host = hostFormat();
+    m_toHost.setLine(instrument, host, m_hostKnown ? m_hostFlags : UartReceiverFlags(), paced);
+    m_toPort.setLine(host, instrument, UartReceiverFlags(), paced);
+    compareLines();
 }
 
 void VirtualPort::lookAtHostSpeed()
@@ -112,24 +117,19 @@ void VirtualPort::lookAtHostSpeed()
     if (speed == m_hostSpeed)
         return;
     m_hostSpeed = speed;
-    applyPacing();
-    compareLines();
+    if (!m_hostKnown)
+        applyLine();
 }
 
-// A pty carries only the speed of the host's settings: its data bits and parity are the
-// driver's 8N, whatever the host asked, so the host is compared on its speed.
 void VirtualPort::compareLines()
 {
-    CommParameters host = m_instrument;
-    if (m_hostSpeed > 0)
-        host.baudRate = m_hostSpeed;
-    const QString hostText = host.lineText();
-    const QString instrumentText = m_instrument.lineText();
-    const bool agree = host == m_instrument;
+    const QString hostText = hostFormat().text();
+    const QString instrumentText = m_instrument.uartFormat().text();
     if (hostText == m_lastHostText && instrumentText == m_lastInstrumentText)
         return;
     m_lastHostText = hostText;
     m_lastInstrumentText = instrumentText;
+    const bool agree = hostText == instrumentText;
     if (agree && !m_reportedDisagreement)
         return;
     m_reportedDisagreement = !agree;
@@ -143,7 +143,7 @@ qint64 VirtualPort::bytesTowardHost(qint64 takenFromProgram) const
         return 0;
     const std::lock_guard<std::mutex> still(m_moving);
     const qint64 inProgramPty = std::max<qint64>(0, takenFromProgram - m_readFromProgram);
-    return inProgramPty + qint64(m_toHost.size()) + m_host.unreadAtSlave();
+    return inProgramPty + m_toHost.waiting() + m_host.unreadAtSlave();
 }
 
 qint64 VirtualPort::discardTowardHost(qint64 takenFromProgram)
@@ -154,10 +154,10 @@ qint64 VirtualPort::discardTowardHost(qint64 takenFromProgram)
     // The last bytes handed to the host's end reach its line discipline, where they are seen.
     std::this_thread::sleep_for(std::chrono::nanoseconds(kSettleNs + 1'000'000));
     const qint64 inProgramPty = std::max<qint64>(0, takenFromProgram - m_readFromProgram);
-    const qint64 thrown = inProgramPty + qint64(m_toHost.size()) + m_host.unreadAtSlave();
+    const qint64 thrown = inProgramPty + m_toHost.waiting() + m_host.unreadAtSlave();
     m_port.discardMasterInput();
     m_host.discardSlaveInput();
-    m_toHost.begin = m_toHost.end = 0;
+    m_toHost.discard();
     m_readFromProgram = std::max(m_readFromProgram, takenFromProgram);
     m_wake.wake();
     return thrown;
@@ -171,38 +171,26 @@ qint64 VirtualPort::hostRoom(qint64 nowNs) const
 
 qint64 VirtualPort::moveDue(qint64 nowNs)
 {
-    qint64 untilNs = m_nextSpeedLookNs - nowNs;
-    if (!m_toHost.empty()) {
-        const qint64 due = m_toHostPacer.due(nowNs, qint64(m_toHost.size()));
+    qint64 untilNs = m_nextSpeedLookNs;
+    if (m_toHost.waiting() > 0) {
         const qint64 room = hostRoom(nowNs);
-        if (due > 0 && room > 0) {
-            const size_t before = m_toHost.size();
-            spill(m_host.master(), m_toHost, size_t(std::min(due, room)));
-            const qint64 handed = qint64(before - m_toHost.size());
-            m_toHostPacer.handed(handed);
+        const qint64 before = m_toHost.waiting();
+        qint64 nextNs = m_toHost.move(m_host.master(), nowNs, room);
+        const qint64 handed = before - m_toHost.waiting();
+        if (handed > 0) {
             m_recentToHost = (nowNs < m_recentUntilNs ? m_recentToHost : 0) + handed;
             m_recentUntilNs = nowNs + kSettleNs;
-        } else if (due > 0) {
-            m_toHostPacer.held(nowNs);
         }
-        if (!m_toHost.empty()) {
-            const qint64 nextNs = hostRoom(nowNs) > 0
-                    ? m_toHostPacer.nextDueNs() - nowNs
-                    : std::min(kHostRecheckNs, std::max<qint64>(m_recentUntilNs - nowNs, 0) + 1);
-            untilNs = std::min(untilNs, nextNs);
-        }
+        // A full host's end is looked at again soon: a pty master tells no one it was read.
+        if (m_toHost.waiting() > 0 && hostRoom(nowNs) <= 0)
+            nextNs = nowNs + std::min(kHostRecheckNs, std::max<qint64>(m_recentUntilNs - nowNs, 0) + 1);
+        untilNs = std::min(untilNs, nextNs);
+    } else {
+        // The rest that ends a frame a mismatched receiver was reading.
+        untilNs = std::min(untilNs, m_toHost.move(m_host.master(), nowNs, hostRoom(nowNs)));
     }
-    if (!m_toPort.empty()) {
-        const qint64 due = m_toPortPacer.due(nowNs, qint64(m_toPort.size()));
-        if (due > 0) {
-            const size_t before = m_toPort.size();
-            spill(m_port.master(), m_toPort, size_t(due));
-            m_toPortPacer.handed(qint64(before - m_toPort.size()));
-        }
-        if (!m_toPort.empty())
-            untilNs = std::min(untilNs, std::max<qint64>(m_toPortPacer.nextDueNs() - nowNs, 0));
-    }
-    return std::max<qint64>(untilNs, 0);
+    untilNs = std::min(untilNs, m_toPort.move(m_port.master(), nowNs, CableDirection::kChunk));
+    return std::max<qint64>(untilNs - nowNs, 0);
 }
 
 void VirtualPort::relay()
@@ -221,13 +209,13 @@ void VirtualPort::relay()
         // An end is read only once what came from it has been passed on: the back-pressure
         // that keeps a full host side from losing bytes.
         DescriptorIo::Watch watches[3] = {
-            { m_port.master(), m_toHost.empty() && portReadable, false },
-            { m_host.master(), m_toPort.empty() && hostReadable, false },
+            { m_port.master(), m_toHost.wantsInput() && portReadable, false },
+            { m_host.master(), m_toPort.wantsInput() && hostReadable, false },
             { m_wake.readEnd(), true, false },
         };
         // A master that only reports an error would wake the loop without end; while both
         // slaves are held this does not happen, but a stuck end must not spin a core.
-        if (!portReadable && !hostReadable && m_toHost.empty() && m_toPort.empty())
+        if (!portReadable && !hostReadable && m_toHost.waiting() == 0 && m_toPort.waiting() == 0)
             return;
         moving.unlock();
         if (!DescriptorIo::waitNs(watches, 3, waitNs))
@@ -238,16 +226,15 @@ void VirtualPort::relay()
         const qint64 readNs = steadyNs();
         if (watches[2].readable)
             m_wake.drain();
-        if (watches[0].readable && m_toHost.empty()) {
-            portReadable = fill(m_port.master(), m_toHost);
-            m_readFromProgram += qint64(m_toHost.size());
-            if (!m_toHost.empty())
-                m_toHostPacer.took(readNs);
+        if (watches[0].readable && m_toHost.wantsInput()) {
+            const qint64 before = m_toHost.readInAll();
+            portReadable = m_toHost.fill(m_port.master(), readNs);
+            m_readFromProgram += m_toHost.readInAll() - before;
         }
-        if (watches[1].readable && m_toPort.empty()) {
-            hostReadable = fill(m_host.master(), m_toPort);
-            if (!m_toPort.empty())
-                m_toPortPacer.took(readNs);
+        if (watches[1].readable && m_toPort.wantsInput()) {
+            // A host that has just set its speed writes at once: the bytes go at that speed.
+            lookAtHostSpeed();
+            hostReadable = m_toPort.fill(m_host.master(), readNs);
         }
     }
 }

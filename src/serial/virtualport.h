@@ -2,7 +2,7 @@
 
 #include "platform/pseudoterminal.h"
 #include "platform/wakepipe.h"
-#include "serial/linepacer.h"
+#include "serial/cabledirection.h"
 #include "serial/outputcable.h"
 
 #include <QObject>
@@ -54,17 +54,9 @@ public:
     void watchLine(LineWatcher watcher) override;
     // Whether the run lets the cable pace at all (--pace none does not); on until told.
     void setPacingAllowed(bool allowed);
-
-    // One leg of the relay: bytes read from one master and not yet written to the other.
-    struct Leg
-    {
-        static constexpr size_t kChunk = 4096;
-        char data[kChunk];
-        size_t begin = 0;
-        size_t end = 0;
-        bool empty() const { return begin == end; }
-        size_t size() const { return end - begin; }
-    };
+    // The host's settings whole, from a device that knows them (a pty keeps only the
+    // speed): from now on these, not the speed the relay looks at, are the host's.
+    void setHostLine(const UartFormat &format, const UartReceiverFlags &flags);
 
 private:
     void relay();
@@ -72,8 +64,9 @@ private:
     qint64 moveDue(qint64 nowNs);
     qint64 hostRoom(qint64 nowNs) const;
     void lookAtHostSpeed();
-    void applyPacing();
+    void applyLine();
     void compareLines();
+    UartFormat hostFormat() const;
 
     PseudoTerminal m_port;
     PseudoTerminal m_host;
@@ -81,21 +74,22 @@ private:
     std::thread m_relay;
     // Held by the relay while it moves bytes, not while it waits.
     mutable std::mutex m_moving;
-    Leg m_toHost;
-    Leg m_toPort;
+    CableDirection m_toHost;
+    CableDirection m_toPort;
     // Counted rather than asked of the ptys, whose flip buffers no ioctl reports.
     qint64 m_readFromProgram = 0;
     // Bytes handed to the host's end lately, which its line discipline may not count yet.
     qint64 m_recentToHost = 0;
     qint64 m_recentUntilNs = 0;
-    LinePacer m_toHostPacer;
-    LinePacer m_toPortPacer;
     CommParameters m_instrument;
     bool m_pacedByLine = true;
     bool m_pacingAllowed = true;
     // The speed the host set on its end; 0 while no host has set one.
     int m_hostSpeed = 0;
     qint64 m_nextSpeedLookNs = 0;
+    bool m_hostKnown = false;
+    UartFormat m_hostFormat;
+    UartReceiverFlags m_hostFlags;
     LineWatcher m_watcher;
     bool m_reportedDisagreement = false;
     QString m_lastHostText;

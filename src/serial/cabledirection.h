@@ -1,0 +1,58 @@
+#pragma once
+
+#include "serial/linepacer.h"
+#include "serial/uartline.h"
+
+#include <QByteArray>
+
+#include <limits>
+#include <memory>
+
+// One direction of the virtual port's cable: bytes read from the sending end, handed to the
+// receiving end no faster than the sender's line carries them, and, when the two ends'
+// settings differ, as the receiver's UART would make them out of the sender's bits. Used by
+// the relay thread alone.
+class CableDirection
+{
+public:
+    static constexpr qint64 kChunk = 4096;
+    static constexpr qint64 kNothingDue = std::numeric_limits<qint64>::max();
+
+    // The sender's and the receiver's settings, the receiver's driver flags; paced false
+    // hands bytes on as soon as they came.
+    void setLine(const UartFormat &sender, const UartFormat &receiver,
+                 const UartReceiverFlags &flags, bool paced);
+
+    // Read only once what came before has been passed on: the back-pressure that keeps a
+    // full end from losing bytes.
+    bool wantsInput() const { return m_begin == m_end && m_out.isEmpty(); }
+    // Reads what fd has; false when it reports an error or an end that will not clear.
+    bool fill(int fd, qint64 nowNs);
+    // Hands fd what is due by nowNs, at most room bytes of what the receiver makes of them;
+    // returns when more is due (kNothingDue when nothing waits). Due bytes without room wait
+    // on the line, as a sender held by flow control does.
+    qint64 move(int fd, qint64 nowNs, qint64 room);
+    // Bytes read and not yet handed on.
+    qint64 waiting() const { return qint64(m_end - m_begin) + m_out.size(); }
+    void discard();
+    // Bytes read in all.
+    qint64 readInAll() const { return m_readInAll; }
+
+private:
+    void writeOut(int fd);
+
+    char m_data[kChunk];
+    qint64 m_begin = 0;
+    qint64 m_end = 0;
+    // What the receiver made of the bytes handed on that its end has not taken yet.
+    QByteArray m_out;
+    LinePacer m_pacer;
+    std::unique_ptr<UartLine> m_model;
+    qint64 m_senderByteNs = 0;
+    qint64 m_receiverByteNs = 0;
+    // The end of the last byte handed on, on the sender's line; 0 before the first.
+    qint64 m_lastEndNs = 0;
+    // The model has been given bytes since the line last rested.
+    bool m_modelBusy = false;
+    qint64 m_readInAll = 0;
+};
