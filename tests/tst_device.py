@@ -43,7 +43,10 @@ def test_a_c_host_gets_its_answer_and_the_lines_of_a_serial_port(tmp_path):
     assert {"answer": "0\rFLUKE 187,V1.01,0012345\r"} in seen, seen
     recorded = read_events(events)
     check_events(recorded)
-    assert [e["kind"] for e in recorded] == ["start", "received", "sent", "answer", "stop"]
+    # The command arrives at the line's speed, so in one read or more.
+    kinds = [e["kind"] for e in recorded]
+    kinds = [k for i, k in enumerate(kinds) if i == 0 or kinds[i - 1] != k]
+    assert kinds == ["start", "received", "sent", "answer", "stop"]
 
 
 @pytest.mark.parametrize("command, code", [

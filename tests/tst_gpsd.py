@@ -50,14 +50,15 @@ class Gpsd:
     """gpsd in the foreground on one device, unprivileged, on a free port of its own so that
     runs side by side do not meet, its warnings in a log file."""
 
-    def __init__(self, device, log):
+    def __init__(self, device, log, speed):
         self.log, self.port, self.pending = log, free_port(), b""
         # -N foreground, -n read the device before any client asks, -b never write to it
-        # (no probing of the receiver), -D 1 warnings.
+        # (no probing of the receiver), -D 1 warnings, -s the receiver's speed: gpsd does not
+        # hunt for the speed of a pseudo-terminal, and the virtual port carries the line's.
         with open(log, "wb") as out:
             self.process = subprocess.Popen(
                 [*own_ipc_namespace(), GPSD, "-N", "-n", "-b", "-S", str(self.port), "-D", "1",
-                 device], stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+                 "-s", str(speed), device], stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
     def __enter__(self):
         deadline = time.monotonic() + 5
@@ -137,7 +138,7 @@ def test_gpsd_has_a_3d_fix_where_the_receiver_stands_on_the_whole_utc_second(tmp
               "lon": (degrees(walks["longitude"]["min"]), degrees(walks["longitude"]["max"])),
               "altMSL": (walks["altitude"]["min"], walks["altitude"]["max"])}
     with Simulator(profile=PROFILE, folder=tmp_path / "kalo") as sim, \
-            Gpsd(sim.port, tmp_path / "gpsd.log") as gpsd:
+            Gpsd(sim.port, tmp_path / "gpsd.log", tomllib.loads(PROFILE.read_text())["line"]["speed"]) as gpsd:
         fixes = timed_fixes(gpsd, 2)
         log_of_the_fixes = gpsd.log_text()
         # The same log must tell a wrong checksum, or its silence above proves nothing.

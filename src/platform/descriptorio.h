@@ -29,7 +29,8 @@ struct Watch
 // when the wait failed for another reason than a signal.
 bool wait(Watch *watches, int count, int timeoutMs);
 // The calling thread's timed waits end as close to their bound as the kernel can make them
-// (its default lets them run 50 µs late, half a byte time at 115,200 bit/s).
+// (its default lets them run 50 µs late, half a byte time at 115,200 bit/s), and the thread
+// runs ahead of busy ones where the system allows it.
 void preciseWakeups();
 // The same as wait() with a bound in nanoseconds (-1: none), for waits shorter than a millisecond.
 bool waitNs(Watch *watches, int count, qint64 timeoutNs);

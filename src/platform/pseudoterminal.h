@@ -27,6 +27,8 @@ public:
     // Bytes given to the master that wait unread at the slave, in its line discipline; more
     // may wait in the flip buffers, which nothing counts.
     int unreadAtSlave() const;
+    // Bytes the slave's opener wrote that wait to be read at the master.
+    int unreadAtMaster() const;
     // Throws away what waits to be read at the master, or at the slave.
     void discardMasterInput();
     void discardSlaveInput();

@@ -339,6 +339,8 @@ protected:
             discard();
     }
 
+    bool deadlineIsSilence() const override { return false; }
+
 private:
     qint64 m_windowNs;
     bool m_exact;

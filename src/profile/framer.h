@@ -116,6 +116,9 @@ public:
     // The frames completed by time alone up to nowNs.
     std::vector<Frame> expire(qint64 nowNs);
     qint64 deadlineNs() const { return m_deadlineNs; }
+    // The deadline is a silence on the line (not a window of fixed length): bytes still on
+    // their way when it comes mean it has not come.
+    virtual bool deadlineIsSilence() const { return true; }
     // Drops an unfinished command (Start, Stop).
     void clear();
     // Hands the unfinished command's bytes over (to the framer of a profile that takes over)

@@ -65,13 +65,18 @@ qint64 CableDirection::move(int fd, qint64 nowNs, qint64 room)
             m_pacer.handed(handed);
             if (handed > 0)
                 m_lastEndNs = firstEndNs + (handed - 1) * m_senderByteNs;
+            // An end that takes no more holds the line until it does, tried again soon.
+            if (handed < count) {
+                m_pacer.held(nowNs);
+                return nowNs + kRetryNs;
+            }
         } else if (due > 0) {
             m_pacer.held(nowNs);
         }
         writeOut(fd);
     }
     if (m_begin < m_end)
-        return m_pacer.nextDueNs();
+        return std::max(m_pacer.nextDueNs(), m_out.isEmpty() ? nowNs : nowNs + kRetryNs);
     // The line rests: a frame the receiver was still reading ends with the rest.
     if (m_model && m_modelBusy) {
         const qint64 restAtNs = m_lastEndNs + m_receiverByteNs;

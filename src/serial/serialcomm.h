@@ -70,6 +70,9 @@ public:
     // Fetches input the driver holds that the event loop has not read yet (it was busy, or
     // sleeping out the last stretch before a deadline). True when input waits.
     bool fetchWaitingInput();
+    // Input is on its way that the port has not had yet (a cable of the program's own carries
+    // it at the line's speed): a silence now is none on the line.
+    bool inputOnItsWay() const { return m_cable && m_port.isOpen() && m_cable->carriesInput(); }
     // The waiting bytes, left waiting.
     QByteArray peekInput();
     // Hands the bytes to the device. False when they were not taken: the port is closed or

@@ -163,6 +163,14 @@ qint64 VirtualPort::discardTowardHost(qint64 takenFromProgram)
     return thrown;
 }
 
+bool VirtualPort::carriesInput() const
+{
+    if (!m_host.isOpen())
+        return false;
+    const std::lock_guard<std::mutex> still(m_moving);
+    return m_toPort.waiting() > 0 || m_host.unreadAtMaster() > 0;
+}
+
 qint64 VirtualPort::hostRoom(qint64 nowNs) const
 {
     const qint64 lately = nowNs < m_recentUntilNs ? m_recentToHost : 0;

@@ -50,6 +50,7 @@ public:
     // end. Closing the cable throws these away.
     qint64 bytesTowardHost(qint64 takenFromProgram) const override;
     qint64 discardTowardHost(qint64 takenFromProgram) override;
+    bool carriesInput() const override;
     void setInstrumentLine(const CommParameters &line, bool paced) override;
     void watchLine(LineWatcher watcher) override;
     // Whether the run lets the cable pace at all (--pace none does not); on until told.

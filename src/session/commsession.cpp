@@ -49,7 +49,7 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
     connect(&m_continuous, &ContinuousOutput::intervalNotANumber, this, [this] {
         m_log.appendStamped(LineTexts::intervalNotANumber(m_records.protocol.IntervalSeconds));
     });
-    m_answering.setLateInput([this](qint64 latestNs) { takeLateInput(latestNs); });
+    m_answering.setLateInput([this](qint64 latestNs) { return takeLateInput(latestNs); });
     // Stopped until the first Start.
     m_port.setDiscardInput(true);
 }
@@ -242,14 +242,17 @@ void CommSession::onCommEvent()
     m_answering.take(bytes, atNs);
 }
 
-void CommSession::takeLateInput(qint64 latestNs)
+bool CommSession::takeLateInput(qint64 latestNs)
 {
-    if (!m_communicating || !m_answering.isAnswering() || !m_port.fetchWaitingInput())
-        return;
-    const QByteArray bytes = m_port.input();
-    const qint64 atNs = std::min(m_clock.nowNs(), latestNs);
-    m_account.received(bytes, atNs);
-    m_answering.take(bytes, atNs);
+    if (!m_communicating || !m_answering.isAnswering())
+        return false;
+    if (m_port.fetchWaitingInput()) {
+        const QByteArray bytes = m_port.input();
+        const qint64 atNs = std::min(m_clock.nowNs(), latestNs);
+        m_account.received(bytes, atNs);
+        m_answering.take(bytes, atNs);
+    }
+    return m_port.inputOnItsWay();
 }
 
 void CommSession::sendContinuousOutput()

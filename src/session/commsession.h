@@ -97,7 +97,7 @@ signals:
 
 private:
     void onCommEvent();
-    void takeLateInput(qint64 latestNs);
+    bool takeLateInput(qint64 latestNs);
     bool write(const QByteArray &bytes, QString *refusal);
     void beginAnswering();
     void prepareToPlay(Profile::Responder &responder);

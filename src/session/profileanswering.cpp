@@ -96,15 +96,27 @@ void ProfileAnswering::armDeadline()
     m_clock.callAt(deadline, this, [this, generation] { onDeadline(generation); });
 }
 
+namespace {
+// How soon a deadline is looked at again while the line still carries bytes toward the port.
+constexpr qint64 kArrivingRecheckNs = 500'000;
+} // namespace
+
 void ProfileAnswering::onDeadline(quint64 generation)
 {
     if (generation != m_generation || !m_framer)
         return;
     m_deadlineArmedFor = 0;
     if (m_lateInput) {
-        m_lateInput(m_framer->deadlineNs() - 1);
+        const bool arriving = m_lateInput(m_framer->deadlineNs() - 1);
         if (generation != m_generation || !m_framer)
             return;
+        if (arriving && m_framer->deadlineIsSilence()
+            && m_framer->deadlineNs() != Profile::Framer::kNoDeadline) {
+            const qint64 again = m_clock.nowNs() + kArrivingRecheckNs;
+            m_deadlineArmedFor = again;
+            m_clock.callAt(again, this, [this, generation] { onDeadline(generation); });
+            return;
+        }
     }
     const qint64 now = m_clock.nowNs();
     const bool window = openWindowEndNs().has_value();

@@ -54,8 +54,9 @@ public:
 
     // Called when a framer's deadline is reached, before the framer is told: bytes that came
     // before it but were not taken yet (the event loop was busy) are taken first, stamped
-    // no later than latestNs, so a late read is no silence on the line.
-    using LateInput = std::function<void(qint64 latestNs)>;
+    // no later than latestNs, so a late read is no silence on the line. True when more bytes
+    // are on their way on the line: the deadline is looked at again a little later.
+    using LateInput = std::function<bool(qint64 latestNs)>;
     void setLateInput(LateInput lateInput) { m_lateInput = std::move(lateInput); }
 
     // The port went away: the command under way can never be finished, and its bytes must

@@ -42,6 +42,12 @@ int PseudoTerminal::unreadAtSlave() const
     return ::ioctl(m_slave, FIONREAD, &n) == 0 ? n : 0;
 }
 
+int PseudoTerminal::unreadAtMaster() const
+{
+    int n = 0;
+    return ::ioctl(m_master, FIONREAD, &n) == 0 ? n : 0;
+}
+
 void PseudoTerminal::discardMasterInput()
 {
     ::tcflush(m_master, TCIFLUSH);
