@@ -56,7 +56,8 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         folder = Path(tmp)
         (folder / "flood.toml").write_text(PROFILE)
-        sim = Simulator(program, folder, "--profile", str(folder / "flood.toml"),
+        # A flood at memory speed: the line's own pace would hold the host back.
+        sim = Simulator(program, folder, "--profile", str(folder / "flood.toml"), "--pace", "none",
                         read_stdout=False)
         pid = sim.process.pid
         start_mib = resident_mib(pid)

@@ -51,7 +51,8 @@ def slow_host(program, work, seconds):
     folder.mkdir()
     text = b"0123456789" * 200
     write_folder(folder, b"0", b"0.5", text)
-    sim = Simulator(program, folder)
+    # The host sets the pace, not the line.
+    sim = Simulator(program, folder, "--pace", "none")
     host = SlowHost(sim.host_port, 2000)
     time.sleep(seconds)
     sim.stop()

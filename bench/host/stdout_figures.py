@@ -37,7 +37,8 @@ def run(program, folder, read_stdout, read_at_end, seconds):
     line of its saved log, which does not depend on how busy the machine is."""
     folder.mkdir()
     write_settings(folder, "0", "0", "38400")
-    simulator = Simulator(program, folder, read_stdout=False)
+    # Outputs as fast as the program makes them, not as the line carries them.
+    simulator = Simulator(program, folder, "--pace", "none", read_stdout=False)
     sim = simulator.process
     host = CountingHost(simulator.host_port)
     host.start()

@@ -12,6 +12,8 @@ namespace {
 // has had time to move it, so what the host has not read is always known.
 constexpr int kHostQueue = 4095;
 constexpr qint64 kSettleNs = 2'000'000;
+// Below this much room the host's end is asked how much it holds.
+constexpr qint64 kRoomSlack = 512;
 // How often the relay looks whether a host that stopped reading has read again: a pty master
 // reports no such thing.
 constexpr qint64 kHostRecheckNs = 5'000'000;
@@ -143,7 +145,11 @@ qint64 VirtualPort::bytesTowardHost(qint64 takenFromProgram) const
         return 0;
     const std::lock_guard<std::mutex> still(m_moving);
     const qint64 inProgramPty = std::max<qint64>(0, takenFromProgram - m_readFromProgram);
-    return inProgramPty + m_toHost.waiting() + m_host.unreadAtSlave();
+    // Bytes handed to the host's end in the last moments may not be counted there yet: they
+    // count as on their way until they must be.
+    const qint64 unread = m_host.unreadAtSlave();
+    const qint64 lately = steadyNs() < m_recentUntilNs ? m_recentToHost : 0;
+    return inProgramPty + m_toHost.waiting() + std::max<qint64>(unread, lately);
 }
 
 qint64 VirtualPort::discardTowardHost(qint64 takenFromProgram)
@@ -158,6 +164,7 @@ qint64 VirtualPort::discardTowardHost(qint64 takenFromProgram)
     m_port.discardMasterInput();
     m_host.discardSlaveInput();
     m_toHost.discard();
+    m_roomBound = 0;
     m_readFromProgram = std::max(m_readFromProgram, takenFromProgram);
     m_wake.wake();
     return thrown;
@@ -171,10 +178,16 @@ bool VirtualPort::carriesInput() const
     return m_toPort.waiting() > 0 || m_host.unreadAtMaster() > 0;
 }
 
-qint64 VirtualPort::hostRoom(qint64 nowNs) const
+// The room found at the last look, less what was handed since, is never more than there is
+// (the host only makes more by reading): the host's end is asked again only when that runs low,
+// not for every byte of a paced stream.
+qint64 VirtualPort::hostRoom(qint64 nowNs)
 {
+    if (m_roomBound > kRoomSlack)
+        return m_roomBound;
     const qint64 lately = nowNs < m_recentUntilNs ? m_recentToHost : 0;
-    return kHostQueue - m_host.unreadAtSlave() - lately;
+    m_roomBound = kHostQueue - m_host.unreadAtSlave() - lately;
+    return m_roomBound;
 }
 
 qint64 VirtualPort::moveDue(qint64 nowNs)
@@ -186,6 +199,7 @@ qint64 VirtualPort::moveDue(qint64 nowNs)
         qint64 nextNs = m_toHost.move(m_host.master(), nowNs, room);
         const qint64 handed = before - m_toHost.waiting();
         if (handed > 0) {
+            m_roomBound -= handed;
             m_recentToHost = (nowNs < m_recentUntilNs ? m_recentToHost : 0) + handed;
             m_recentUntilNs = nowNs + kSettleNs;
         }

@@ -63,7 +63,7 @@ private:
     void relay();
     // With m_moving held: hands on what is due now, and says how long until more is.
     qint64 moveDue(qint64 nowNs);
-    qint64 hostRoom(qint64 nowNs) const;
+    qint64 hostRoom(qint64 nowNs);
     void lookAtHostSpeed();
     void applyLine();
     void compareLines();
@@ -82,6 +82,7 @@ private:
     // Bytes handed to the host's end lately, which its line discipline may not count yet.
     qint64 m_recentToHost = 0;
     qint64 m_recentUntilNs = 0;
+    qint64 m_roomBound = 0;
     CommParameters m_instrument;
     bool m_pacedByLine = true;
     bool m_pacingAllowed = true;
