@@ -43,10 +43,41 @@ def test_a_c_host_gets_its_answer_and_the_lines_of_a_serial_port(tmp_path):
     assert {"answer": "0\rFLUKE 187,V1.01,0012345\r"} in seen, seen
     recorded = read_events(events)
     check_events(recorded)
+    assert [(e["dtr"], e["rts"]) for e in recorded if e["kind"] == "host_lines"][-1:] == [
+        (True, True)]
     # The command arrives at the line's speed, so in one read or more.
-    kinds = [e["kind"] for e in recorded]
+    kinds = [e["kind"] for e in recorded if e["kind"] != "host_lines"]
     kinds = [k for i, k in enumerate(kinds) if i == 0 or kinds[i - 1] != k]
     assert kinds == ["start", "received", "sent", "answer", "stop"]
+
+
+def test_the_instrument_s_lines_come_from_the_profile_and_the_control_channel(tmp_path):
+    """CTS down by the profile's [line]; the host waits on it (TIOCMIWAIT) until a control
+    request raises it."""
+    profile = tmp_path / "lines.toml"
+    profile.write_text(FLUKE.read_text().replace("[line]\n", "[line]\ncts = false\n", 1))
+    socket_path = tmp_path / "ctl"
+    sim = subprocess.Popen(
+        [PROGRAM, "--headless", "--folder", str(tmp_path / "folder"), "--profile", str(profile),
+         "--control", str(socket_path), "--exec", "--", MODEMHOST, "/dev/ttyUSB0", "ID", "26"],
+        stdout=subprocess.PIPE, env={**os.environ, "WAIT": "1"})
+    wait_for(socket_path.exists, 10, "the control socket")
+    control = Control(str(socket_path))
+    before = b""
+    while b'"dtr"' not in before:  # the host prints its lines just before it waits
+        line = sim.stdout.readline()
+        assert line, before
+        before += line
+    time.sleep(0.3)
+    assert control.ask({"cmd": "lines", "cts": True}) == {
+        "ok": True, "cts": True, "dsr": True, "dcd": True, "ri": False}
+    assert control.ask({"cmd": "lines", "rts": True})["ok"] is False
+    out, _ = sim.communicate(timeout=20)
+    assert sim.returncode == 0, out
+    seen = host_lines(before + out)
+    assert {"dtr": True, "rts": True, "cts": False, "dsr": True, "dcd": True, "ri": False} in seen
+    assert {"cts after": True} in seen
+    assert {"changes": 1} in seen
 
 
 @pytest.mark.parametrize("command, code", [

@@ -10,11 +10,13 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace {
 const QString kOk = QStringLiteral("ok");
-const QString kRequests = QStringLiteral("one of set, call, fault, load, send, counters, stop");
+const QString kRequests = QStringLiteral("one of set, call, fault, load, send, lines, counters, stop");
 const QString kFaults = QStringLiteral("one of drop, truncate, corrupt, duplicate, garbage");
 
 QString outsideCodePage(const QString &key, const QString &characters)
@@ -115,6 +117,8 @@ ControlRequests::Reply ControlRequests::handle(const QByteArray &line)
         return load(request);
     if (command == QLatin1String("send"))
         return { compact(send(request)) };
+    if (command == QLatin1String("lines"))
+        return { compact(lines(request)) };
     if (command == QLatin1String("counters"))
         return { compact(counters()) };
     if (command == QLatin1String("stop"))
@@ -285,6 +289,34 @@ QJsonObject ControlRequests::send(const QJsonObject &request)
     if (!m_session.sendNow(bytes))
         return failed(QStringLiteral("the port did not take the bytes; the log says why"));
     return ok();
+}
+
+// The instrument's lines, each given one set (true or false), the others kept; the reply has
+// all four as they are now.
+QJsonObject ControlRequests::lines(const QJsonObject &request)
+{
+    ModemLines lines = m_session.instrumentLines();
+    const struct {
+        QString key;
+        bool &line;
+    } fields[] = { { QStringLiteral("cts"), lines.cts }, { QStringLiteral("dsr"), lines.dsr },
+                   { QStringLiteral("dcd"), lines.dcd }, { QStringLiteral("ri"), lines.ri } };
+    for (const QString &key : request.keys()) {
+        if (key == QLatin1String("cmd"))
+            continue;
+        const auto field = std::find_if(std::begin(fields), std::end(fields),
+                                        [&key](const auto &f) { return f.key == key; });
+        if (field == std::end(fields))
+            return failed(QStringLiteral("unknown line \"%1\"; one of cts, dsr, dcd, ri").arg(key));
+        if (!request.value(key).isBool())
+            return failed(QStringLiteral("\"%1\" must be true or false").arg(key));
+        field->line = request.value(key).toBool();
+    }
+    m_session.setInstrumentLines(lines);
+    QJsonObject reply = ok();
+    for (const auto &field : fields)
+        reply.insert(field.key, field.line);
+    return reply;
 }
 
 QJsonObject ControlRequests::counters() const

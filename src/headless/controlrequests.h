@@ -35,6 +35,7 @@ private:
     QJsonObject fault(const QJsonObject &request);
     Reply load(const QJsonObject &request);
     QJsonObject send(const QJsonObject &request);
+    QJsonObject lines(const QJsonObject &request);
     QJsonObject counters() const;
 
     CommSession &m_session;

@@ -199,6 +199,17 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
     std::optional<int> hostExit;
     bool stoppedFirst = false; // the run stopped before the host ended
     if (!options.execCommand.isEmpty()) {
+        // The instrument's lines as the session has them, the host's as the host sets them.
+        const auto seeLines = [&hostDevice](const ModemLines &lines) {
+            hostDevice.setLinesSeenByHost(lines.cts, lines.dsr, lines.dcd, lines.ri);
+        };
+        // The host's first look finds the profile's lines, before communication starts.
+        run.session().setInstrumentLines(run.session().profile().lines());
+        seeLines(run.session().instrumentLines());
+        QObject::connect(&run.session(), &CommSession::instrumentLinesChanged, &hostDevice,
+                         seeLines);
+        QObject::connect(&hostDevice, &HostDevice::hostLinesChanged, &run.session(),
+                         &CommSession::hostLinesChanged);
         if (!hostDevice.start(virtualPort.hostPath(), options.deviceName, options.execCommand,
                               &error)) {
             complain(QStringLiteral("--exec: %1").arg(error));

@@ -78,6 +78,8 @@ QString kindName(LineEvent::Kind kind)
         return QStringLiteral("log_not_saved");
     case LineEvent::Kind::LineSettings:
         return QStringLiteral("line_settings");
+    case LineEvent::Kind::HostLines:
+        return QStringLiteral("host_lines");
     }
     return QString();
 }
@@ -141,6 +143,10 @@ QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)
         object.insert(QStringLiteral("host"), event.hostLine);
         object.insert(QStringLiteral("instrument"), event.instrumentLine);
         object.insert(QStringLiteral("agree"), event.agree);
+        break;
+    case LineEvent::Kind::HostLines:
+        object.insert(QStringLiteral("dtr"), event.dtr);
+        object.insert(QStringLiteral("rts"), event.rts);
         break;
     case LineEvent::Kind::DroppedOutput:
         object.insert(QStringLiteral("bytes"), event.count);

@@ -59,6 +59,13 @@ inline QString hostLineAgrees(const QString &instrument)
 {
     return QStringLiteral("ホストの回線設定が計器と一致しました: %1").arg(instrument);
 }
+// The host's DTR and RTS as it set them (a host run by --exec).
+inline QString hostLines(bool dtr, bool rts)
+{
+    return QStringLiteral("ホストの制御線: DTR %1, RTS %2")
+            .arg(dtr ? QStringLiteral("on") : QStringLiteral("off"),
+                 rts ? QStringLiteral("on") : QStringLiteral("off"));
+}
 // A hand-edited interval that is no number runs at one second.
 inline QString intervalNotANumber(const QString &text)
 {

@@ -5,6 +5,7 @@
 #include "profile/faults.h"
 #include "profile/framer.h"
 #include "profile/modbus/registermap.h"
+#include "profile/modemlines.h"
 #include "profile/scpi/scpitable.h"
 #include "profile/values.h"
 
@@ -91,6 +92,8 @@ struct Instrument
     QString line;
     // [line] pace: false when the profile's bytes go as fast as a virtual port moves them.
     bool linePaced = true;
+    // [line] cts, dsr, dcd, ri: the lines the instrument drives, for a host run by --exec.
+    ModemLines lines;
     // The Lua script (script = "FILE") and the expressions; a profile without either runs
     // no Lua at all.
     QByteArray script;

@@ -102,15 +102,26 @@ private:
 
     void readLine(const toml::table &table)
     {
-        m_fields.allowKeys(table, { "speed", "data_bits", "parity", "stop_bits", "pace" });
+        m_fields.allowKeys(table, { "speed", "data_bits", "parity", "stop_bits", "pace", "cts",
+                                    "dsr", "dcd", "ri" });
+        const struct {
+            const char *key;
+            bool &line;
+        } lines[] = { { "cts", m_instrument.lines.cts }, { "dsr", m_instrument.lines.dsr },
+                      { "dcd", m_instrument.lines.dcd }, { "ri", m_instrument.lines.ri } };
+        for (const auto &line : lines) {
+            if (const std::optional<bool> up = m_fields.flag(table, line.key))
+                line.line = *up;
+        }
         if (const std::optional<QString> pace = m_fields.text(table, "pace")) {
             if (*pace == QLatin1String("none"))
                 m_instrument.linePaced = false;
             else if (*pace != QLatin1String("line"))
                 m_fields.fail(*table.get("pace"), QStringLiteral("'pace' must be \"line\" or \"none\""));
         }
-        // Pacing alone keeps the settings' port settings.
-        if (table.size() == 1 && table.contains("pace"))
+        // Pacing and lines alone keep the settings' port settings.
+        if (!table.contains("speed") && !table.contains("data_bits") && !table.contains("parity")
+            && !table.contains("stop_bits"))
             return;
         const qint64 speed = m_fields.integer(table, "speed", 50, 4'000'000).value_or(0);
         if (!table.contains("speed"))

@@ -168,10 +168,12 @@ void CommSession::beginAnswering()
 {
     std::unique_ptr<Profile::Responder> responder = m_profile.makeResponder(m_records.commands);
     m_playsProfile = m_profile.inForce();
-    if (m_playsProfile)
+    if (m_playsProfile) {
         prepareToPlay(*responder);
-    else
+    } else {
         restoreSettingsLine();
+        setInstrumentLines(ModemLines());
+    }
     m_answering.begin(std::move(responder));
     m_answering.reportScriptProblems();
 }
@@ -186,6 +188,7 @@ void CommSession::prepareToPlay(Profile::Responder &responder)
     else
         applyProfileLine(instrument.line);
     m_port.setPaced(instrument.linePaced);
+    setInstrumentLines(instrument.lines);
     responder.setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
     if (instrument.continuous) {
         m_profileContinuousOn = instrument.continuous->enabled.value_or(isContinuousOutput(m_records.protocol));
@@ -193,6 +196,19 @@ void CommSession::prepareToPlay(Profile::Responder &responder)
     } else {
         m_continuous.setAlignedToSecond(false);
     }
+}
+
+void CommSession::setInstrumentLines(const ModemLines &lines)
+{
+    if (lines == m_lines)
+        return;
+    m_lines = lines;
+    emit instrumentLinesChanged(m_lines);
+}
+
+void CommSession::hostLinesChanged(bool dtr, bool rts)
+{
+    m_account.hostLines(dtr, rts);
 }
 
 void CommSession::stop()

@@ -74,6 +74,12 @@ public:
     // Logs and streams the Lua errors of the profile in force since the last report.
     void reportScriptProblems() { m_answering.reportScriptProblems(); }
     const LineCounters &counters() const { return m_account.counters(); }
+    // The lines the instrument drives toward the host (a profile's [line], else all but RI up),
+    // changed by a control request; instrumentLinesChanged() tells whoever serves the host.
+    ModemLines instrumentLines() const { return m_lines; }
+    void setInstrumentLines(const ModemLines &lines);
+    // The host set its DTR or RTS: logged and streamed.
+    void hostLinesChanged(bool dtr, bool rts);
     // The port settings in force: the profile's [line] while it plays, else the settings'.
     QString lineInForce() const;
     // The output type in force, as the settings write it ("0" continuous, "1" on each
@@ -91,6 +97,7 @@ signals:
     void communicatingChanged(bool communicating);
     // A rule switched the profile's continuous output: outputTypeInForce() has changed.
     void outputTypeChanged();
+    void instrumentLinesChanged(const ModemLines &lines);
     void lineEvent(const LineEvent &event);
     // problems: empty once the profile is in force, else its "FILE:LINE:COL: reason" lines.
     void profileSwitched(quint64 ticket, const QString &problems);
@@ -133,5 +140,6 @@ private:
     // A rule's continuous = "on" / "off" since Start; the profile's enabled before.
     bool m_profileContinuousOn = false;
     bool m_lineFromProfile = false;
+    ModemLines m_lines;
     qint16 m_stopFlag = 0;
 };

@@ -34,6 +34,8 @@ public:
     // abandoned: a stop that came meanwhile cuts a long reading short (nothing is then in force).
     bool reload(QString *error, const std::atomic<bool> *abandoned = nullptr);
     bool inForce() const { return m_instrument.has_value(); }
+    // The lines the profile's instrument drives; a powered instrument's without one.
+    ModemLines lines() const { return m_instrument ? m_instrument->lines : ModemLines(); }
     QString file() const { return m_path; }
 
     // A responder for a new run, the dialog's patterns after the profile's rules: seeded from

@@ -54,6 +54,16 @@ void LineAccount::lineCompared(const QString &host, const QString &instrument, b
     report(event);
 }
 
+void LineAccount::hostLines(bool dtr, bool rts)
+{
+    m_log.appendStamped(LineTexts::hostLines(dtr, rts));
+    LineEvent event;
+    event.kind = LineEvent::Kind::HostLines;
+    event.dtr = dtr;
+    event.rts = rts;
+    report(event);
+}
+
 void LineAccount::report(LineEvent event)
 {
     event.atNs = event.atNs ? event.atNs : m_clock.nowNs();

@@ -34,6 +34,8 @@ public:
     // The host's settings differ from the instrument's (or agree again): a log line and a
     // line_settings event naming both.
     void lineCompared(const QString &host, const QString &instrument, bool agree);
+    // The host set its DTR or RTS: a log line and a host_lines event.
+    void hostLines(bool dtr, bool rts);
     // An event without counting; atNs 0 is now.
     void report(LineEvent event);
 

@@ -27,6 +27,7 @@ struct LineEvent
         LogNotSaved, // message: the saved log could not be written, and why
         ScriptError, // rule (or "continuous", "script"), message: a profile's Lua failed
         LineSettings, // hostLine, instrumentLine, agree: the host's settings against the instrument's
+        HostLines, // dtr, rts: the host set its lines
     };
 
     Kind kind = Kind::Start;
@@ -43,6 +44,8 @@ struct LineEvent
     QString hostLine;
     QString instrumentLine;
     bool agree = true;
+    bool dtr = false;
+    bool rts = false;
 };
 
 // What a run has done so far, from its first Start.

@@ -2,6 +2,8 @@
  * DTR and RTS, the instrument's CTS, DSR and DCD, the change counters, a break, and then one
  * command and its answer. It prints what it saw as JSON lines and exits 0 only when every
  * call worked: the test reads both.
+ * With WAIT set in the environment it then waits (TIOCMIWAIT) for the instrument's CTS to
+ * change and prints it again.
  * Usage: modemhost DEVICE COMMAND [EXPECTED_BYTES] (COMMAND without its CR) */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -56,6 +58,12 @@ int main(int argc, char **argv)
            lines & TIOCM_DTR ? "true" : "false", lines & TIOCM_RTS ? "true" : "false",
            lines & TIOCM_CTS ? "true" : "false", lines & TIOCM_DSR ? "true" : "false",
            lines & TIOCM_CD ? "true" : "false", lines & TIOCM_RI ? "true" : "false");
+    if (getenv("WAIT")) {
+        fflush(stdout);
+        check(ioctl(fd, TIOCMIWAIT, TIOCM_CTS) == 0, "TIOCMIWAIT");
+        check(ioctl(fd, TIOCMGET, &lines) == 0, "TIOCMGET after");
+        printf("{\"cts after\": %s}\n", lines & TIOCM_CTS ? "true" : "false");
+    }
     struct serial_icounter_struct counts;
     check(ioctl(fd, TIOCGICOUNT, &counts) == 0, "TIOCGICOUNT");
     printf("{\"changes\": %d}\n", counts.cts + counts.dsr + counts.dcd + counts.rng);

@@ -376,6 +376,7 @@ EVENT_KEYS = {
     "dropped_output": {"bytes", "device"}, "skipped": {"count"},
     "refused": {"command_hex", "command_text", "hex", "text", "rule", "faults", "reason"},
     "load": {"seed", "profile"}, "log_not_saved": {"message"},
+    "line_settings": {"host", "instrument", "agree"}, "host_lines": {"dtr", "rts"},
 }
 
 
