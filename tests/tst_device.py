@@ -53,13 +53,16 @@ def test_a_c_host_gets_its_answer_and_the_lines_of_a_serial_port(tmp_path):
 
 def test_the_instrument_s_lines_come_from_the_profile_and_the_control_channel(tmp_path):
     """CTS down by the profile's [line]; the host waits on it (TIOCMIWAIT) until a control
-    request raises it."""
+    request raises it. The host's DTR and RTS are the profile's Lua globals dtr and rts."""
     profile = tmp_path / "lines.toml"
-    profile.write_text(FLUKE.read_text().replace("[line]\n", "[line]\ncts = false\n", 1))
+    rule = ('[[rule]]\nmatch = "L[CR]"\nwhen = "dtr and rts"\n'
+            'answer = "{= tostring(dtr) .. tostring(rts) }[CR]"\n\n')
+    profile.write_text(FLUKE.read_text().replace("[line]\n", "[line]\ncts = false\n", 1)
+                       .replace("[[rule]]", rule + "[[rule]]", 1))
     socket_path = tmp_path / "ctl"
     sim = subprocess.Popen(
         [PROGRAM, "--headless", "--folder", str(tmp_path / "folder"), "--profile", str(profile),
-         "--control", str(socket_path), "--exec", "--", MODEMHOST, "/dev/ttyUSB0", "ID", "26"],
+         "--control", str(socket_path), "--exec", "--", MODEMHOST, "/dev/ttyUSB0", "L", "9"],
         stdout=subprocess.PIPE, env={**os.environ, "WAIT": "1"})
     wait_for(socket_path.exists, 10, "the control socket")
     control = Control(str(socket_path))
@@ -78,6 +81,7 @@ def test_the_instrument_s_lines_come_from_the_profile_and_the_control_channel(tm
     assert {"dtr": True, "rts": True, "cts": False, "dsr": True, "dcd": True, "ri": False} in seen
     assert {"cts after": True} in seen
     assert {"changes": 1} in seen
+    assert {"answer": "truetrue\r"} in seen, seen
 
 
 @pytest.mark.parametrize("command, code", [

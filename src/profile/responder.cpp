@@ -50,6 +50,8 @@ void Responder::startScript()
     m_globals = std::make_unique<ValueGlobals>(m_values, m_instrument.values);
     m_script = std::make_unique<LuaState>(m_seed, m_instrument.folder);
     m_script->setGlobals(m_globals.get());
+    // The host's lines, false until a host run by --exec sets them.
+    setHostLines(false, false);
     QString error;
     for (const Expression &expression : m_instrument.expressions) {
         if (m_script->addExpression(expression.code, m_instrument.expressionChunk, expression.line,
@@ -325,6 +327,18 @@ bool Responder::setValue(const QString &name, const ScriptValue &value, QString 
     }
     storeValue(m_values, index, value);
     return true;
+}
+
+void Responder::setHostLines(bool dtr, bool rts)
+{
+    if (!m_script)
+        return;
+    const std::pair<const char *, bool> lines[] = { { "dtr", dtr }, { "rts", rts } };
+    for (const auto &[name, up] : lines) {
+        // A value of that name is the profile's own.
+        if (m_values.indexOf(QString::fromLatin1(name)) < 0)
+            m_script->setGlobal(name, ScriptValue::ofBoolean(up));
+    }
 }
 
 bool Responder::call(const QString &function, const std::vector<ScriptValue> &args,

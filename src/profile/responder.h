@@ -124,6 +124,8 @@ public:
     // no value sets a global of the script.
     bool setValue(const QString &name, const QByteArray &text, QString *error);
     bool setValue(const QString &name, const ScriptValue &value, QString *error);
+    // The host's DTR and RTS, as the globals dtr and rts of the profile's Lua.
+    void setHostLines(bool dtr, bool rts);
     // Calls a global function of the script; its first result.
     bool call(const QString &function, const std::vector<ScriptValue> &args, ScriptValue *result,
               QString *error);

@@ -189,6 +189,7 @@ void CommSession::prepareToPlay(Profile::Responder &responder)
         applyProfileLine(instrument.line);
     m_port.setPaced(instrument.linePaced);
     setInstrumentLines(instrument.lines);
+    responder.setHostLines(m_hostDtr, m_hostRts);
     responder.setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
     if (instrument.continuous) {
         m_profileContinuousOn = instrument.continuous->enabled.value_or(isContinuousOutput(m_records.protocol));
@@ -208,7 +209,11 @@ void CommSession::setInstrumentLines(const ModemLines &lines)
 
 void CommSession::hostLinesChanged(bool dtr, bool rts)
 {
+    m_hostDtr = dtr;
+    m_hostRts = rts;
     m_account.hostLines(dtr, rts);
+    if (Profile::Responder *player = responder())
+        player->setHostLines(dtr, rts);
 }
 
 void CommSession::stop()

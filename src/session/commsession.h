@@ -141,5 +141,7 @@ private:
     bool m_profileContinuousOn = false;
     bool m_lineFromProfile = false;
     ModemLines m_lines;
+    bool m_hostDtr = false;
+    bool m_hostRts = false;
     qint16 m_stopFlag = 0;
 };
