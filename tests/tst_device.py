@@ -55,7 +55,7 @@ def test_the_instrument_s_lines_come_from_the_profile_and_the_control_channel(tm
     """CTS down by the profile's [line]; the host waits on it (TIOCMIWAIT) until a control
     request raises it. The host's DTR and RTS are the profile's Lua globals dtr and rts."""
     profile = tmp_path / "lines.toml"
-    rule = ('[[rule]]\nmatch = "L[CR]"\nwhen = "dtr and rts"\n'
+    rule = ('[[rule]]\nmatch = "L[CR]"\nwhen = "dtr and rts"\nlines = { dsr = false, ri = true }\n'
             'answer = "{= tostring(dtr) .. tostring(rts) }[CR]"\n\n')
     profile.write_text(FLUKE.read_text().replace("[line]\n", "[line]\ncts = false\n", 1)
                        .replace("[[rule]]", rule + "[[rule]]", 1))
@@ -82,6 +82,8 @@ def test_the_instrument_s_lines_come_from_the_profile_and_the_control_channel(tm
     assert {"cts after": True} in seen
     assert {"changes": 1} in seen
     assert {"answer": "truetrue\r"} in seen, seen
+    # The rule that answered set the lines it names and left the others.
+    assert {"after": {"cts": True, "dsr": False, "dcd": True, "ri": True}} in seen, seen
 
 
 @pytest.mark.parametrize("command, code", [

@@ -76,6 +76,9 @@ void tst_ProfileLoader::shouldRefuseBadProfile_data()
         "2:24: 'probability' must be a number from 0 to 1");
     row("fault typo", rule + "truncate = { every = 2, keeep = 1 }\n", "3:25: unknown key 'keeep'");
     row("pace", rule + "pace = \"fast\"\n", "3:8: 'pace' must be \"baud\" or \"none\"");
+    row("line pace", "[line]\npace = \"baud\"\n", "2:8: 'pace' must be \"line\" or \"none\"");
+    row("a line that is no modem line", rule + "lines = { rts = false }\n", "3:11: unknown key 'rts'");
+    row("a line set to no truth", "[line]\ncts = 0\n", "2:7: 'cts' must be true or false");
     row("value without kind", "[values.x]\nformat = \"%d\"\n",
         "1:1: value 'x' needs one of random, walk, sequence, counter, clock, initial");
     row("value of two kinds", "[values.x]\ninitial = \"1\"\nrandom = [1, 2]\n",

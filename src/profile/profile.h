@@ -49,6 +49,8 @@ struct Rule
     std::vector<std::pair<int, AnswerTemplate>> sets;
     // Switches continuous output on or off.
     std::optional<bool> continuous;
+    // Sets lines the instrument drives.
+    ModemLinesChange lines;
     Behaviour behaviour;
 };
 

@@ -300,7 +300,7 @@ private:
     Rule readRule(const toml::table &table, int number)
     {
         std::vector<const char *> keys
-            = { "name", "match", "regex", "when", "answer", "part", "set", "continuous" };
+            = { "name", "match", "regex", "when", "answer", "part", "set", "continuous", "lines" };
         keys.insert(keys.end(), kBehaviourKeys.begin(), kBehaviourKeys.end());
         m_fields.allowKeys(table, keys);
         Rule rule;
@@ -344,6 +344,13 @@ private:
             else
                 m_fields.fail(*table.get("continuous"),
                     QStringLiteral("'continuous' must be \"on\" or \"off\""));
+        }
+        if (const toml::table *lines = m_fields.table(table, "lines")) {
+            m_fields.allowKeys(*lines, { "cts", "dsr", "dcd", "ri" });
+            rule.lines.cts = m_fields.flag(*lines, "cts");
+            rule.lines.dsr = m_fields.flag(*lines, "dsr");
+            rule.lines.dcd = m_fields.flag(*lines, "dcd");
+            rule.lines.ri = m_fields.flag(*lines, "ri");
         }
         rule.behaviour = m_instrument.defaults;
         readBehaviour(m_fields, table, &rule.behaviour);

@@ -232,6 +232,7 @@ Reply Responder::reply(const QByteArray &frame)
     }
     reply.matched = true;
     reply.continuous = rule.continuous;
+    reply.lines = rule.lines;
     return reply;
 }
 

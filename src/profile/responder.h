@@ -70,6 +70,8 @@ struct Reply
     QString failure;
     // The rule switches continuous output on or off.
     std::optional<bool> continuous;
+    // The rule sets lines the instrument drives.
+    ModemLinesChange lines;
 };
 
 // Plays an instrument: given a command (a frame from the Framer), says what to send back,

@@ -42,6 +42,8 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
     connect(&m_answering, &ProfileAnswering::refused, &m_account, &LineAccount::refused);
     connect(&m_answering, &ProfileAnswering::scriptError, &m_account, &LineAccount::scriptError);
     connect(&m_answering, &ProfileAnswering::continuousSwitched, this, &CommSession::switchContinuous);
+    connect(&m_answering, &ProfileAnswering::linesSwitched, this,
+            [this](const ModemLinesChange &change) { setInstrumentLines(change.appliedTo(m_lines)); });
     connect(&m_answering, &ProfileAnswering::windowClosed, &m_continuous,
             &ContinuousOutput::windowClosed);
     connect(&m_continuous, &ContinuousOutput::ended, this,

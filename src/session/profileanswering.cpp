@@ -144,6 +144,8 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames, qint64 atNs)
         }
         if (reply.continuous)
             emit continuousSwitched(*reply.continuous);
+        if (reply.lines.any())
+            emit linesSwitched(reply.lines);
         OutputLine::Item item;
         item.kind = OutputLine::Kind::Answer;
         item.bytes = reply.dropped ? QByteArray() : reply.bytes;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "profile/modemlines.h"
 #include "session/retirement.h"
 
 #include <QByteArray>
@@ -84,6 +85,8 @@ signals:
     void scriptError(const QString &where, const QString &message);
     // A rule switched continuous output on or off.
     void continuousSwitched(bool on);
+    // A rule set lines the instrument drives.
+    void linesSwitched(const ModemLinesChange &change);
     // A command whose answer did not go out whole: the port refused it, or a stop came
     // first. bytes: what the port took of it.
     void refused(const QByteArray &command, const QByteArray &bytes, const QString &rule,

@@ -87,6 +87,10 @@ int main(int argc, char **argv)
         printf(answer[i] >= 32 && answer[i] < 127 && answer[i] != '"' && answer[i] != '\\'
                        ? "%c" : "\\u%04x", (unsigned char)answer[i]);
     printf("\"}\n");
+    check(ioctl(fd, TIOCMGET, &lines) == 0, "TIOCMGET after the answer");
+    printf("{\"after\": {\"cts\": %s, \"dsr\": %s, \"dcd\": %s, \"ri\": %s}}\n",
+           lines & TIOCM_CTS ? "true" : "false", lines & TIOCM_DSR ? "true" : "false",
+           lines & TIOCM_CD ? "true" : "false", lines & TIOCM_RI ? "true" : "false");
     check(close(fd) == 0, "close");
     return failures ? 1 : 0;
 }
