@@ -46,7 +46,8 @@ def test_a_c_host_gets_its_answer_and_the_lines_of_a_serial_port(tmp_path):
     assert [(e["dtr"], e["rts"]) for e in recorded if e["kind"] == "host_lines"][-1:] == [
         (True, True)]
     # The command arrives at the line's speed, so in one read or more.
-    kinds = [e["kind"] for e in recorded if e["kind"] != "host_lines"]
+    assert [e["ms"] >= 250 for e in recorded if e["kind"] == "break"] == [True]
+    kinds = [e["kind"] for e in recorded if e["kind"] not in ("host_lines", "break")]
     kinds = [k for i, k in enumerate(kinds) if i == 0 or kinds[i - 1] != k]
     assert kinds == ["start", "received", "sent", "answer", "stop"]
 
@@ -55,14 +56,15 @@ def test_the_instrument_s_lines_come_from_the_profile_and_the_control_channel(tm
     """CTS down by the profile's [line]; the host waits on it (TIOCMIWAIT) until a control
     request raises it. The host's DTR and RTS are the profile's Lua globals dtr and rts."""
     profile = tmp_path / "lines.toml"
-    rule = ('[[rule]]\nmatch = "L[CR]"\nwhen = "dtr and rts"\nlines = { dsr = false, ri = true }\n'
+    rule = ('[[rule]]\nbreak = true\nanswer = "B[CR]"\n\n'
+            '[[rule]]\nmatch = "L[CR]"\nwhen = "dtr and rts"\nlines = { dsr = false, ri = true }\n'
             'answer = "{= tostring(dtr) .. tostring(rts) }[CR]"\n\n')
     profile.write_text(FLUKE.read_text().replace("[line]\n", "[line]\ncts = false\n", 1)
                        .replace("[[rule]]", rule + "[[rule]]", 1))
     socket_path = tmp_path / "ctl"
     sim = subprocess.Popen(
         [PROGRAM, "--headless", "--folder", str(tmp_path / "folder"), "--profile", str(profile),
-         "--control", str(socket_path), "--exec", "--", MODEMHOST, "/dev/ttyUSB0", "L", "9"],
+         "--control", str(socket_path), "--exec", "--", MODEMHOST, "/dev/ttyUSB0", "L", "11"],
         stdout=subprocess.PIPE, env={**os.environ, "WAIT": "1"})
     wait_for(socket_path.exists, 10, "the control socket")
     control = Control(str(socket_path))
@@ -81,7 +83,8 @@ def test_the_instrument_s_lines_come_from_the_profile_and_the_control_channel(tm
     assert {"dtr": True, "rts": True, "cts": False, "dsr": True, "dcd": True, "ri": False} in seen
     assert {"cts after": True} in seen
     assert {"changes": 1} in seen
-    assert {"answer": "truetrue\r"} in seen, seen
+    # The host's break first (modemhost sends one before its command), then the command.
+    assert {"answer": "B\rtruetrue\r"} in seen, seen
     # The rule that answered set the lines it names and left the others.
     assert {"after": {"cts": True, "dsr": False, "dcd": True, "ri": True}} in seen, seen
 

@@ -78,6 +78,8 @@ void tst_ProfileLoader::shouldRefuseBadProfile_data()
     row("pace", rule + "pace = \"fast\"\n", "3:8: 'pace' must be \"baud\" or \"none\"");
     row("line pace", "[line]\npace = \"baud\"\n", "2:8: 'pace' must be \"line\" or \"none\"");
     row("a line that is no modem line", rule + "lines = { rts = false }\n", "3:11: unknown key 'rts'");
+    row("a break with a match", "[[rule]]\nbreak = true\nmatch = \"A\"\n",
+        "1:1: a rule for a break takes no match or regex");
     row("a line set to no truth", "[line]\ncts = 0\n", "2:7: 'cts' must be true or false");
     row("value without kind", "[values.x]\nformat = \"%d\"\n",
         "1:1: value 'x' needs one of random, walk, sequence, counter, clock, initial");

@@ -245,7 +245,7 @@ QString StartOptions::usage()
             "                      the line (start, stop, received, sent, answer, unanswered,\n"
             "                      fault, refused, load, port, dropped_output, skipped,\n"
             "                      log_not_saved, line_settings, host_lines); FILE - is\n"
-            "                      standard output, which then has no log lines, only the\n"
+            "                      is standard output, which then has no log lines, only the\n"
             "                      KEY=value ones\n"
             "  --control PATH      with --headless: a Unix socket (mode 0600) taking one JSON\n"
             "                      request per line (set, call, fault, load, send, lines,\n"

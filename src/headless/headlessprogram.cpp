@@ -210,6 +210,8 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
                          seeLines);
         QObject::connect(&hostDevice, &HostDevice::hostLinesChanged, &run.session(),
                          &CommSession::hostLinesChanged);
+        QObject::connect(&hostDevice, &HostDevice::breakFromHost, &run.session(),
+                         &CommSession::breakFromHost);
         if (!hostDevice.start(virtualPort.hostPath(), options.deviceName, options.execCommand,
                               &error)) {
             complain(QStringLiteral("--exec: %1").arg(error));

@@ -80,6 +80,8 @@ QString kindName(LineEvent::Kind kind)
         return QStringLiteral("line_settings");
     case LineEvent::Kind::HostLines:
         return QStringLiteral("host_lines");
+    case LineEvent::Kind::Break:
+        return QStringLiteral("break");
     }
     return QString();
 }
@@ -143,6 +145,9 @@ QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)
         object.insert(QStringLiteral("host"), event.hostLine);
         object.insert(QStringLiteral("instrument"), event.instrumentLine);
         object.insert(QStringLiteral("agree"), event.agree);
+        break;
+    case LineEvent::Kind::Break:
+        object.insert(QStringLiteral("ms"), event.count);
         break;
     case LineEvent::Kind::HostLines:
         object.insert(QStringLiteral("dtr"), event.dtr);

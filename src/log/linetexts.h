@@ -66,6 +66,11 @@ inline QString hostLines(bool dtr, bool rts)
             .arg(dtr ? QStringLiteral("on") : QStringLiteral("off"),
                  rts ? QStringLiteral("on") : QStringLiteral("off"));
 }
+// A break the host sent (a host run by --exec), with its length.
+inline QString hostBreak(int ms)
+{
+    return QStringLiteral("ホストからのブレーク: %1 ms").arg(ms);
+}
 // A hand-edited interval that is no number runs at one second.
 inline QString intervalNotANumber(const QString &text)
 {

@@ -49,6 +49,8 @@ struct Frame
     // arrival, the end of the silence, the end of the window. An answer's delay counts from
     // here.
     qint64 completeNs = 0;
+    // A break from the host, not bytes: answered by the rules for a break.
+    bool isBreak = false;
 };
 
 // What the window framing hands out when its window ends: the byte counts some rule can

@@ -38,6 +38,8 @@ struct Rule
     QString name;
     // The command, byte for byte; empty when the rule has a regex instead.
     QByteArray exact;
+    // break = true: the rule answers a break from the host, not a command.
+    bool isBreak = false;
     std::optional<ByteRegex> regex;
     // The number of a Lua expression that must give true for the rule to be tried; -1: none.
     int when = -1;

@@ -300,7 +300,8 @@ private:
     Rule readRule(const toml::table &table, int number)
     {
         std::vector<const char *> keys
-            = { "name", "match", "regex", "when", "answer", "part", "set", "continuous", "lines" };
+            = { "name", "match", "regex", "when", "answer", "part", "set", "continuous", "lines",
+                "break" };
         keys.insert(keys.end(), kBehaviourKeys.begin(), kBehaviourKeys.end());
         m_fields.allowKeys(table, keys);
         Rule rule;
@@ -308,7 +309,11 @@ private:
         if (rule.name.isEmpty())
             m_fields.fail(*table.get("name"), QStringLiteral("'name' is empty"));
         int captureCount = 0;
-        if (table.contains("match") == table.contains("regex")) {
+        rule.isBreak = m_fields.flag(table, "break").value_or(false);
+        if (rule.isBreak) {
+            if (table.contains("match") || table.contains("regex"))
+                m_fields.fail(table, QStringLiteral("a rule for a break takes no match or regex"));
+        } else if (table.contains("match") == table.contains("regex")) {
             m_fields.fail(table,
                 table.contains("match") ? QStringLiteral("match and regex exclude each other")
                                         : QStringLiteral("a rule needs match or regex"));

@@ -111,6 +111,32 @@ qint64 Responder::byteGapNs(const Behaviour &behaviour) const
     return behaviour.pace == Pace::CharGap ? behaviour.charGapNs : 0;
 }
 
+// The first rule for a break whose when (if any) holds.
+RuleMatcher::Match Responder::findBreakRule()
+{
+    RuleMatcher::Match found;
+    for (int i = 0; i < int(m_instrument.rules.size()); ++i) {
+        const Rule &rule = m_instrument.rules[size_t(i)];
+        if (!rule.isBreak)
+            continue;
+        if (rule.when >= 0 && m_script) {
+            m_script->setCommand(QByteArray(), {});
+            ScriptValue holds;
+            QString error;
+            if (!m_script->evaluate(rule.when, &holds, &error)) {
+                report(rule.name, i, error);
+                continue;
+            }
+            if (holds.type == ScriptValue::Type::Nil
+                || (holds.type == ScriptValue::Type::Boolean && !holds.boolean))
+                continue;
+        }
+        found.rule = i;
+        return found;
+    }
+    return found;
+}
+
 RuleMatcher::Match Responder::findRule(const QByteArray &frame)
 {
     int after = -1;
@@ -203,14 +229,26 @@ bool Responder::expandAnswer(const Rule &rule, RuleState &state, const Expansion
 
 Reply Responder::reply(const QByteArray &frame)
 {
+    return replyTo(frame, false);
+}
+
+Reply Responder::replyToBreak()
+{
+    return replyTo(QByteArray(), true);
+}
+
+Reply Responder::replyTo(const QByteArray &frame, bool isBreak)
+{
     Reply reply;
     reply.command = frame;
     // Drawn values are read once per answer, also by the when of a rule that declines.
     m_values.beginAnswer();
-    const RuleMatcher::Match match = findRule(frame);
+    const RuleMatcher::Match match = isBreak ? findBreakRule() : findRule(frame);
     if (match.exhaustedAt >= 0)
         reply.budgetRule = m_instrument.rules[size_t(match.exhaustedAt)].name;
     // What no rule takes goes to the protocol the profile speaks, if any.
+    if (match.rule < 0 && isBreak)
+        return reply;
     if (match.rule < 0) {
         if (m_modbus)
             return answerByMap(std::move(reply));

@@ -107,6 +107,9 @@ public:
     std::unique_ptr<Framer> makeFramer() const;
 
     Reply reply(const QByteArray &frame);
+    // The answer to a break from the host: by the first rule with break = true whose when holds;
+    // not matched without one.
+    Reply replyToBreak();
 
     bool hasContinuous() const
     {
@@ -152,6 +155,8 @@ private:
     void startScript();
     // The first matching rule whose when holds, from after on.
     RuleMatcher::Match findRule(const QByteArray &frame);
+    RuleMatcher::Match findBreakRule();
+    Reply replyTo(const QByteArray &frame, bool isBreak);
     bool applySets(const std::vector<std::pair<int, AnswerTemplate>> &sets, const Expansion &with,
                    QString *error);
     Reply scpiReply(Reply reply);

@@ -29,6 +29,8 @@ void RuleMatcher::build(const std::vector<Rule> &rules)
     m_regexMatchingEmpty.clear();
     for (int i = 0; i < int(rules.size()); ++i) {
         const Rule &rule = rules[size_t(i)];
+        if (rule.isBreak)
+            continue;
         if (!rule.regex) {
             m_exact[rule.exact].push_back(i);
             continue;

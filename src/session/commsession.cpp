@@ -218,6 +218,13 @@ void CommSession::hostLinesChanged(bool dtr, bool rts)
         player->setHostLines(dtr, rts);
 }
 
+void CommSession::breakFromHost(int ms)
+{
+    m_account.hostBreak(ms);
+    if (m_communicating && m_answering.isAnswering())
+        m_answering.takeBreak(m_clock.nowNs());
+}
+
 void CommSession::stop()
 {
     if (!m_communicating)

@@ -80,6 +80,8 @@ public:
     void setInstrumentLines(const ModemLines &lines);
     // The host set its DTR or RTS: logged and streamed.
     void hostLinesChanged(bool dtr, bool rts);
+    // The host sent a break this long: logged, streamed, and answered by a rule for a break.
+    void breakFromHost(int ms);
     // The port settings in force: the profile's [line] while it plays, else the settings'.
     QString lineInForce() const;
     // The output type in force, as the settings write it ("0" continuous, "1" on each

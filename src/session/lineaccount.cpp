@@ -64,6 +64,15 @@ void LineAccount::hostLines(bool dtr, bool rts)
     report(event);
 }
 
+void LineAccount::hostBreak(int ms)
+{
+    m_log.appendStamped(LineTexts::hostBreak(ms));
+    LineEvent event;
+    event.kind = LineEvent::Kind::Break;
+    event.count = ms;
+    report(event);
+}
+
 void LineAccount::report(LineEvent event)
 {
     event.atNs = event.atNs ? event.atNs : m_clock.nowNs();

@@ -36,6 +36,8 @@ public:
     void lineCompared(const QString &host, const QString &instrument, bool agree);
     // The host set its DTR or RTS: a log line and a host_lines event.
     void hostLines(bool dtr, bool rts);
+    // A break from the host: a log line and a break event.
+    void hostBreak(int ms);
     // An event without counting; atNs 0 is now.
     void report(LineEvent event);
 

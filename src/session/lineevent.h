@@ -28,6 +28,7 @@ struct LineEvent
         ScriptError, // rule (or "continuous", "script"), message: a profile's Lua failed
         LineSettings, // hostLine, instrumentLine, agree: the host's settings against the instrument's
         HostLines, // dtr, rts: the host set its lines
+        Break, // count: a break from the host, its length in ms
     };
 
     Kind kind = Kind::Start;

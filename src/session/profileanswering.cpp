@@ -133,8 +133,11 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames, qint64 atNs)
     if (!lost.isEmpty())
         logUnanswered(lost);
     for (const Profile::Frame &frame : frames) {
-        Profile::Reply reply = m_responder->reply(frame.bytes);
+        Profile::Reply reply = frame.isBreak ? m_responder->replyToBreak()
+                                             : m_responder->reply(frame.bytes);
         reportScriptProblems();
+        if (!reply.matched && frame.isBreak)
+            continue; // the break has its own log line
         if (!reply.matched) {
             if (reply.failure.isEmpty())
                 logUnanswered(frame.bytes, reply.budgetRule);
@@ -163,6 +166,16 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames, qint64 atNs)
         m_line.enqueue(std::move(item));
     }
     takeOverIfDue(!frames.empty(), atNs);
+}
+
+void ProfileAnswering::takeBreak(qint64 atNs)
+{
+    if (!m_framer)
+        return;
+    Profile::Frame frame;
+    frame.isBreak = true;
+    frame.firstByteNs = frame.completeNs = atNs;
+    handle({ frame }, atNs);
 }
 
 void ProfileAnswering::reportScriptProblems()

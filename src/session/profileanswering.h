@@ -52,6 +52,8 @@ public:
 
     // Bytes as they arrived; the framer counts its deadlines from arrivalNs.
     void take(const QByteArray &bytes, qint64 arrivalNs);
+    // A break from the host, answered by a rule for a break if there is one.
+    void takeBreak(qint64 atNs);
 
     // Called when a framer's deadline is reached, before the framer is told: bytes that came
     // before it but were not taken yet (the event loop was busy) are taken first, stamped

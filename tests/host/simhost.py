@@ -377,6 +377,7 @@ EVENT_KEYS = {
     "refused": {"command_hex", "command_text", "hex", "text", "rule", "faults", "reason"},
     "load": {"seed", "profile"}, "log_not_saved": {"message"},
     "line_settings": {"host", "instrument", "agree"}, "host_lines": {"dtr", "rts"},
+    "break": {"ms"},
 }
 
 
