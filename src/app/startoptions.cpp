@@ -244,7 +244,7 @@ QString StartOptions::usage()
             "  --events FILE       with --headless: one JSON object per line for each event on\n"
             "                      the line (start, stop, received, sent, answer, unanswered,\n"
             "                      fault, refused, load, port, dropped_output, skipped,\n"
-            "                      log_not_saved, line_settings, host_lines); FILE - is\n"
+            "                      log_not_saved, line_settings, host_lines, break); FILE -\n"
             "                      is standard output, which then has no log lines, only the\n"
             "                      KEY=value ones\n"
             "  --control PATH      with --headless: a Unix socket (mode 0600) taking one JSON\n"
