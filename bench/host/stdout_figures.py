@@ -40,7 +40,7 @@ def run(program, folder, read_stdout, read_at_end, seconds):
     # Outputs as fast as the program makes them, not as the line carries them.
     simulator = Simulator(program, folder, "--pace", "none", read_stdout=False)
     sim = simulator.process
-    host = CountingHost(simulator.host_port)
+    host = CountingHost(simulator.host_port, 38400)
     host.start()
     drain = threading.Thread(target=sim.stdout.read, daemon=True)
     if read_stdout:

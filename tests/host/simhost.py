@@ -308,11 +308,12 @@ class SlowHost:
 
 
 class CountingHost(threading.Thread):
-    """A host that reads everything the simulator sends and counts it, until told to stop."""
+    """A host that reads everything the simulator sends and counts it, until told to stop; at
+    the instrument's speed, or it would count the garbage a wrong speed reads."""
 
-    def __init__(self, port):
+    def __init__(self, port, baud=9600):
         super().__init__(daemon=True)
-        self.port = serial.Serial(port, 38400, timeout=0.1)
+        self.port = serial.Serial(port, baud, timeout=0.1)
         self.received = 0
         self.stopping = False
 
