@@ -1,7 +1,7 @@
 """The virtual port as a real cable, seen from a host process on its far end: bytes cross at
 the sender's line speed both ways, and a host whose settings differ from the instrument's
-reads what its UART would make of the instrument's bits (uartwire's independent model says
-what), and is told so in the log and the event stream.
+reads what its UART would make of the instrument's bits (as a second, independent model
+worked out), and is told so in the log and the event stream.
 
 The rates are judged within 2 %, looser than the benchmark's figures, so that a loaded
 machine does not fail them."""
@@ -19,7 +19,6 @@ import pytest
 import serial
 
 from simhost import PROGRAM, Simulator, read_events, write_folder
-from uartwire import carried
 
 ABC = b"ABC\r\n"
 
@@ -65,10 +64,6 @@ def bursts(fd, seconds):
         out[-1] += data
         last = t
     return out
-
-
-def fmt(speed, text="8N1"):
-    return (speed, int(text[0]), text[1], 2 * int(text[2]))
 
 
 def events(tmp_path, kind):
@@ -128,14 +123,17 @@ SAID = {False: "ホストの回線設定が計器と異なります: "
         True: "ホストの回線設定が計器と一致しました: {instrument}"}
 
 
-@pytest.mark.parametrize("host_speed, line, speed", [
-    (9600, "", 9600),                  # the settings file's speed
-    (19200, "speed = 19200", 19200),   # the profile's, over the settings file's
-    (19200, "speed = 9600", 9600),
-    (4800, "", 9600),
+# What each side's UART makes of the other's bits: "ABC\r\n" read by the host, "Q\r" read by
+# the instrument (worked out by a waveform-sampling model of its own; the first row is
+# docs/cable.md's).
+@pytest.mark.parametrize("host_speed, line, speed, host_reads, instrument_reads", [
+    (9600, "", 9600, ABC, b"Q\r"),                            # the settings file's speed
+    (19200, "speed = 19200", 19200, ABC, b"Q\r"),             # the profile's, over the file's
+    (19200, "speed = 9600", 9600, bytes.fromhex("068680e68066809880"), bytes.fromhex("9f")),
+    (4800, "", 9600, bytes.fromhex("c610fe"), bytes.fromhex("06661e")),
 ])
 def test_a_host_at_another_speed_reads_what_its_uart_makes_of_the_instrument_s_bits(
-        tmp_path, host_speed, line, speed):
+        tmp_path, host_speed, line, speed, host_reads, instrument_reads):
     options = instrument(tmp_path, line, b"ok\r", streaming("ABC[CR][LF]", 0.1))
     sim = Simulator(PROGRAM, tmp_path, *options)
     with serial.Serial(sim.host_port, host_speed) as host:
@@ -146,13 +144,11 @@ def test_a_host_at_another_speed_reads_what_its_uart_makes_of_the_instrument_s_b
         time.sleep(0.05)
         back = bursts(host.fd, 0.35)[1:-1]
     sim.stop()
-    expected = carried(ABC, fmt(speed), fmt(host_speed))
-    assert (expected == ABC) == (host_speed == speed)
-    assert len(read) >= 3 and set(read) == {expected}, read
+    assert len(read) >= 3 and set(read) == {host_reads}, read
     assert back and set(back) == {ABC}, back
     # What the host wrote crossed the other way, read at the instrument's speed.
     came = b"".join(bytes.fromhex(e["hex"]) for e in events(tmp_path, "received"))
-    assert came == carried(b"Q\r", fmt(host_speed), fmt(speed))
+    assert came == instrument_reads
     said = events(tmp_path, "line_settings")
     host, instrument_text = f"{host_speed} 8N1", f"{speed} 8N1"
     if host_speed == speed:
@@ -193,14 +189,14 @@ PARMRK_LOST = pytest.mark.xfail(strict=True, reason="the cable does not pass PAR
                                 "a parity error reaches the host as 00, not ff 00 and the byte")
 
 
-@pytest.mark.parametrize("flags, model", [
-    ("0", {}),
-    ("INPCK", {"inpck": True}),
-    ("INPCK IGNPAR", {"inpck": True, "ignpar": True}),
-    pytest.param("INPCK PARMRK", {"inpck": True, "parmrk": True}, marks=PARMRK_LOST),
+@pytest.mark.parametrize("flags, expected", [
+    ("0", "41424341430d0a"),          # the eighth bit taken for parity, unchecked
+    ("INPCK", "4142430000000a"),      # a failed parity as 00
+    ("INPCK IGNPAR", "4142430a"),     # dropped
+    pytest.param("INPCK PARMRK", "414243ff0041ff0043ff000d0a", marks=PARMRK_LOST),
 ])
 def test_a_seven_bit_host_under_exec_reads_an_eight_bit_instrument_as_its_uart_would(
-        tmp_path, flags, model):
+        tmp_path, flags, expected):
     iflag = sum(getattr(termios, name) for name in flags.split() if name != "0")
     text = "".join(f"[x{b:02X}]" for b in SENT)
     options = instrument(tmp_path, continuous=streaming(text, 0.1))
@@ -210,9 +206,7 @@ def test_a_seven_bit_host_under_exec_reads_an_eight_bit_instrument_as_its_uart_w
         capture_output=True, timeout=30)
     assert run.returncode == 0, run
     read = json.loads(next(line for line in run.stdout.splitlines() if line.startswith(b'["')))
-    expected = carried(SENT, fmt(9600), (9600, 7, "E", 2), **model)
-    assert expected != SENT
-    assert len(read) >= 3 and set(read[1:-1]) == {expected.hex()}, (read, expected.hex())
+    assert len(read) >= 3 and set(read[1:-1]) == {expected}, (read, expected)
     said = events(tmp_path, "line_settings")
     assert [(e["host"], e["instrument"], e["agree"]) for e in said] == [
         ("9600 7E1", "9600 8N1", False)]

@@ -81,7 +81,6 @@ private slots:
     void conversation();
     void lineAsSet_data();
     void lineAsSet();
-    void refusals();
 };
 
 void TestHostDevice::conversation()
@@ -149,23 +148,6 @@ void TestHostDevice::lineAsSet()
     const HostLineSettings got = device.hostSettings();
     QVERIFY2(got == expected, qPrintable(QStringLiteral("%1 %2%3 stop/2=%4").arg(got.baud).arg(got.dataBits)
                                                  .arg(QLatin1Char(got.parity)).arg(got.stopHalfBits)));
-}
-
-void TestHostDevice::refusals()
-{
-    VirtualPort cable;
-    QString error;
-    QVERIFY2(cable.open(&error), qPrintable(error));
-    HostDevice missing;
-    QVERIFY(!missing.start(cable.hostPath(), kDevice, { QStringLiteral("/nonexistent/host") }, &error));
-    QVERIFY2(error.startsWith(QStringLiteral("/nonexistent/host: cannot be started")), qPrintable(error));
-    // A host that a signal ends reports it as a shell does; terminate() sends SIGTERM.
-    HostDevice sleeper;
-    QSignalSpy finished(&sleeper, &HostDevice::finished);
-    QVERIFY(sleeper.start(cable.hostPath(), kDevice, { QStringLiteral("/bin/sleep"), QStringLiteral("30") }, &error));
-    sleeper.terminate();
-    QVERIFY(finished.wait(5000));
-    QCOMPARE(finished.first().first().toInt(), 128 + 15);
 }
 
 QTEST_GUILESS_MAIN(TestHostDevice)
