@@ -56,8 +56,7 @@ std::optional<CommParameters> CommParameters::parse(const QString &text)
 
 double CommParameters::bitsPerByte() const
 {
-    const double stop = stopBits == QSerialPort::OneStop ? 1.0 : stopBits == QSerialPort::TwoStop ? 2.0 : 1.5;
-    return 1.0 + double(dataBits) + (parity == QSerialPort::NoParity ? 0.0 : 1.0) + stop;
+    return uartFormat().bitsPerByte();
 }
 
 UartFormat CommParameters::uartFormat() const
