@@ -29,9 +29,12 @@ public:
     int unreadAtSlave() const;
     // Bytes the slave's opener wrote that wait to be read at the master.
     int unreadAtMaster() const;
-    // Throws away what waits to be read at the master, or at the slave.
+    // Throws away what waits to be read at the master.
     void discardMasterInput();
-    void discardSlaveInput();
+    // Throws away what waits to be read at the slave and says how many bytes that was. The
+    // slave's other opener may be reading at the same time: each byte counted is one it
+    // did not get, because this side reads them away rather than counting and then flushing.
+    qint64 discardSlaveInput();
     // The line speed in bit/s that the slave's settings hold (whoever set them: a pty shares
     // one set between its two sides), 0 when it cannot be read. Any speed, standard or not.
     int slaveSpeed() const;

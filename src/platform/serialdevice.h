@@ -10,6 +10,8 @@ namespace SerialDevice {
 
 // Bytes in the driver's output queue; 0 when it cannot tell.
 qint64 driverQueue(qintptr handle);
+// Bytes received that the driver holds and the program has not read; 0 when it cannot tell.
+qint64 driverInput(qintptr handle);
 
 enum class State { Working, HungUp, Failed };
 // The device as it is now, without waiting.

@@ -21,9 +21,10 @@ public:
     // Throws those bytes away and returns how many they were; the cable stays usable.
     virtual qint64 discardTowardHost(qint64 takenFromProgram) = 0;
 
-    // Bytes the host sent that are still on their way to the program: on the line, the
-    // program's port has not had them yet, so the line is not silent.
-    virtual bool carriesInput() const = 0;
+    // Bytes the host sent that are still on their way to the program, given how many the
+    // port has had from its driver in all (read, or waiting to be): on the line, or handed
+    // on and not through the system yet, so the line is not silent.
+    virtual bool carriesInput(qint64 takenByProgram) = 0;
 
     // The instrument's line settings, which the cable carries its bytes at; paced false lets
     // them through as fast as the cable moves bytes.

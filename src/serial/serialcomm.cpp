@@ -233,7 +233,7 @@ void SerialComm::discardWaiting()
 {
     if (!m_port.isOpen())
         return;
-    m_port.readAll();
+    takeInput();
     m_port.clear(QSerialPort::Input);
     m_port.clearError();
 }
@@ -249,7 +249,7 @@ bool SerialComm::clearInBuffer()
         return refuse(tr("port is not open"));
     // QSerialPort::clear() flushes the driver's queue; what Qt has already read is dropped
     // by reading it.
-    m_port.readAll();
+    takeInput();
     if (!m_port.clear(QSerialPort::Input)) {
         const QString reason = m_port.errorString();
         m_port.clearError();
@@ -264,7 +264,7 @@ QByteArray SerialComm::input()
         refuse(tr("port is not open"));
         return QByteArray();
     }
-    return m_port.readAll();
+    return takeInput();
 }
 
 bool SerialComm::fetchWaitingInput()
@@ -274,6 +274,21 @@ bool SerialComm::fetchWaitingInput()
     if (m_port.bytesAvailable() == 0)
         m_port.waitForReadyRead(0);
     return m_port.bytesAvailable() > 0;
+}
+
+QByteArray SerialComm::takeInput()
+{
+    QByteArray bytes = m_port.readAll();
+    m_takenIn += bytes.size();
+    return bytes;
+}
+
+bool SerialComm::inputOnItsWay()
+{
+    if (!m_cable || !m_port.isOpen())
+        return false;
+    const qint64 taken = m_takenIn + m_port.bytesAvailable() + SerialDevice::driverInput(m_port.handle());
+    return m_cable->carriesInput(taken);
 }
 
 QByteArray SerialComm::peekInput()
@@ -318,7 +333,7 @@ bool SerialComm::output(const QByteArray &bytes)
 void SerialComm::onReadyRead()
 {
     if (m_discardInput) {
-        m_port.readAll();
+        takeInput();
         return;
     }
     if (m_threshold <= 0 || m_eventQueued)

@@ -72,7 +72,7 @@ public:
     bool fetchWaitingInput();
     // Input is on its way that the port has not had yet (a cable of the program's own carries
     // it at the line's speed): a silence now is none on the line.
-    bool inputOnItsWay() const { return m_cable && m_port.isOpen() && m_cable->carriesInput(); }
+    bool inputOnItsWay();
     // The waiting bytes, left waiting.
     QByteArray peekInput();
     // Hands the bytes to the device. False when they were not taken: the port is closed or
@@ -118,6 +118,7 @@ signals:
     void lineCompared(const QString &host, const QString &instrument, bool agree);
 
 private:
+    QByteArray takeInput();
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void deliverCommEvent();
@@ -143,6 +144,8 @@ private:
     bool m_paced = true;
     // Output handed to the port in all, less what a close threw away before the driver took it.
     qint64 m_handedOut = 0;
+    // Bytes read from the driver in all, kept or thrown away.
+    qint64 m_takenIn = 0;
     bool m_eventQueued = false;
     qint64 m_eventArrivalNs = 0;
     SessionClock *m_clock = nullptr;

@@ -12,6 +12,9 @@ namespace {
 // has had time to move it, so what the host has not read is always known.
 constexpr int kHostQueue = 4095;
 constexpr qint64 kSettleNs = 2'000'000;
+// Bytes handed to the program's end are taken to be on their way for this long at most: far
+// longer than the kernel takes to move them, even on a machine under load.
+constexpr qint64 kArrivalBoundNs = 20'000'000;
 // Below this much room the host's end is asked how much it holds.
 constexpr qint64 kRoomSlack = 512;
 // How often the relay looks whether a host that stopped reading has read again: a pty master
@@ -160,9 +163,8 @@ qint64 VirtualPort::discardTowardHost(qint64 takenFromProgram)
     // The last bytes handed to the host's end reach its line discipline, where they are seen.
     std::this_thread::sleep_for(std::chrono::nanoseconds(kSettleNs + 1'000'000));
     const qint64 inProgramPty = std::max<qint64>(0, takenFromProgram - m_readFromProgram);
-    const qint64 thrown = inProgramPty + m_toHost.waiting() + m_host.unreadAtSlave();
+    const qint64 thrown = inProgramPty + m_toHost.waiting() + m_host.discardSlaveInput();
     m_port.discardMasterInput();
-    m_host.discardSlaveInput();
     m_toHost.discard();
     m_roomBound = 0;
     m_readFromProgram = std::max(m_readFromProgram, takenFromProgram);
@@ -170,12 +172,23 @@ qint64 VirtualPort::discardTowardHost(qint64 takenFromProgram)
     return thrown;
 }
 
-bool VirtualPort::carriesInput() const
+bool VirtualPort::carriesInput(qint64 takenByProgram)
 {
     if (!m_host.isOpen())
         return false;
     const std::lock_guard<std::mutex> still(m_moving);
-    return m_toPort.waiting() > 0 || m_host.unreadAtMaster() > 0;
+    if (m_toPort.waiting() > 0 || m_host.unreadAtMaster() > 0)
+        return true;
+    // Bytes written to a pty master reach its slave through a kernel work queue, which a busy
+    // machine can hold up for longer than a frame's silence. Once they have had time to
+    // arrive, any still missing never will (the program flushed its input): forgotten.
+    const qint64 missing = m_handedToProgram - m_lostBeforeProgram - takenByProgram;
+    if (missing <= 0)
+        return false;
+    if (steadyNs() < m_recentToProgramUntilNs)
+        return true;
+    m_lostBeforeProgram += missing;
+    return false;
 }
 
 // The room found at the last look, less what was handed since, is never more than there is
@@ -211,7 +224,12 @@ qint64 VirtualPort::moveDue(qint64 nowNs)
         // The rest that ends a frame a mismatched receiver was reading.
         untilNs = std::min(untilNs, m_toHost.move(m_host.master(), nowNs, hostRoom(nowNs)));
     }
+    const qint64 before = m_toPort.waiting();
     untilNs = std::min(untilNs, m_toPort.move(m_port.master(), nowNs, CableDirection::kChunk));
+    if (m_toPort.waiting() < before) {
+        m_handedToProgram += before - m_toPort.waiting();
+        m_recentToProgramUntilNs = nowNs + kArrivalBoundNs;
+    }
     return std::max<qint64>(untilNs - nowNs, 0);
 }
 

@@ -50,7 +50,7 @@ public:
     // end. Closing the cable throws these away.
     qint64 bytesTowardHost(qint64 takenFromProgram) const override;
     qint64 discardTowardHost(qint64 takenFromProgram) override;
-    bool carriesInput() const override;
+    bool carriesInput(qint64 takenByProgram) override;
     void setInstrumentLine(const CommParameters &line, bool paced) override;
     void watchLine(LineWatcher watcher) override;
     // Whether the run lets the cable pace at all (--pace none does not); on until told.
@@ -83,6 +83,11 @@ private:
     qint64 m_recentToHost = 0;
     qint64 m_recentUntilNs = 0;
     qint64 m_roomBound = 0;
+    // The same toward the program: bytes handed to its end in all, less those that never
+    // reached it (thrown away there), and until when the last ones may still be on their way.
+    qint64 m_handedToProgram = 0;
+    qint64 m_lostBeforeProgram = 0;
+    qint64 m_recentToProgramUntilNs = 0;
     CommParameters m_instrument;
     bool m_pacedByLine = true;
     bool m_pacingAllowed = true;

@@ -53,7 +53,25 @@ void PseudoTerminal::discardMasterInput()
     ::tcflush(m_master, TCIFLUSH);
 }
 
-void PseudoTerminal::discardSlaveInput()
+qint64 PseudoTerminal::discardSlaveInput()
 {
+    const int flags = ::fcntl(m_slave, F_GETFL);
+    ::fcntl(m_slave, F_SETFL, flags | O_NONBLOCK);
+    qint64 thrown = 0;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = ::read(m_slave, chunk, sizeof chunk);
+        if (got > 0) {
+            thrown += got;
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    ::fcntl(m_slave, F_SETFL, flags);
+    // A half line that a host in canonical mode could not have read yet either.
+    thrown += unreadAtSlave();
     ::tcflush(m_slave, TCIFLUSH);
+    return thrown;
 }

@@ -20,6 +20,14 @@ qint64 driverQueue(qintptr handle)
     return 0;
 }
 
+qint64 driverInput(qintptr handle)
+{
+    int waiting = 0;
+    if (::ioctl(int(handle), FIONREAD, &waiting) == 0 && waiting > 0)
+        return waiting;
+    return 0;
+}
+
 State state(qintptr handle)
 {
     pollfd device { int(handle), POLLIN | POLLOUT, 0 };
