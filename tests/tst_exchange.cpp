@@ -369,8 +369,8 @@ void tst_Exchange::shouldPlayTheSupplyAsWritten()
              QByteArray("0.000\n\x01" "ERR range\n"));
 }
 
-// The README's example profile, verbatim: a weight within its delay, far inside the fixed
-// instrument's second, and a value the host sets and reads back.
+// The walk-through's profile (docs/profiles.md), verbatim: a weight within its delay, far
+// inside the fixed instrument's second, and a value the host sets and reads back.
 void tst_Exchange::shouldPlayTheExampleProfileAsWritten()
 {
     RunningWindow w;

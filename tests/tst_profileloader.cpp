@@ -151,7 +151,7 @@ void tst_ProfileLoader::shouldRefuseBadProfile()
 
 void tst_ProfileLoader::shouldPlayTheDocumentedExample()
 {
-    // The walk-through of the README, comments and all.
+    // The walk-through of docs/profiles.md, comments and all.
     QString error;
     const std::optional<Instrument> instrument
         = loadProfileFile(QStringLiteral(KALO_TESTS_DIR "/golden/Instrument.toml"), &error);

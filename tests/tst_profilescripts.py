@@ -206,9 +206,9 @@ def test_a_script_requires_what_lies_beside_it_and_the_control_channel_reaches_i
     assert any("9600,E,7,1" in line and "9600,N,8,1" in line for line in lines), lines
 
 
-def test_the_readme_walk_through_plays_as_its_text_says(tmp_path):
-    readme = (Path(__file__).parent.parent / "README.md").read_text()
-    section = readme[readme.index("### A walk-through"):]
+def test_the_documented_walk_through_plays_as_its_text_says(tmp_path):
+    page = (Path(__file__).parent.parent / "docs" / "profiles.md").read_text()
+    section = page[page.index("## A walk-through"):]
     toml = re.search(r"```toml\n(.*?)```", section, re.S).group(1)
     lua = re.search(r"```lua\n(.*?)```", section, re.S).group(1)
     write(tmp_path, "scale.lua", lua)

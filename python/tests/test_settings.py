@@ -7,7 +7,7 @@ from kalo_rs232c.settings import FILE_NAMES
 
 
 GOLDEN = {name: (ROOT / "tests/golden" / name).read_bytes() for name in FILE_NAMES}
-METER = {  # the complete folder of the README
+METER = {  # the complete folder of docs/settings.md
     "ACSet.txt": b'"1","9600","N","8","1"\r\n',
     "PROTcol.txt": b'"1","1","","+012.34[CR][LF]","","","","","MEAS?[CR]","","","",""\r\n',
     "SOUCHICMD.txt": b'"","MEAS?\r","","","","","+012.34\r\n","","","",""\r\n',

@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
-// The log's own lines as a user reads them in the README, kept here apart from the program's
+// The log's own lines as a user reads them in the docs, kept here apart from the program's
 // copies and encoded by the tests' own encoder: a changed wording fails here first.
 namespace Oracle::LogTexts {
 

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-// The two file formats as the README gives them, read and written by the tests themselves:
+// The two file formats as docs/settings.md gives them, read and written by the tests themselves:
 // settings records ("f1","f2",... CR LF, no escapes) and saved logs ("line" CR LF, the line
 // in the notation of profiles).
 namespace Oracle {
