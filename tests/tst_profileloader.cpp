@@ -80,6 +80,9 @@ void tst_ProfileLoader::shouldRefuseBadProfile_data()
     row("a line that is no modem line", rule + "lines = { rts = false }\n", "3:11: unknown key 'rts'");
     row("a break with a match", "[[rule]]\nbreak = true\nmatch = \"A\"\n",
         "1:1: a rule for a break takes no match or regex");
+    row("flow of no kind", "[line]\nflow = \"dtrdsr\"\n",
+        "2:8: 'flow' must be \"none\", \"xonxoff\" or \"rtscts\"");
+    row("no buffer", "[line]\nbuffer = 0\n", "2:10: 'buffer' must be a whole number from 1 to 1048576");
     row("a line set to no truth", "[line]\ncts = 0\n", "2:7: 'cts' must be true or false");
     row("value without kind", "[values.x]\nformat = \"%d\"\n",
         "1:1: value 'x' needs one of random, walk, sequence, counter, clock, initial");

@@ -82,6 +82,10 @@ QString kindName(LineEvent::Kind kind)
         return QStringLiteral("host_lines");
     case LineEvent::Kind::Break:
         return QStringLiteral("break");
+    case LineEvent::Kind::Flow:
+        return QStringLiteral("flow");
+    case LineEvent::Kind::Overrun:
+        return QStringLiteral("overrun");
     }
     return QString();
 }
@@ -108,6 +112,7 @@ QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)
         break;
     case LineEvent::Kind::Received:
     case LineEvent::Kind::Sent:
+    case LineEvent::Kind::Overrun:
         putBytes(object, QString(), event.bytes);
         break;
     case LineEvent::Kind::Unanswered:
@@ -148,6 +153,11 @@ QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)
         break;
     case LineEvent::Kind::Break:
         object.insert(QStringLiteral("ms"), event.count);
+        break;
+    case LineEvent::Kind::Flow:
+        object.insert(QStringLiteral("signal"), event.message);
+        object.insert(QStringLiteral("fill"), event.count);
+        object.insert(QStringLiteral("buffer"), event.size);
         break;
     case LineEvent::Kind::HostLines:
         object.insert(QStringLiteral("dtr"), event.dtr);

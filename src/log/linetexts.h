@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // The program's own log lines about what happened on the line, beyond those of the
-// instrument's original tool. Tests and the README name them; keep the wording stable.
+// instrument's original tool. Tests and the documentation name them; keep the wording stable.
 namespace LineTexts {
 // Output handed to the port that never reached the device: the port closed before its queue
 // drained, or the device went away with it. Followed by the byte count and the device.
@@ -70,6 +70,13 @@ inline QString hostLines(bool dtr, bool rts)
 inline QString hostBreak(int ms)
 {
     return QStringLiteral("ホストからのブレーク: %1 ms").arg(ms);
+}
+// Input that came while the instrument's receive buffer was full, lost; the bytes follow.
+inline QString overrunPrefix() { return QStringLiteral("受信バッファあふれで失った受信: "); }
+// The instrument's receive buffer filled (it asked the host to wait) or emptied again.
+inline QString receiveBufferCrossed(qint64 fill, qint64 size, const QString &signal)
+{
+    return QStringLiteral("受信バッファ %1/%2 バイト: %3").arg(fill).arg(size).arg(signal);
 }
 // A hand-edited interval that is no number runs at one second.
 inline QString intervalNotANumber(const QString &text)

@@ -13,6 +13,9 @@ qint64 driverQueue(qintptr handle);
 // Bytes received that the driver holds and the program has not read; 0 when it cannot tell.
 qint64 driverInput(qintptr handle);
 
+// Has the driver send XOFF (stop) or XON ahead of the output it holds.
+void sendFlowCharacter(qintptr handle, bool stop);
+
 enum class State { Working, HungUp, Failed };
 // The device as it is now, without waiting.
 State state(qintptr handle);

@@ -8,6 +8,7 @@
 #include "profile/modemlines.h"
 #include "profile/scpi/scpitable.h"
 #include "profile/values.h"
+#include "serial/lineflow.h"
 
 #include <QByteArray>
 #include <QString>
@@ -96,6 +97,12 @@ struct Instrument
     QString line;
     // [line] pace: false when the profile's bytes go as fast as a virtual port moves them.
     bool linePaced = true;
+    // [line] flow: the flow control the instrument keeps with the host.
+    LineFlow flow = LineFlow::None;
+    // [line] buffer: the instrument's receive buffer in bytes (commands it has not answered
+    // yet and the one under way); 0 for one without end. Past it input is lost (an overrun);
+    // with flow control the instrument asks the host to wait before that.
+    int receiveBuffer = 0;
     // [line] cts, dsr, dcd, ri: the lines the instrument drives, for a host run by --exec.
     ModemLines lines;
     // The Lua script (script = "FILE") and the expressions; a profile without either runs

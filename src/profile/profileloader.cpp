@@ -100,10 +100,24 @@ private:
         }
     }
 
+    void readFlow(const toml::table &table)
+    {
+        if (const std::optional<QString> flow = m_fields.text(table, "flow")) {
+            if (*flow == QLatin1String("xonxoff"))
+                m_instrument.flow = LineFlow::XonXoff;
+            else if (*flow == QLatin1String("rtscts"))
+                m_instrument.flow = LineFlow::RtsCts;
+            else if (*flow != QLatin1String("none"))
+                m_fields.fail(*table.get("flow"),
+                              QStringLiteral("'flow' must be \"none\", \"xonxoff\" or \"rtscts\""));
+        }
+        m_instrument.receiveBuffer = int(m_fields.integer(table, "buffer", 1, 1 << 20).value_or(0));
+    }
+
     void readLine(const toml::table &table)
     {
         m_fields.allowKeys(table, { "speed", "data_bits", "parity", "stop_bits", "pace", "cts",
-                                    "dsr", "dcd", "ri" });
+                                    "dsr", "dcd", "ri", "flow", "buffer" });
         const struct {
             const char *key;
             bool &line;
@@ -119,7 +133,8 @@ private:
             else if (*pace != QLatin1String("line"))
                 m_fields.fail(*table.get("pace"), QStringLiteral("'pace' must be \"line\" or \"none\""));
         }
-        // Pacing and lines alone keep the settings' port settings.
+        readFlow(table);
+        // Pacing, flow and lines alone keep the settings' port settings.
         if (!table.contains("speed") && !table.contains("data_bits") && !table.contains("parity")
             && !table.contains("stop_bits"))
             return;

@@ -3,6 +3,7 @@
 #include "platform/descriptorio.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 constexpr qint64 kRetryNs = 1'000'000;
@@ -18,6 +19,9 @@ void CableDirection::setLine(const UartFormat &sender, const UartFormat &receive
     // Ends that agree see each other's bytes as they are: no model on the way.
     m_model = model->transparent() ? nullptr : std::move(model);
     m_modelBusy = false;
+    m_ahead.clear();
+    m_stopped = false;
+    m_flowStop.reset();
 }
 
 bool CableDirection::fill(int fd, qint64 nowNs)
@@ -39,32 +43,99 @@ void CableDirection::writeOut(int fd)
     m_out.remove(0, qsizetype(DescriptorIo::writeSome(fd, m_out.constData(), m_out.size())));
 }
 
+// Where the first of count bytes handed on now ends on the sender's line: paced, when it is
+// due; else as if sent now, or back to back behind the last.
+qint64 CableDirection::firstEndNs(qint64 nowNs) const
+{
+    return m_pacer.byteNs() > 0 ? m_pacer.nextDueNs() : std::max(nowNs, m_lastEndNs) + m_senderByteNs;
+}
+
+qint64 CableDirection::hand(int fd, const char *bytes, qint64 count, qint64 nowNs)
+{
+    const qint64 endNs = firstEndNs(nowNs);
+    qint64 handed = count;
+    if (m_model || m_watchFlow) {
+        QByteArray seen(bytes, int(count));
+        if (m_model) {
+            const qint64 idleNs = m_lastEndNs > 0
+                    ? std::max<qint64>(0, endNs - m_senderByteNs - m_lastEndNs)
+                    : 0;
+            seen = m_model->send(seen, idleNs);
+            m_modelBusy = true;
+        }
+        m_out += takeFlowCharacters(seen);
+    } else {
+        handed = DescriptorIo::writeSome(fd, bytes, count);
+    }
+    m_pacer.handed(handed);
+    if (handed > 0)
+        m_lastEndNs = endNs + (handed - 1) * m_senderByteNs;
+    return handed;
+}
+
+// The receiver's UART keeps the flow-control characters to itself.
+QByteArray CableDirection::takeFlowCharacters(QByteArray seen)
+{
+    if (!m_watchFlow)
+        return seen;
+    const qsizetype before = seen.size();
+    for (const char c : seen) {
+        if (c == FlowCharacter::kXoff || c == FlowCharacter::kXon)
+            m_flowStop = c == FlowCharacter::kXoff;
+    }
+    seen.removeIf([](char c) { return c == FlowCharacter::kXoff || c == FlowCharacter::kXon; });
+    m_flowTakenInAll += before - seen.size();
+    return seen;
+}
+
+std::optional<bool> CableDirection::takeFlowStop()
+{
+    return std::exchange(m_flowStop, std::nullopt);
+}
+
+void CableDirection::setStopped(bool stopped, qint64 nowNs)
+{
+    if (stopped == m_stopped)
+        return;
+    m_stopped = stopped;
+    // The bytes that waited go on from now, not in a burst for the time they waited.
+    if (!stopped)
+        m_pacer.held(nowNs);
+}
+
+void CableDirection::sendAhead(char byte, qint64 nowNs)
+{
+    if (m_begin == m_end && m_ahead.isEmpty())
+        m_pacer.took(nowNs);
+    else
+        m_pacer.held(nowNs);
+    m_ahead += byte;
+}
+
+bool CableDirection::handAhead(int fd, qint64 nowNs, qint64 room)
+{
+    while (!m_ahead.isEmpty() && room - m_out.size() > 0 && m_pacer.due(nowNs, 1) > 0) {
+        if (hand(fd, m_ahead.constData(), 1, nowNs) == 0)
+            return false;
+        m_ahead.remove(0, 1);
+    }
+    return true;
+}
+
 qint64 CableDirection::move(int fd, qint64 nowNs, qint64 room)
 {
     writeOut(fd);
-    if (m_begin < m_end) {
+    if (!handAhead(fd, nowNs, room)) {
+        m_pacer.held(nowNs);
+        return nowNs + kRetryNs;
+    }
+    const bool sending = m_begin < m_end && !m_stopped;
+    if (sending) {
         const qint64 due = m_pacer.due(nowNs, m_end - m_begin);
         const qint64 count = std::min(due, room - m_out.size());
         if (count > 0) {
-            // Where the first of these bytes ends on the sender's line: paced, when it is due;
-            // else as if sent now, or back to back behind the last.
-            const qint64 firstEndNs = m_pacer.byteNs() > 0
-                    ? m_pacer.nextDueNs()
-                    : std::max(nowNs, m_lastEndNs) + m_senderByteNs;
-            qint64 handed = count;
-            if (m_model) {
-                const qint64 idleNs = m_lastEndNs > 0
-                        ? std::max<qint64>(0, firstEndNs - m_senderByteNs - m_lastEndNs)
-                        : 0;
-                m_out += m_model->send(QByteArray(m_data + m_begin, int(count)), idleNs);
-                m_modelBusy = true;
-            } else {
-                handed = DescriptorIo::writeSome(fd, m_data + m_begin, count);
-            }
+            const qint64 handed = hand(fd, m_data + m_begin, count, nowNs);
             m_begin += handed;
-            m_pacer.handed(handed);
-            if (handed > 0)
-                m_lastEndNs = firstEndNs + (handed - 1) * m_senderByteNs;
             // An end that takes no more holds the line until it does, tried again soon.
             if (handed < count) {
                 m_pacer.held(nowNs);
@@ -75,7 +146,7 @@ qint64 CableDirection::move(int fd, qint64 nowNs, qint64 room)
         }
         writeOut(fd);
     }
-    if (m_begin < m_end)
+    if (!m_ahead.isEmpty() || (sending && m_begin < m_end))
         return std::max(m_pacer.nextDueNs(), m_out.isEmpty() ? nowNs : nowNs + kRetryNs);
     // The line rests: a frame the receiver was still reading ends with the rest.
     if (m_model && m_modelBusy) {
@@ -98,4 +169,7 @@ void CableDirection::discard()
     if (m_model)
         m_model->idle();
     m_modelBusy = false;
+    m_ahead.clear();
+    m_stopped = false;
+    m_flowStop.reset();
 }

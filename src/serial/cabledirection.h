@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/lineflow.h"
 #include "serial/linepacer.h"
 #include "serial/uartline.h"
 
@@ -7,6 +8,7 @@
 
 #include <limits>
 #include <memory>
+#include <optional>
 
 // One direction of the virtual port's cable: bytes read from the sending end, handed to the
 // receiving end no faster than the sender's line carries them, and, when the two ends'
@@ -35,11 +37,32 @@ public:
     // Bytes read and not yet handed on.
     qint64 waiting() const { return qint64(m_end - m_begin) + m_out.size(); }
     void discard();
+
+    // While stopped (the receiver sent XOFF, or dropped its RTS) no byte goes on but those
+    // sent ahead; a byte under way on the line ends first.
+    void setStopped(bool stopped, qint64 nowNs);
+    bool stopped() const { return m_stopped; }
+    // A flow-control character the sender's UART slips in before its waiting bytes, at the
+    // next byte boundary, stopped or not.
+    void sendAhead(char byte, qint64 nowNs);
+    // Takes XON and XOFF out of the bytes handed on, as the receiver's UART does when it keeps
+    // XON/XOFF flow control; whether the last one seen was XOFF is taken once.
+    void setWatchFlow(bool watch) { m_watchFlow = watch; }
+    std::optional<bool> takeFlowStop();
+    // Flow-control characters taken out in all.
+    qint64 flowTakenInAll() const { return m_flowTakenInAll; }
+
     // Bytes read in all.
     qint64 readInAll() const { return m_readInAll; }
 
 private:
     void writeOut(int fd);
+    // False when the end took none of a byte sent ahead.
+    bool handAhead(int fd, qint64 nowNs, qint64 room);
+    qint64 firstEndNs(qint64 nowNs) const;
+    // Hands on count bytes now (through the model, if any) and returns how many went.
+    qint64 hand(int fd, const char *bytes, qint64 count, qint64 nowNs);
+    QByteArray takeFlowCharacters(QByteArray seen);
 
     char m_data[kChunk];
     qint64 m_begin = 0;
@@ -55,4 +78,9 @@ private:
     // The model has been given bytes since the line last rested.
     bool m_modelBusy = false;
     qint64 m_readInAll = 0;
+    bool m_stopped = false;
+    QByteArray m_ahead;
+    bool m_watchFlow = false;
+    std::optional<bool> m_flowStop;
+    qint64 m_flowTakenInAll = 0;
 };

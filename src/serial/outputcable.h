@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/commparameters.h"
+#include "serial/lineflow.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -32,6 +33,12 @@ public:
     // Called whenever the host's settings and the instrument's are compared anew and differ,
     // and once when they agree again: texts as UartFormat::text() writes them. Called on the cable's
     // own thread.
+    // The flow control the instrument keeps: with XON/XOFF the host's XOFF stops what the
+    // cable carries to it until its XON; with RTS/CTS the host's RTS (setHostReady) does.
+    virtual void setFlow(LineFlow flow) = 0;
+    virtual void setHostReady(bool ready) = 0;
+    // A byte the instrument's UART sends ahead of what waits (its own XON or XOFF).
+    virtual void sendAhead(char byte) = 0;
     using LineWatcher = std::function<void(const QString &host, const QString &instrument, bool agree)>;
     virtual void watchLine(LineWatcher watcher) = 0;
 };

@@ -83,6 +83,7 @@ void SerialComm::setOutputCable(OutputCable *cable)
                 Qt::QueuedConnection);
     });
     m_cable->setInstrumentLine(m_params, m_paced);
+    m_cable->setFlow(m_flow);
 }
 
 void SerialComm::setPaced(bool paced)
@@ -90,6 +91,36 @@ void SerialComm::setPaced(bool paced)
     m_paced = paced;
     if (m_cable)
         m_cable->setInstrumentLine(m_params, m_paced);
+}
+
+void SerialComm::setFlow(LineFlow flow)
+{
+    m_flow = flow;
+    if (m_cable)
+        m_cable->setFlow(flow);
+    if (m_port.isOpen() && m_port.flowControl() != driverFlow())
+        m_port.setFlowControl(driverFlow());
+}
+
+QSerialPort::FlowControl SerialComm::driverFlow() const
+{
+    if (m_cable || m_flow == LineFlow::None)
+        return QSerialPort::NoFlowControl;
+    return m_flow == LineFlow::XonXoff ? QSerialPort::SoftwareControl : QSerialPort::HardwareControl;
+}
+
+void SerialComm::sendFlowCharacter(bool stop)
+{
+    if (m_cable)
+        m_cable->sendAhead(stop ? FlowCharacter::kXoff : FlowCharacter::kXon);
+    else if (m_port.isOpen())
+        SerialDevice::sendFlowCharacter(m_port.handle(), stop);
+}
+
+void SerialComm::setHostReady(bool ready)
+{
+    if (m_cable)
+        m_cable->setHostReady(ready);
 }
 
 // Only what changed is applied to an open port: some drivers (ptys among them) refuse
@@ -150,7 +181,7 @@ bool SerialComm::setPortOpen(bool open)
     m_port.setDataBits(m_params.dataBits);
     m_port.setParity(m_params.parity);
     m_port.setStopBits(m_params.stopBits);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    m_port.setFlowControl(driverFlow());
     if (!m_port.open(QIODevice::ReadWrite)) {
         QString reason = m_port.errorString();
         if (m_port.error() == QSerialPort::PermissionError)

@@ -92,6 +92,13 @@ public:
     // Whether a cable of the program's own paces the bytes at the line's speed (it does
     // unless told otherwise); a real device's UART always does.
     void setPaced(bool paced);
+    // The flow control the instrument keeps. A real device's driver keeps it; a cable of the
+    // program's own, whose ends have no UART of their own, keeps it itself.
+    void setFlow(LineFlow flow);
+    // Sends XOFF (stop) or XON at once, ahead of the output that waits.
+    void sendFlowCharacter(bool stop);
+    // The host's RTS, which holds a cable's output back under RTS/CTS while it is down.
+    void setHostReady(bool ready);
     // How long a deliberate close waits for queued output: the time its bytes need at the line
     // speed and half a second more, never more than kMaxDrainMs.
     static constexpr int kMaxDrainMs = 3000;
@@ -125,6 +132,7 @@ private:
     bool refuse(const QString &reason);
     bool applyChangedParameters(const CommParameters &wanted);
     void drainOutput();
+    QSerialPort::FlowControl driverFlow() const;
     static QString permissionRemedy(const QString &device);
     qint64 driverQueue() const;
     void discardWaiting();
@@ -142,6 +150,7 @@ private:
     qint64 m_unloggedBytes = 0;
     OutputCable *m_cable = nullptr;
     bool m_paced = true;
+    LineFlow m_flow = LineFlow::None;
     // Output handed to the port in all, less what a close threw away before the driver took it.
     qint64 m_handedOut = 0;
     // Bytes read from the driver in all, kept or thrown away.

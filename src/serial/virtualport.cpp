@@ -92,6 +92,37 @@ void VirtualPort::watchLine(LineWatcher watcher)
     m_watcher = std::move(watcher);
 }
 
+void VirtualPort::setFlow(LineFlow flow)
+{
+    const std::lock_guard<std::mutex> still(m_moving);
+    m_flow = flow;
+    m_toPort.setWatchFlow(flow == LineFlow::XonXoff);
+    applyFlow(steadyNs());
+    m_wake.wake();
+}
+
+void VirtualPort::setHostReady(bool ready)
+{
+    const std::lock_guard<std::mutex> still(m_moving);
+    m_hostReady = ready;
+    applyFlow(steadyNs());
+    m_wake.wake();
+}
+
+void VirtualPort::sendAhead(char byte)
+{
+    const std::lock_guard<std::mutex> still(m_moving);
+    m_toHost.sendAhead(byte, steadyNs());
+    m_wake.wake();
+}
+
+void VirtualPort::applyFlow(qint64 nowNs)
+{
+    const bool stopped = (m_flow == LineFlow::XonXoff && m_hostSentXoff)
+            || (m_flow == LineFlow::RtsCts && !m_hostReady);
+    m_toHost.setStopped(stopped, nowNs);
+}
+
 // A pty keeps only the speed of the host's settings (its data bits and parity are the
 // driver's 8N, whatever the host asked): without a device that knows them whole, the host is
 // taken to have the instrument's settings at its own speed, and the instrument's until it
@@ -166,6 +197,7 @@ qint64 VirtualPort::discardTowardHost(qint64 takenFromProgram)
     const qint64 thrown = inProgramPty + m_toHost.waiting() + m_host.discardSlaveInput();
     m_port.discardMasterInput();
     m_toHost.discard();
+    m_hostSentXoff = false;
     m_roomBound = 0;
     m_readFromProgram = std::max(m_readFromProgram, takenFromProgram);
     m_wake.wake();
@@ -205,12 +237,23 @@ qint64 VirtualPort::hostRoom(qint64 nowNs)
 
 qint64 VirtualPort::moveDue(qint64 nowNs)
 {
-    qint64 untilNs = m_nextSpeedLookNs;
+    // The host's bytes first: an XOFF among them stops the instrument before its next byte.
+    const qint64 before = m_toPort.waiting() + m_toPort.flowTakenInAll();
+    qint64 untilNs = std::min(m_nextSpeedLookNs, m_toPort.move(m_port.master(), nowNs, CableDirection::kChunk));
+    const qint64 after = m_toPort.waiting() + m_toPort.flowTakenInAll();
+    if (after < before) {
+        m_handedToProgram += before - after;
+        m_recentToProgramUntilNs = nowNs + kArrivalBoundNs;
+    }
+    if (const std::optional<bool> xoff = m_toPort.takeFlowStop()) {
+        m_hostSentXoff = *xoff;
+        applyFlow(nowNs);
+    }
     if (m_toHost.waiting() > 0) {
         const qint64 room = hostRoom(nowNs);
-        const qint64 before = m_toHost.waiting();
+        const qint64 waited = m_toHost.waiting();
         qint64 nextNs = m_toHost.move(m_host.master(), nowNs, room);
-        const qint64 handed = before - m_toHost.waiting();
+        const qint64 handed = waited - m_toHost.waiting();
         if (handed > 0) {
             m_roomBound -= handed;
             m_recentToHost = (nowNs < m_recentUntilNs ? m_recentToHost : 0) + handed;
@@ -223,12 +266,6 @@ qint64 VirtualPort::moveDue(qint64 nowNs)
     } else {
         // The rest that ends a frame a mismatched receiver was reading.
         untilNs = std::min(untilNs, m_toHost.move(m_host.master(), nowNs, hostRoom(nowNs)));
-    }
-    const qint64 before = m_toPort.waiting();
-    untilNs = std::min(untilNs, m_toPort.move(m_port.master(), nowNs, CableDirection::kChunk));
-    if (m_toPort.waiting() < before) {
-        m_handedToProgram += before - m_toPort.waiting();
-        m_recentToProgramUntilNs = nowNs + kArrivalBoundNs;
     }
     return std::max<qint64>(untilNs - nowNs, 0);
 }

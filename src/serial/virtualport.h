@@ -53,6 +53,9 @@ public:
     bool carriesInput(qint64 takenByProgram) override;
     void setInstrumentLine(const CommParameters &line, bool paced) override;
     void watchLine(LineWatcher watcher) override;
+    void setFlow(LineFlow flow) override;
+    void setHostReady(bool ready) override;
+    void sendAhead(char byte) override;
     // Whether the run lets the cable pace at all (--pace none does not); on until told.
     void setPacingAllowed(bool allowed);
     // The host's settings whole, from a device that knows them (a pty keeps only the
@@ -65,6 +68,7 @@ private:
     qint64 moveDue(qint64 nowNs);
     qint64 hostRoom(qint64 nowNs);
     void lookAtHostSpeed();
+    void applyFlow(qint64 nowNs);
     void applyLine();
     void compareLines();
     UartFormat hostFormat() const;
@@ -98,6 +102,10 @@ private:
     UartFormat m_hostFormat;
     UartReceiverFlags m_hostFlags;
     LineWatcher m_watcher;
+    LineFlow m_flow = LineFlow::None;
+    // The host's last XON or XOFF (XON until it sent one), and its RTS.
+    bool m_hostSentXoff = false;
+    bool m_hostReady = true;
     bool m_reportedDisagreement = false;
     QString m_lastHostText;
     QString m_lastInstrumentText;

@@ -20,6 +20,7 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
       m_clock(clock ? *clock : SessionClock::steady()),
       m_supervisor(port, m_clock),
       m_account(m_clock, log),
+      m_flow(port, m_account),
       m_line(m_clock, [this](const QByteArray &bytes, QString *refusal) { return write(bytes, refusal); }),
       m_answering(log, m_clock, m_line),
       m_continuous(
@@ -51,6 +52,11 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
     connect(&m_continuous, &ContinuousOutput::intervalNotANumber, this, [this] {
         m_log.appendStamped(LineTexts::intervalNotANumber(m_records.protocol.IntervalSeconds));
     });
+    connect(&m_answering, &ProfileAnswering::overrun, &m_account, &LineAccount::overrun);
+    connect(&m_answering, &ProfileAnswering::receiveBufferCrossed, &m_flow,
+            &InstrumentFlow::receiveBufferCrossed);
+    connect(&m_flow, &InstrumentFlow::linesHeld, this,
+            [this] { emit instrumentLinesChanged(m_flow.seenByHost(m_lines)); });
     m_answering.setLateInput([this](qint64 latestNs) { return takeLateInput(latestNs); });
     // Stopped until the first Start.
     m_port.setDiscardInput(true);
@@ -174,6 +180,7 @@ void CommSession::beginAnswering()
         prepareToPlay(*responder);
     } else {
         restoreSettingsLine();
+        m_flow.setFlow(LineFlow::None);
         setInstrumentLines(ModemLines());
     }
     m_answering.begin(std::move(responder));
@@ -190,6 +197,7 @@ void CommSession::prepareToPlay(Profile::Responder &responder)
     else
         applyProfileLine(instrument.line);
     m_port.setPaced(instrument.linePaced);
+    m_flow.setFlow(instrument.flow);
     setInstrumentLines(instrument.lines);
     responder.setHostLines(m_hostDtr, m_hostRts);
     responder.setLineSpeed(m_port.baudRate(), qRound(m_port.bitsPerByte()));
@@ -206,7 +214,7 @@ void CommSession::setInstrumentLines(const ModemLines &lines)
     if (lines == m_lines)
         return;
     m_lines = lines;
-    emit instrumentLinesChanged(m_lines);
+    emit instrumentLinesChanged(m_flow.seenByHost(m_lines));
 }
 
 void CommSession::hostLinesChanged(bool dtr, bool rts)
@@ -214,6 +222,7 @@ void CommSession::hostLinesChanged(bool dtr, bool rts)
     m_hostDtr = dtr;
     m_hostRts = rts;
     m_account.hostLines(dtr, rts);
+    m_flow.hostLinesChanged(rts);
     if (Profile::Responder *player = responder())
         player->setHostLines(dtr, rts);
 }

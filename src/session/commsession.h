@@ -2,6 +2,7 @@
 
 #include "serial/portsupervisor.h"
 #include "session/continuousoutput.h"
+#include "session/instrumentflow.h"
 #include "session/instrumentprofile.h"
 #include "session/lineaccount.h"
 #include "session/lineevent.h"
@@ -131,6 +132,7 @@ private:
     InstrumentProfile m_profile;
     PortSupervisor m_supervisor;
     LineAccount m_account;
+    InstrumentFlow m_flow;
     OutputLine m_line;
     ProfileAnswering m_answering;
     ContinuousOutput m_continuous;

@@ -73,6 +73,28 @@ void LineAccount::hostBreak(int ms)
     report(event);
 }
 
+void LineAccount::receiveBufferCrossed(bool full, qint64 fill, qint64 size, const QString &signal)
+{
+    const QString shown = !signal.isEmpty() ? signal
+                          : full            ? QStringLiteral("full")
+                                            : QStringLiteral("free");
+    m_log.appendStamped(LineTexts::receiveBufferCrossed(fill, size, shown));
+    LineEvent event;
+    event.kind = LineEvent::Kind::Flow;
+    event.message = shown;
+    event.count = fill;
+    event.size = size;
+    report(event);
+}
+
+void LineAccount::overrun(const QByteArray &lost)
+{
+    LineEvent event;
+    event.kind = LineEvent::Kind::Overrun;
+    event.bytes = lost;
+    report(event);
+}
+
 void LineAccount::report(LineEvent event)
 {
     event.atNs = event.atNs ? event.atNs : m_clock.nowNs();

@@ -29,6 +29,9 @@ struct LineEvent
         LineSettings, // hostLine, instrumentLine, agree: the host's settings against the instrument's
         HostLines, // dtr, rts: the host set its lines
         Break, // count: a break from the host, its length in ms
+        Flow, // message: "XOFF"/"XON" or "CTS off"/"CTS on" the instrument signalled, count: its
+              // receive buffer's fill, size: its size
+        Overrun, // bytes lost to a full receive buffer
     };
 
     Kind kind = Kind::Start;
@@ -40,6 +43,7 @@ struct LineEvent
     QStringList faults;
     QString message;
     qint64 count = 0;
+    qint64 size = 0;
     std::optional<quint64> seed;
     QString profile;
     QString hostLine;

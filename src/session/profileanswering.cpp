@@ -24,6 +24,8 @@ void ProfileAnswering::begin(std::unique_ptr<Profile::Responder> responder)
     end();
     m_responder = std::move(responder);
     m_framer = m_responder->makeFramer();
+    m_bufferSize = m_responder->instrument().receiveBuffer;
+    m_bufferFull = false;
 }
 
 void ProfileAnswering::switchTo(std::unique_ptr<Profile::Responder> responder)
@@ -44,6 +46,7 @@ void ProfileAnswering::takeOverIfDue(bool frameEnded, qint64 atNs)
     const QByteArray unfinished = m_framer->takeUnfinished();
     m_retirement.retire(std::exchange(m_responder, std::move(m_next)));
     m_framer = m_responder->makeFramer();
+    m_bufferSize = m_responder->instrument().receiveBuffer;
     m_deadlineArmedFor = 0;
     if (!unfinished.isEmpty())
         handle(m_framer->feed(unfinished, atNs), atNs);
@@ -80,8 +83,38 @@ void ProfileAnswering::take(const QByteArray &bytes, qint64 arrivalNs)
 {
     if (!m_framer || bytes.isEmpty())
         return;
-    handle(m_framer->feed(bytes, arrivalNs), arrivalNs);
+    // A full receive buffer loses what comes, as a UART's overrun does.
+    const qint64 room = m_bufferSize > 0 ? std::max<qint64>(0, m_bufferSize - bufferFill()) : bytes.size();
+    if (room < bytes.size()) {
+        const QByteArray lost = bytes.mid(room);
+        m_log.appendStampedBytes(Ansi::encodeLossy(LineTexts::overrunPrefix()) + lost);
+        emit overrun(lost);
+    }
+    if (room > 0)
+        handle(m_framer->feed(bytes.left(room), arrivalNs), arrivalNs);
     armDeadline();
+    checkBuffer();
+}
+
+qint64 ProfileAnswering::bufferFill() const
+{
+    return (m_framer ? m_framer->pendingBytes() : 0) + m_heldBytes;
+}
+
+// Three quarters full asks the host to wait, a quarter lets it go on: the quarter left is
+// for the bytes a host sends before it has seen the XOFF.
+void ProfileAnswering::checkBuffer()
+{
+    if (m_bufferSize <= 0)
+        return;
+    const qint64 fill = bufferFill();
+    if (!m_bufferFull && fill >= std::max<qint64>(1, m_bufferSize - m_bufferSize / 4)) {
+        m_bufferFull = true;
+        emit receiveBufferCrossed(true, fill, m_bufferSize);
+    } else if (m_bufferFull && fill <= m_bufferSize / 4) {
+        m_bufferFull = false;
+        emit receiveBufferCrossed(false, fill, m_bufferSize);
+    }
 }
 
 void ProfileAnswering::armDeadline()
@@ -159,9 +192,12 @@ void ProfileAnswering::handle(std::vector<Profile::Frame> frames, qint64 atNs)
         item.dueNs = frame.completeNs + reply.delayNs;
         item.byteGapNs = reply.byteGapNs;
         item.emptyNeedsPort = m_responder->instrument().framing.windowExact;
+        m_heldBytes += frame.bytes.size();
         item.done = [this, command = frame.bytes, reply](const QByteArray &sent,
                                                           const QString &refusal) {
+            m_heldBytes -= command.size();
             finish(command, reply, sent, refusal);
+            checkBuffer();
         };
         m_line.enqueue(std::move(item));
     }

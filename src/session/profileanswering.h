@@ -95,6 +95,11 @@ signals:
                  const QStringList &faults, const QString &reason);
     // The fixed instrument's window has closed, its answer (if any) handed to the line.
     void windowClosed();
+    // The instrument's receive buffer ([line] buffer) has filled to three quarters, or
+    // emptied to a quarter since: fill and size in bytes.
+    void receiveBufferCrossed(bool full, qint64 fill, qint64 size);
+    // Bytes that came while the receive buffer was full, lost.
+    void overrun(const QByteArray &lost);
 
 private:
     void handle(std::vector<Profile::Frame> frames, qint64 atNs);
@@ -103,6 +108,8 @@ private:
     void onDeadline(quint64 generation);
     void finish(const QByteArray &command, const Profile::Reply &reply, const QByteArray &sent,
                 const QString &refusal);
+    qint64 bufferFill() const;
+    void checkBuffer();
     void logUnanswered(const QByteArray &bytes, const QString &budgetRule = QString(),
                        const QString &reason = QString());
 
@@ -119,4 +126,9 @@ private:
     quint64 m_generation = 0;
     qint64 m_deadlineArmedFor = 0;
     LateInput m_lateInput;
+    // The responder's receive buffer, 0 for none; the bytes of the commands framed whose
+    // answers have not gone out yet.
+    qint64 m_bufferSize = 0;
+    qint64 m_heldBytes = 0;
+    bool m_bufferFull = false;
 };

@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,11 @@ qint64 driverInput(qintptr handle)
     if (::ioctl(int(handle), FIONREAD, &waiting) == 0 && waiting > 0)
         return waiting;
     return 0;
+}
+
+void sendFlowCharacter(qintptr handle, bool stop)
+{
+    ::tcflow(int(handle), stop ? TCIOFF : TCION);
 }
 
 State state(qintptr handle)
