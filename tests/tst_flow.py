@@ -129,3 +129,51 @@ def test_under_exec_rts_holds_the_instrument_and_a_full_buffer_drops_cts(tmp_pat
     assert seen["cts"] == [False, True] and seen["answers"] == 14, seen
     flows = [(e["signal"], e["fill"] >= 24) for e in events(tmp_path, "flow")]
     assert flows == [("CTS off", True), ("CTS on", False)]
+
+
+# A host under --exec at 9600 8N1 with the input flags given asks the control channel for AB,
+# a break of 100 ms and CD, and prints what it read and how long the line was busy before C.
+BREAK_HOST = r"""
+import json, os, select, socket, sys, termios, time
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+a = termios.tcgetattr(fd)
+a[0], a[1], a[3] = sum(getattr(termios, f) for f in sys.argv[3:]), 0, 0
+a[2] = termios.CS8 | termios.CREAD | termios.CLOCAL
+a[4] = a[5] = termios.B9600
+a[6][termios.VMIN] = a[6][termios.VTIME] = 0
+termios.tcsetattr(fd, termios.TCSANOW, a)
+while not os.path.exists(sys.argv[2]):
+    time.sleep(0.01)
+control = socket.socket(socket.AF_UNIX)
+control.connect(sys.argv[2])
+for request in ('{"cmd": "send", "text": "AB"}', '{"cmd": "break", "ms": 100}',
+                '{"cmd": "send", "text": "CD"}'):
+    control.sendall(request.encode() + b"\n")
+    control.recv(100)
+got, times, end = b"", {}, time.monotonic() + 0.6
+while time.monotonic() < end:
+    if select.select([fd], [], [], 0.005)[0]:
+        data = os.read(fd, 100)
+        for b in data:
+            times.setdefault(b, time.monotonic())
+        got += data
+print(json.dumps({"hex": got.hex(), "busy_ms": 1000 * (times[ord("C")] - times[ord("B")])}))
+"""
+
+
+@pytest.mark.parametrize("flags, expected", [
+    ([], "4142004344"),                    # a zero with a framing error
+    (["IGNBRK"], "41424344"),              # nothing
+    (["PARMRK"], "4142ff00004344"),        # marked
+])
+def test_a_break_toward_the_host_reaches_it_as_its_uart_reports_one(tmp_path, flags, expected):
+    control = tmp_path / "control"
+    run = subprocess.run([PROGRAM, "--headless", "--folder", str(tmp_path), *instrument(tmp_path, "none"),
+                          "--control", str(control), "--exec", "--", sys.executable, "-c",
+                          BREAK_HOST, "/dev/ttyUSB0", str(control), *flags],
+                         capture_output=True, timeout=30)
+    assert run.returncode == 0, run
+    seen = json.loads(next(line for line in run.stdout.splitlines() if line.startswith(b"{")))
+    assert bytes(b for b in bytes.fromhex(seen["hex"]) if b not in b"0123456789").hex() == expected
+    assert 100 <= seen["busy_ms"] < 150, seen
+    assert [e["ms"] for e in events(tmp_path, "break_sent")] == [100]

@@ -11,12 +11,13 @@
 #include <QJsonParseError>
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <optional>
 
 namespace {
 const QString kOk = QStringLiteral("ok");
-const QString kRequests = QStringLiteral("one of set, call, fault, load, send, lines, counters, stop");
+const QString kRequests = QStringLiteral("one of set, call, fault, load, send, break, lines, counters, stop");
 const QString kFaults = QStringLiteral("one of drop, truncate, corrupt, duplicate, garbage");
 
 QString outsideCodePage(const QString &key, const QString &characters)
@@ -119,6 +120,8 @@ ControlRequests::Reply ControlRequests::handle(const QByteArray &line)
         return { compact(send(request)) };
     if (command == QLatin1String("lines"))
         return { compact(lines(request)) };
+    if (command == QLatin1String("break"))
+        return { compact(sendBreak(request)) };
     if (command == QLatin1String("counters"))
         return { compact(counters()) };
     if (command == QLatin1String("stop"))
@@ -288,6 +291,18 @@ QJsonObject ControlRequests::send(const QJsonObject &request)
         return failed(QStringLiteral("nothing to send"));
     if (!m_session.sendNow(bytes))
         return failed(QStringLiteral("the port did not take the bytes; the log says why"));
+    return ok();
+}
+
+// A break toward the host, of "ms" (250 when not given), after what was sent before it.
+QJsonObject ControlRequests::sendBreak(const QJsonObject &request)
+{
+    const QJsonValue ms = request.value(QStringLiteral("ms"));
+    const double length = ms.isUndefined() ? 250 : ms.toDouble(-1);
+    if (!ms.isUndefined() && (!ms.isDouble() || length != std::floor(length) || length < 1 || length > 10000))
+        return failed(QStringLiteral("\"ms\" must be a whole number from 1 to 10000"));
+    if (!m_session.sendBreak(int(length)))
+        return failed(QStringLiteral("the port is not open"));
     return ok();
 }
 

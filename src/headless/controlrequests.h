@@ -36,6 +36,7 @@ private:
     Reply load(const QJsonObject &request);
     QJsonObject send(const QJsonObject &request);
     QJsonObject lines(const QJsonObject &request);
+    QJsonObject sendBreak(const QJsonObject &request);
     QJsonObject counters() const;
 
     CommSession &m_session;

@@ -92,9 +92,12 @@ void hostLineToCable(const HostLineSettings &host, VirtualPort &cable)
     format.dataBits = host.dataBits;
     format.parity = host.parity;
     format.stopHalfBits = host.stopHalfBits;
-    // ISTRIP and PARMRK's doubled 0xFF the host's pty applies itself to what it is given.
+    // The host's pty is given neither ISTRIP nor PARMRK (the device keeps them): the model
+    // applies both, marks and all.
     UartReceiverFlags flags;
     flags.ignoreParityErrors = host.ignpar;
+    flags.markErrors = host.parmrk;
+    flags.stripHighBit = host.istrip;
     flags.checkParity = host.inpck;
     flags.ignoreBreak = host.ignbrk;
     cable.setHostLine(format, flags);

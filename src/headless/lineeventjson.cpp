@@ -86,6 +86,8 @@ QString kindName(LineEvent::Kind kind)
         return QStringLiteral("flow");
     case LineEvent::Kind::Overrun:
         return QStringLiteral("overrun");
+    case LineEvent::Kind::BreakSent:
+        return QStringLiteral("break_sent");
     }
     return QString();
 }
@@ -152,6 +154,7 @@ QByteArray line(const LineEvent &event, qint64 runStartNs, const QString &time)
         object.insert(QStringLiteral("agree"), event.agree);
         break;
     case LineEvent::Kind::Break:
+    case LineEvent::Kind::BreakSent:
         object.insert(QStringLiteral("ms"), event.count);
         break;
     case LineEvent::Kind::Flow:

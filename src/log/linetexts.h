@@ -78,6 +78,11 @@ inline QString receiveBufferCrossed(qint64 fill, qint64 size, const QString &sig
 {
     return QStringLiteral("受信バッファ %1/%2 バイト: %3").arg(fill).arg(size).arg(signal);
 }
+// A break the instrument sent the host, with its length.
+inline QString breakSent(int ms)
+{
+    return QStringLiteral("ホストへのブレーク: %1 ms").arg(ms);
+}
 // A hand-edited interval that is no number runs at one second.
 inline QString intervalNotANumber(const QString &text)
 {

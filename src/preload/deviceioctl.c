@@ -111,10 +111,15 @@ static int get_termios(int fd, struct kalo_termios *out)
     return next_ioctl()(fd, KALO_TCGETS2, out);
 }
 
-/* request is one of TCSETS2, TCSETSW2, TCSETSF2: the pty drains or flushes as asked. */
+/* request is one of TCSETS2, TCSETSW2, TCSETSF2: the pty drains or flushes as asked. The
+ * cable's model of the host's UART marks parity errors and strips the eighth bit as the host
+ * asked; the pty, which would mark nothing and strip the marks, is given neither flag. What
+ * the host reads back is what it set, kept by the device. */
 static int set_termios(int fd, unsigned long request, const struct kalo_termios *t)
 {
-    if (next_ioctl()(fd, request, t) != 0)
+    struct kalo_termios on_pty = *t;
+    on_pty.c_iflag &= ~(uint32_t)(PARMRK | ISTRIP);
+    if (next_ioctl()(fd, request, &on_pty) != 0)
         return -1;
     struct kalo_device_reply reply;
     const int error = kalo_device_call(KALO_OP_SET_TERMIOS, 0, t, &reply);

@@ -12,6 +12,9 @@ constexpr qint64 kRetryNs = 1'000'000;
 void CableDirection::setLine(const UartFormat &sender, const UartFormat &receiver,
                              const UartReceiverFlags &flags, bool paced)
 {
+    m_sender = sender;
+    m_receiver = receiver;
+    m_flags = flags;
     m_senderByteNs = sender.byteNs();
     m_receiverByteNs = receiver.byteNs();
     m_pacer.setByteNs(paced ? m_senderByteNs : 0);
@@ -20,6 +23,7 @@ void CableDirection::setLine(const UartFormat &sender, const UartFormat &receive
     m_model = model->transparent() ? nullptr : std::move(model);
     m_modelBusy = false;
     m_ahead.clear();
+    m_breaks.clear();
     m_stopped = false;
     m_flowStop.reset();
 }
@@ -122,6 +126,50 @@ bool CableDirection::handAhead(int fd, qint64 nowNs, qint64 room)
     return true;
 }
 
+void CableDirection::scheduleBreak(qint64 after, qint64 durationNs)
+{
+    m_breaks.emplace_back(after, durationNs);
+}
+
+bool CableDirection::breakReached() const
+{
+    return !m_breaks.empty() && m_readInAll - (m_end - m_begin) >= m_breaks.front().first;
+}
+
+qint64 CableDirection::beforeBreak() const
+{
+    const qint64 waitingBytes = m_end - m_begin;
+    if (m_breaks.empty())
+        return waitingBytes;
+    const qint64 handedInAll = m_readInAll - waitingBytes;
+    return std::clamp<qint64>(m_breaks.front().first - handedInAll, 0, waitingBytes);
+}
+
+// The break starts once the last byte before it has ended on the line; the receiver sees it
+// as its UART would (a zero with a framing error, marked, or nothing), and the line is busy
+// until the break has ended.
+bool CableDirection::breakIfDue(qint64 nowNs)
+{
+    if (!breakReached())
+        return true;
+    const qint64 lineFreeNs = m_pacer.byteNs() > 0 ? m_lastEndNs : 0;
+    if (nowNs < lineFreeNs)
+        return false;
+    const qint64 durationNs = m_breaks.front().second;
+    m_breaks.pop_front();
+    if (m_model) {
+        m_out += m_model->sendBreak(durationNs, m_lastEndNs > 0 ? std::max<qint64>(0, nowNs - m_lastEndNs) : 0);
+        m_modelBusy = true;
+    } else {
+        UartLine line(m_sender, m_receiver, m_flags);
+        m_out += line.sendBreak(durationNs, 0) + line.idle();
+    }
+    m_breakEndNs = nowNs + durationNs;
+    m_lastEndNs = m_breakEndNs;
+    m_pacer.held(m_breakEndNs);
+    return true;
+}
+
 qint64 CableDirection::move(int fd, qint64 nowNs, qint64 room)
 {
     writeOut(fd);
@@ -129,9 +177,14 @@ qint64 CableDirection::move(int fd, qint64 nowNs, qint64 room)
         m_pacer.held(nowNs);
         return nowNs + kRetryNs;
     }
-    const bool sending = m_begin < m_end && !m_stopped;
+    if (!breakIfDue(nowNs))
+        return m_lastEndNs;
+    writeOut(fd);
+    if (nowNs < m_breakEndNs)
+        return m_breakEndNs;
+    const bool sending = beforeBreak() > 0 && !m_stopped;
     if (sending) {
-        const qint64 due = m_pacer.due(nowNs, m_end - m_begin);
+        const qint64 due = m_pacer.due(nowNs, beforeBreak());
         const qint64 count = std::min(due, room - m_out.size());
         if (count > 0) {
             const qint64 handed = hand(fd, m_data + m_begin, count, nowNs);
@@ -146,7 +199,10 @@ qint64 CableDirection::move(int fd, qint64 nowNs, qint64 room)
         }
         writeOut(fd);
     }
-    if (!m_ahead.isEmpty() || (sending && m_begin < m_end))
+    // A break whose bytes before it have all gone starts when the line is free.
+    if (breakReached())
+        return std::max(m_lastEndNs, nowNs + 1);
+    if (!m_ahead.isEmpty() || (!m_stopped && beforeBreak() > 0))
         return std::max(m_pacer.nextDueNs(), m_out.isEmpty() ? nowNs : nowNs + kRetryNs);
     // The line rests: a frame the receiver was still reading ends with the rest.
     if (m_model && m_modelBusy) {
@@ -170,6 +226,7 @@ void CableDirection::discard()
         m_model->idle();
     m_modelBusy = false;
     m_ahead.clear();
+    m_breaks.clear();
     m_stopped = false;
     m_flowStop.reset();
 }

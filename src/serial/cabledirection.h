@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 
+#include <deque>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -52,6 +53,11 @@ public:
     // Flow-control characters taken out in all.
     qint64 flowTakenInAll() const { return m_flowTakenInAll; }
 
+    // A break once the first `after` of the bytes read in all have gone on: the line held
+    // at space for durationNs, what the receiver makes of it handed on, and the bytes that
+    // follow sent after it.
+    void scheduleBreak(qint64 after, qint64 durationNs);
+
     // Bytes read in all.
     qint64 readInAll() const { return m_readInAll; }
 
@@ -60,6 +66,12 @@ private:
     // False when the end took none of a byte sent ahead.
     bool handAhead(int fd, qint64 nowNs, qint64 room);
     qint64 firstEndNs(qint64 nowNs) const;
+    // Sends the break that is due, if it is; false while the line is still busy with it.
+    bool breakIfDue(qint64 nowNs);
+    // The bytes before the next break have all gone on.
+    bool breakReached() const;
+    // How many waiting bytes may go before the next break.
+    qint64 beforeBreak() const;
     // Hands on count bytes now (through the model, if any) and returns how many went.
     qint64 hand(int fd, const char *bytes, qint64 count, qint64 nowNs);
     QByteArray takeFlowCharacters(QByteArray seen);
@@ -83,4 +95,10 @@ private:
     bool m_watchFlow = false;
     std::optional<bool> m_flowStop;
     qint64 m_flowTakenInAll = 0;
+    UartFormat m_sender;
+    UartFormat m_receiver;
+    UartReceiverFlags m_flags;
+    // (after how many bytes read in all, how long), in order.
+    std::deque<std::pair<qint64, qint64>> m_breaks;
+    qint64 m_breakEndNs = 0;
 };

@@ -39,6 +39,9 @@ public:
     virtual void setHostReady(bool ready) = 0;
     // A byte the instrument's UART sends ahead of what waits (its own XON or XOFF).
     virtual void sendAhead(char byte) = 0;
+    // A break of ms toward the host once the first takenFromProgram bytes the port's driver
+    // took in all have gone; bytes taken after them follow it.
+    virtual void sendBreak(int ms, qint64 takenFromProgram) = 0;
     using LineWatcher = std::function<void(const QString &host, const QString &instrument, bool agree)>;
     virtual void watchLine(LineWatcher watcher) = 0;
 };

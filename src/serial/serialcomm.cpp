@@ -7,6 +7,7 @@
 #include <QLoggingCategory>
 
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -115,6 +116,35 @@ void SerialComm::sendFlowCharacter(bool stop)
         m_cable->sendAhead(stop ? FlowCharacter::kXoff : FlowCharacter::kXon);
     else if (m_port.isOpen())
         SerialDevice::sendFlowCharacter(m_port.handle(), stop);
+}
+
+bool SerialComm::sendBreak(int ms)
+{
+    if (!m_port.isOpen())
+        return refuse(tr("port is not open"));
+    m_port.flush();
+    if (m_cable)
+        m_cable->sendBreak(ms, m_handedOut);
+    else
+        breakWhenDrained(ms);
+    return true;
+}
+
+// A UART's break cuts into whatever it is sending: it starts once the driver has sent what
+// it holds, looked at every 2 ms rather than waited for.
+void SerialComm::breakWhenDrained(int ms)
+{
+    if (!m_port.isOpen())
+        return;
+    if (m_port.bytesToWrite() > 0 || driverQueue() > 0) {
+        QTimer::singleShot(2, this, [this, ms] { breakWhenDrained(ms); });
+        return;
+    }
+    m_port.setBreakEnabled(true);
+    QTimer::singleShot(ms, this, [this] {
+        if (m_port.isOpen())
+            m_port.setBreakEnabled(false);
+    });
 }
 
 void SerialComm::setHostReady(bool ready)

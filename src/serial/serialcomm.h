@@ -97,6 +97,9 @@ public:
     void setFlow(LineFlow flow);
     // Sends XOFF (stop) or XON at once, ahead of the output that waits.
     void sendFlowCharacter(bool stop);
+    // A break of ms toward the host after the bytes handed out so far; false when the port
+    // is closed.
+    bool sendBreak(int ms);
     // The host's RTS, which holds a cable's output back under RTS/CTS while it is down.
     void setHostReady(bool ready);
     // How long a deliberate close waits for queued output: the time its bytes need at the line
@@ -133,6 +136,7 @@ private:
     bool applyChangedParameters(const CommParameters &wanted);
     void drainOutput();
     QSerialPort::FlowControl driverFlow() const;
+    void breakWhenDrained(int ms);
     static QString permissionRemedy(const QString &device);
     qint64 driverQueue() const;
     void discardWaiting();

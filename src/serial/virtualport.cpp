@@ -116,6 +116,15 @@ void VirtualPort::sendAhead(char byte)
     m_wake.wake();
 }
 
+void VirtualPort::sendBreak(int ms, qint64 takenFromProgram)
+{
+    const std::lock_guard<std::mutex> still(m_moving);
+    // In the direction's own count: the bytes it has read are those read from the program.
+    const qint64 after = takenFromProgram - m_readFromProgram + m_toHost.readInAll();
+    m_toHost.scheduleBreak(after, qint64(ms) * 1'000'000);
+    m_wake.wake();
+}
+
 void VirtualPort::applyFlow(qint64 nowNs)
 {
     const bool stopped = (m_flow == LineFlow::XonXoff && m_hostSentXoff)

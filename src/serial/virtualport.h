@@ -56,6 +56,7 @@ public:
     void setFlow(LineFlow flow) override;
     void setHostReady(bool ready) override;
     void sendAhead(char byte) override;
+    void sendBreak(int ms, qint64 takenFromProgram) override;
     // Whether the run lets the cable pace at all (--pace none does not); on until told.
     void setPacingAllowed(bool allowed);
     // The host's settings whole, from a device that knows them (a pty keeps only the

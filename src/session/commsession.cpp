@@ -363,6 +363,14 @@ bool CommSession::sendNow(const QByteArray &bytes)
     return !*refused;
 }
 
+bool CommSession::sendBreak(int ms)
+{
+    if (!m_port.sendBreak(ms))
+        return false;
+    m_account.breakSent(ms);
+    return true;
+}
+
 quint64 CommSession::switchProfileLater(const QString &file)
 {
     return m_loads.request(file, m_profile.seed(), m_records.commands);

@@ -72,6 +72,8 @@ public:
     // False when the port refused them; bytes that wait behind an answer on the wire count
     // as taken.
     bool sendNow(const QByteArray &bytes);
+    // A break of ms toward the host, after what has gone to the port; false when it is closed.
+    bool sendBreak(int ms);
     // Logs and streams the Lua errors of the profile in force since the last report.
     void reportScriptProblems() { m_answering.reportScriptProblems(); }
     const LineCounters &counters() const { return m_account.counters(); }

@@ -73,6 +73,15 @@ void LineAccount::hostBreak(int ms)
     report(event);
 }
 
+void LineAccount::breakSent(int ms)
+{
+    m_log.appendStamped(LineTexts::breakSent(ms));
+    LineEvent event;
+    event.kind = LineEvent::Kind::BreakSent;
+    event.count = ms;
+    report(event);
+}
+
 void LineAccount::receiveBufferCrossed(bool full, qint64 fill, qint64 size, const QString &signal)
 {
     const QString shown = !signal.isEmpty() ? signal

@@ -38,6 +38,7 @@ public:
     void hostLines(bool dtr, bool rts);
     // A break from the host: a log line and a break event.
     void hostBreak(int ms);
+    void breakSent(int ms);
     // The instrument's receive buffer crossed a mark, and what it signalled ("XOFF", "CTS on"
     // …; empty when it keeps no flow control).
     void receiveBufferCrossed(bool full, qint64 fill, qint64 size, const QString &signal);

@@ -32,6 +32,7 @@ struct LineEvent
         Flow, // message: "XOFF"/"XON" or "CTS off"/"CTS on" the instrument signalled, count: its
               // receive buffer's fill, size: its size
         Overrun, // bytes lost to a full receive buffer
+        BreakSent, // count: a break toward the host, its length in ms
     };
 
     Kind kind = Kind::Start;
