@@ -46,10 +46,12 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/profiles DESTINATION ${KALO_DOC
 install(FILES ${PROJECT_SOURCE_DIR}/examples/test_host_example.py
         DESTINATION ${KALO_DOC_DIR}/examples)
 
-# Debian's python3 looks in /usr/lib/python3/dist-packages whatever the architecture; the
-# tree is laid out in the build folder, never in python/.
+# The tree is laid out in the build folder, never in python/.
 find_program(KALO_DEBIAN_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
 if(KALO_DEBIAN_PYTHON3)
+    execute_process(COMMAND ${KALO_DEBIAN_PYTHON3} -c
+                            "import sys; print('python%d.%d' % sys.version_info[:2])"
+                    OUTPUT_VARIABLE KALO_PYTHON_NAME OUTPUT_STRIP_TRAILING_WHITESPACE)
     set(KALO_PYTHON_SITE ${KALO_PACKAGING_DIR}/dist-packages)
     file(GLOB KALO_PYTHON_MODULES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/python/kalo_rs232c/*.py)
     add_custom_command(OUTPUT ${KALO_PACKAGING_DIR}/dist-packages.stamp
@@ -60,7 +62,16 @@ if(KALO_DEBIAN_PYTHON3)
                 ${KALO_PYTHON_MODULES}
         COMMENT "Laying out the Python package for dist-packages")
     add_custom_target(kalo_python_site ALL DEPENDS ${KALO_PACKAGING_DIR}/dist-packages.stamp)
-    install(DIRECTORY ${KALO_PYTHON_SITE}/ DESTINATION lib/python3/dist-packages)
+    # Debian's python3 reads the system's packages from /usr/lib/python3/dist-packages and
+    # those installed by hand from /usr/local/lib/python3.X/dist-packages. Only the install
+    # knows its prefix (cpack installs below /usr whatever the build was given), so it picks.
+    install(CODE "
+        if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+            set(KALO_PYTHON_SITE_DIR lib/python3/dist-packages)
+        else()
+            set(KALO_PYTHON_SITE_DIR lib/${KALO_PYTHON_NAME}/dist-packages)
+        endif()")
+    install(DIRECTORY ${KALO_PYTHON_SITE}/ DESTINATION \${KALO_PYTHON_SITE_DIR})
 else()
     message(STATUS "no /usr/bin/python3: the package goes without the Python package")
 endif()

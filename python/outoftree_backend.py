@@ -53,3 +53,9 @@ def build_sdist(sdist_directory, config_settings=None):
     sdist_directory = _absolute(sdist_directory)
     with _in_a_copy():
         return _setuptools.build_sdist(sdist_directory, config_settings)
+
+
+# An editable install points into this folder, so it is built here, as setuptools does.
+get_requires_for_build_editable = _setuptools.get_requires_for_build_editable
+prepare_metadata_for_build_editable = _setuptools.prepare_metadata_for_build_editable
+build_editable = _setuptools.build_editable
