@@ -11,6 +11,7 @@
 #include "startup/startup.h"
 #include "text/ansicodec.h"
 
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -256,6 +257,23 @@ void tst_Faults::shouldFallBackToUserFolderWhenAppFolderIsReadOnly()
     QVERIFY(!folder.isEmpty());
     QVERIFY(folder != QDir(mountPoint.path()).absolutePath());
     QVERIFY(AppFolder::isWritable(folder));
+
+    // With the per-user folder out of reach as well, the refusal names both, each with why.
+    {
+        QTemporaryFile inTheWay;
+        QVERIFY(inTheWay.open());
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(inTheWay.fileName()));
+        const auto restoreHome = qScopeGuard([&] { qputenv("HOME", home); });
+        QStringList refused;
+        QVERIFY(AppFolder::resolve(mountPoint.path(), &refused).isEmpty());
+        QCOMPARE(refused.size(), 2);
+        QVERIFY2(refused.at(0).startsWith(QDir(mountPoint.path()).absolutePath()
+                                          + QStringLiteral(" (no file can be written there: ")),
+                 qPrintable(refused.at(0)));
+        QVERIFY2(refused.at(1).contains(inTheWay.fileName() + QStringLiteral(" is not a folder")),
+                 qPrintable(refused.at(1)));
+    }
 
     // The log folder cannot be made in a read-only place: said, not hidden.
     QString error;

@@ -1,3 +1,4 @@
+#include "app/commandlinehelp.h"
 #include "app/programversion.h"
 #include "app/startoptions.h"
 #include "headless/headlessprogram.h"
@@ -19,15 +20,15 @@ int main(int argc, char *argv[])
     const std::optional<StartOptions> options = StartOptions::parse(arguments, &error);
     if (!options) {
         std::fprintf(stderr, "kalo_rs232c: %s\n\n%s", error.toUtf8().constData(),
-                     StartOptions::usage().toUtf8().constData());
+                     CommandLineHelp::text().toUtf8().constData());
         return 2;
     }
     if (options->help) {
-        std::fputs(StartOptions::usage().toUtf8().constData(), stdout);
+        std::fputs(CommandLineHelp::text().toUtf8().constData(), stdout);
         return 0;
     }
     if (options->version) {
-        std::printf("%s\n", ProgramVersion::line().toUtf8().constData());
+        std::printf("%s\n", ProgramVersion::commandLine().toUtf8().constData());
         return 0;
     }
     if (!options->checkProfile.isEmpty()) {

@@ -38,7 +38,6 @@ struct StartOptions
     // Reads the whole command line, program name first. Nothing, and the reason naming the
     // offending option or value, when something is not understood.
     static std::optional<StartOptions> parse(const QStringList &arguments, QString *error);
-    static QString usage();
 
     // The application folder as an absolute path: --folder, made if missing when its parent
     // exists, or else the folder AppFolder finds beside the executable. Empty with the reason when there is none.

@@ -17,6 +17,30 @@ QString probeProblem(const QString &folder)
     QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".kalo-write-probe-XXXXXX")));
     return probe.open() ? QString() : probe.errorString();
 }
+
+// Why no file can be created in folder, or empty when one can.
+QString writeProblem(const QString &folder)
+{
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral("no such folder");
+    const QString problem = probeProblem(folder);
+    return problem.isEmpty() ? QString()
+                             : QStringLiteral("no file can be written there: %1").arg(problem);
+}
+
+// Why folder could not be made: told by the nearest part of its path that exists.
+QString makeProblem(const QString &folder)
+{
+    QFileInfo above(QFileInfo(folder).absoluteFilePath());
+    while (!above.exists() && !above.isRoot())
+        above = QFileInfo(above.absolutePath());
+    if (!above.isDir())
+        return QStringLiteral("cannot be made: %1 is not a folder").arg(above.absoluteFilePath());
+    const QString problem = probeProblem(above.absoluteFilePath());
+    return QStringLiteral("cannot be made in %1: %2")
+            .arg(above.absoluteFilePath(),
+                 problem.isEmpty() ? QStringLiteral("unknown reason") : problem);
+}
 } // namespace
 
 bool isWritable(const QString &folder)
@@ -67,14 +91,33 @@ QString installedDataFolder(const QString &executableFolder)
     return QFileInfo(data).isDir() ? QDir(data).absolutePath() : QString();
 }
 
-QString resolve(const QString &executableFolder)
+QString resolve(const QString &executableFolder, QStringList *refused)
 {
-    if (installedDataFolder(executableFolder).isEmpty() && isWritable(executableFolder))
-        return QDir(executableFolder).absolutePath();
+    QStringList reasons;
+    const QString beside = QDir(executableFolder).absolutePath();
+    if (!installedDataFolder(executableFolder).isEmpty()) {
+        reasons.append(QStringLiteral("%1 (an installed program keeps its settings per user)")
+                               .arg(beside));
+    } else {
+        const QString problem = writeProblem(beside);
+        if (problem.isEmpty())
+            return beside;
+        reasons.append(QStringLiteral("%1 (%2)").arg(beside, problem));
+    }
     const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (perUser.isEmpty() || !QDir().mkpath(perUser) || !isWritable(perUser))
-        return QString();
-    return QDir(perUser).absolutePath();
+    if (perUser.isEmpty()) {
+        reasons.append(QStringLiteral("no per-user data folder (neither HOME nor XDG_DATA_HOME "
+                                      "names one)"));
+    } else {
+        const QString problem = QDir().mkpath(perUser) ? writeProblem(perUser)
+                                                       : makeProblem(perUser);
+        if (problem.isEmpty())
+            return QDir(perUser).absolutePath();
+        reasons.append(QStringLiteral("%1 (%2)").arg(QDir(perUser).absolutePath(), problem));
+    }
+    if (refused)
+        refused->append(reasons);
+    return QString();
 }
 
 bool isReadOnlyFile(const QString &path)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace AppFolder {
 
@@ -8,8 +9,9 @@ namespace AppFolder {
 // folder when the program may write there (a copy unpacked anywhere, the build tree), else
 // the per-user application data folder, created on first use. An installed program (one
 // with its data folder ../share/kalo_rs232c) always uses the per-user folder, so that
-// root's settings do not land in /usr/bin. Empty when neither can be written.
-QString resolve(const QString &executableFolder);
+// root's settings do not land in /usr/bin. Empty when neither can be written; then each
+// folder looked at, with why it would not do, is appended to refused.
+QString resolve(const QString &executableFolder, QStringList *refused = nullptr);
 
 // The data folder of an installed program, or an empty string for a copy that runs from
 // its own folder.

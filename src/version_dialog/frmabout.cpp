@@ -54,7 +54,7 @@ frmAbout::~frmAbout() = default;
 
 QString frmAbout::versionLine()
 {
-    return ProgramVersion::line();
+    return ProgramVersion::aboutLine();
 }
 
 bool frmAbout::eventFilter(QObject *watched, QEvent *event)
