@@ -9,6 +9,7 @@ import itertools
 import json
 import os
 import select
+import shutil
 import statistics
 import subprocess
 import sys
@@ -18,7 +19,7 @@ import time
 import pytest
 import serial
 
-from simhost import PROGRAM, Simulator, read_events, write_folder
+from simhost import PROGRAM, Simulator, read_events, wait_for, write_folder
 
 ABC = b"ABC\r\n"
 
@@ -92,6 +93,31 @@ def test_five_answers_come_at_the_line_rate_unless_pacing_is_off(tmp_path, speed
         assert rate(got) == pytest.approx(line_rate, rel=0.02)
     else:  # often all in one read: within a fifth of the five answers' line time
         assert got[-1][0] - wrote < len(answer) / line_rate
+
+
+@pytest.mark.skipif(not shutil.which("socat"), reason="socat is not installed (Debian: socat)")
+@pytest.mark.parametrize("options, at_line_rate", [([], True), (["--pace", "none"], False)])
+def test_a_port_that_is_someone_else_s_pty_is_paced_by_the_program(tmp_path, options,
+                                                                    at_line_rate):
+    answer = bytes(48 + i % 10 for i in range(2400 // 125))
+    socat = subprocess.Popen(["socat", f"pty,raw,echo=0,link={tmp_path}/a",
+                              f"pty,raw,echo=0,link={tmp_path}/b"])
+    try:
+        wait_for((tmp_path / "b").exists, 5, "socat's ptys")
+        sim = Simulator(PROGRAM, tmp_path, *instrument(tmp_path, "speed = 2400", answer),
+                        "--port", str(tmp_path / "a"), *options)
+        with serial.Serial(str(tmp_path / "b"), 2400) as host:
+            wrote = time.perf_counter()
+            host.write(b"Q\r" * 5)
+            got = chunks(host.fd, 3, until=5 * len(answer))
+        sim.stop()
+    finally:
+        socat.kill()
+    assert b"".join(d for _, d in got) == answer * 5
+    if at_line_rate:
+        assert rate(got) == pytest.approx(240, rel=0.02)
+    else:
+        assert got[-1][0] - wrote < len(answer) / 240
 
 
 def test_continuous_output_longer_than_its_interval_fills_the_line(tmp_path):

@@ -34,7 +34,7 @@ def answer_latency(program, work, count):
     folder.mkdir()
     write_folder(folder, b"1", b"1")
     (folder / "Instrument.toml").write_text(ONE_RULE)
-    with Cable(folder) as cable, Simulator(program, folder, "--port", cable.a):
+    with Cable(folder) as cable, Simulator(program, folder, "--port", cable.a, "--pace", "none"):
         simulated = times_on(cable.b, count)
     with Cable(work) as cable, ideal_responder(cable.a):
         time.sleep(0.3)

@@ -64,7 +64,8 @@ def write_settings(folder, output_type, interval, speed):
 def simulator(program, folder, device, headless=True):
     """The simulator on device: headless (communicating at once) or windowed without Start
     pressed, which is the stopped state with the port open; returned once it holds the port."""
-    sim = Simulator(program, folder, "--port", device, headless=headless)
+    # Unpaced, as the ideal responder is: the figures are the program's, not the line's.
+    sim = Simulator(program, folder, "--port", device, "--pace", "none", headless=headless)
     pts, fds = os.path.realpath(device), Path(f"/proc/{sim.process.pid}/fd")
 
     def holds():
@@ -139,8 +140,8 @@ def lua_answer_times(program, work, count):
     ideal.mkdir()
     with Cable(ideal) as ideal_cable, Cable(fixed) as fixed_cable, \
             Cable(judging) as judging_cable, ideal_responder(ideal_cable.a), \
-            Simulator(program, fixed, "--port", fixed_cable.a), \
-            Simulator(program, judging, "--port", judging_cable.a):
+            Simulator(program, fixed, "--port", fixed_cable.a, "--pace", "none"), \
+            Simulator(program, judging, "--port", judging_cable.a, "--pace", "none"):
         time.sleep(0.3)  # the ideal responder's interpreter starting
         ports = [serial.Serial(c.b, 9600, timeout=2)
                  for c in (ideal_cable, fixed_cable, judging_cable)]
@@ -173,7 +174,7 @@ def protocol_answer_times(program, work, count, name, profile, request):
     ideal = work / f"ideal-{name}"
     ideal.mkdir()
     with Cable(folder) as cable, Cable(ideal) as ideal_cable, \
-            Simulator(program, folder, "--port", cable.a):
+            Simulator(program, folder, "--port", cable.a, "--pace", "none"):
         with serial.Serial(cable.b, 9600, timeout=2) as host:
             host.write(request)
             time.sleep(0.3)

@@ -189,6 +189,7 @@ int runHeadless(int &argc, char **argv, const StartOptions &options)
         events.follow(run.session());
     events.setProblemLog(&run.log());
     run.setPortDevice(device);
+    run.setPacingAllowed(options.paced);
     if (options.virtualPort)
         run.setOutputCable(&virtualPort);
     if (options.durationSeconds)

@@ -26,6 +26,7 @@ public:
     void setPortDevice(const QString &device) { m_station.port().setDevicePath(device); }
     // Before prepare(): what a cable of the program's own still carries toward the host.
     void setOutputCable(OutputCable *cable) { m_station.port().setOutputCable(cable); }
+    void setPacingAllowed(bool allowed) { m_station.port().setPacingAllowed(allowed); }
     // Before begin(): a stop request of its own after this many seconds of communication.
     void setDuration(double seconds) { m_end.setDuration(seconds); }
 

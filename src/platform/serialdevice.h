@@ -16,6 +16,10 @@ qint64 driverInput(qintptr handle);
 // Has the driver send XOFF (stop) or XON ahead of the output it holds.
 void sendFlowCharacter(qintptr handle, bool stop);
 
+// Whether the device is a pseudo-terminal's slave (a pair of socat's, say): no UART keeps its
+// bytes to the line's speed.
+bool isPseudoTerminal(qintptr handle);
+
 enum class State { Working, HungUp, Failed };
 // The device as it is now, without waiting.
 State state(qintptr handle);

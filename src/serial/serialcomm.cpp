@@ -87,6 +87,13 @@ void SerialComm::setOutputCable(OutputCable *cable)
     m_cable->setFlow(m_flow);
 }
 
+qint64 SerialComm::selfPacedByteNs() const
+{
+    if (m_cable || !m_openIsPty || !m_paced || !m_pacingAllowed || !m_port.isOpen())
+        return 0;
+    return m_params.uartFormat().byteNs();
+}
+
 void SerialComm::setPaced(bool paced)
 {
     m_paced = paced;
@@ -220,6 +227,7 @@ bool SerialComm::setPortOpen(bool open)
         return refuse(reason);
     }
     m_openDevice = device;
+    m_openIsPty = SerialDevice::isPseudoTerminal(m_port.handle());
     m_eventQueued = false;
     emit opened();
     return true;

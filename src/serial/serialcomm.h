@@ -92,6 +92,12 @@ public:
     // Whether a cable of the program's own paces the bytes at the line's speed (it does
     // unless told otherwise); a real device's UART always does.
     void setPaced(bool paced);
+    // Whether the run lets anything pace at all (--pace none does not); on until told.
+    void setPacingAllowed(bool allowed) { m_pacingAllowed = allowed; }
+    // The byte time the program must keep itself between the bytes it sends: on a
+    // pseudo-terminal of someone else's, which nothing paces; 0 on a real device (its UART
+    // keeps it) and on a cable of the program's own (the cable does).
+    qint64 selfPacedByteNs() const;
     // The flow control the instrument keeps. A real device's driver keeps it; a cable of the
     // program's own, whose ends have no UART of their own, keeps it itself.
     void setFlow(LineFlow flow);
@@ -155,6 +161,8 @@ private:
     OutputCable *m_cable = nullptr;
     bool m_paced = true;
     LineFlow m_flow = LineFlow::None;
+    bool m_pacingAllowed = true;
+    bool m_openIsPty = false;
     // Output handed to the port in all, less what a close threw away before the driver took it.
     qint64 m_handedOut = 0;
     // Bytes read from the driver in all, kept or thrown away.

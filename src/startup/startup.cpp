@@ -58,6 +58,7 @@ bool Startup::Main()
 
     m_station.port().setDevicePath(m_portDevice);
     m_station.port().setOutputCable(m_cable);
+    m_station.port().setPacingAllowed(m_pacingAllowed);
     m_window = std::make_unique<frmSOKUTEI>(m_station, m_services);
     m_window->Form_Load();
     // The settings dialog is made on first use and then only hidden and shown.

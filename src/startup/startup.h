@@ -26,6 +26,7 @@ public:
     void setPortDevice(const QString &device, const QString &hostEnd = QString());
     // Before Main(): what the cable of the program's own still carries toward the host.
     void setOutputCable(OutputCable *cable) { m_cable = cable; }
+    void setPacingAllowed(bool allowed) { m_pacingAllowed = allowed; }
 
     // Runs the start-up steps. False when the program must end at once (another instance
     // runs, or the folder cannot hold its lock); the main window then does not exist.
@@ -52,6 +53,7 @@ private:
     QString m_hostEnd;
     QString m_refusal;
     OutputCable *m_cable = nullptr;
+    bool m_pacingAllowed = true;
     InstanceLock m_lock;
     // Gone before the lock is given up, after the windows that show it.
     Station m_station;

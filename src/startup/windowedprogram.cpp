@@ -89,6 +89,7 @@ int runWindowed(int &argc, char **argv, const StartOptions &options)
         startup.setPortDevice(virtualPort.portPath(), virtualPort.hostPath());
         startup.setOutputCable(&virtualPort);
     } else {
+        startup.setPacingAllowed(options.paced);
         startup.setPortDevice(options.portDevice);
     }
     if (!startup.Main()) {

@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace SerialDevice {
@@ -32,6 +33,14 @@ qint64 driverInput(qintptr handle)
 void sendFlowCharacter(qintptr handle, bool stop)
 {
     ::tcflow(int(handle), stop ? TCIOFF : TCION);
+}
+
+bool isPseudoTerminal(qintptr handle)
+{
+    struct stat st {};
+    // Unix98 pty slaves have majors 136 to 143.
+    return ::fstat(int(handle), &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136
+            && major(st.st_rdev) <= 143;
 }
 
 State state(qintptr handle)
