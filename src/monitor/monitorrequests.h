@@ -17,7 +17,7 @@ public:
 
     QString setValue(const QString &name, const QString &value, bool asNumber);
     QString switchFault(const QString &rule, const QString &fault, bool enabled);
-    // text in the profile notation ("[STX]01[ETX]"), or hex digits in pairs.
+    // text in the profile notation ("ABC[CR][LF]"), or hex digits in pairs.
     QString send(const QString &bytes, bool asHex);
     // line: cts, dsr, dcd or ri.
     QString setLine(const QString &line, bool up);

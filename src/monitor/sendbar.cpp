@@ -12,7 +12,7 @@ SendBar::SendBar(QWidget *parent) : QWidget(parent)
     row->setContentsMargins(0, 0, 0, 0);
     m_bytes = new QLineEdit(this);
     m_bytes->setObjectName(QStringLiteral("txtSendNow"));
-    m_bytes->setPlaceholderText(QStringLiteral("[STX]ABC[ETX] または 02 41 42 43 03"));
+    m_bytes->setPlaceholderText(QStringLiteral("ABC[CR][LF] または 41 42 43 0D 0A"));
     m_form = new QComboBox(this);
     m_form->setObjectName(QStringLiteral("cboSendAs"));
     m_form->addItems({ QStringLiteral("テキスト"), QStringLiteral("16進") });

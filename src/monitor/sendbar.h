@@ -5,7 +5,7 @@
 class QComboBox;
 class QLineEdit;
 
-// Bytes to send now, outside any answer: text in the profile notation ("[STX]01[ETX]") or
+// Bytes to send now, outside any answer: text in the profile notation ("ABC[CR][LF]") or
 // hex digits in pairs.
 class SendBar : public QWidget
 {
