@@ -25,9 +25,8 @@ bool ExchangeFilter::filterAcceptsRow(int sourceRow, const QModelIndex &sourcePa
         return source->index(sourceRow, column, sourceParent).data().toString();
     };
     if (m_direction != Direction::Both) {
-        const bool outgoing = source->index(sourceRow, 0, sourceParent)
-                                      .data(ExchangeModel::kOutgoingRole)
-                                      .toBool();
+        const bool outgoing
+            = source->index(sourceRow, 0, sourceParent).data(ExchangeModel::kOutgoingRole).toBool();
         if (outgoing != (m_direction == Direction::Out))
             return false;
     }
@@ -35,8 +34,7 @@ bool ExchangeFilter::filterAcceptsRow(int sourceRow, const QModelIndex &sourcePa
         return true;
     const QString hex = cell(ExchangeModel::Hex);
     for (const QString &shown : { hex, QString(hex).remove(QLatin1Char(' ')),
-                                  cell(ExchangeModel::Text), cell(ExchangeModel::Rule),
-                                  cell(ExchangeModel::Faults) }) {
+             cell(ExchangeModel::Text), cell(ExchangeModel::Rule), cell(ExchangeModel::Faults) }) {
         if (shown.contains(m_text, Qt::CaseInsensitive))
             return true;
     }

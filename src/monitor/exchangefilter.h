@@ -12,7 +12,9 @@ class ExchangeFilter : public QSortFilterProxyModel
 public:
     enum class Direction { Both, In, Out };
 
-    explicit ExchangeFilter(QObject *parent = nullptr) : QSortFilterProxyModel(parent) { }
+    explicit ExchangeFilter(QObject *parent = nullptr)
+        : QSortFilterProxyModel(parent)
+    { }
 
     void setText(const QString &text);
     void setDirection(Direction direction);

@@ -8,6 +8,7 @@
 namespace {
 // A continuous run's writes are never claimed: only the latest few can still be an answer's.
 constexpr size_t kUnclaimedKept = 64;
+constexpr int kBatchMs = 30;
 
 // As the event stream stamps them: now less the time since, on the wall clock.
 QString timeOf(Stamp::IsoMillisCache &stamps, qint64 atNs)
@@ -19,8 +20,12 @@ QString timeOf(Stamp::IsoMillisCache &stamps, qint64 atNs)
 } // namespace
 
 ExchangeModel::ExchangeModel(int limit, QObject *parent)
-    : QAbstractTableModel(parent), m_limit(qMax(limit, 10))
+    : QAbstractTableModel(parent)
+    , m_limit(qMax(limit, 1))
 {
+    m_batch.setSingleShot(true);
+    m_batch.setInterval(kBatchMs);
+    connect(&m_batch, &QTimer::timeout, this, &ExchangeModel::announce);
 }
 
 void ExchangeModel::take(const LineEvent &event)
@@ -114,7 +119,8 @@ void ExchangeModel::noteUnanswered(const LineEvent &event)
     for (auto row = m_rows.rbegin(); row != m_rows.rend(); ++row) {
         if (row->outgoing)
             continue;
-        row->note = event.message.isEmpty() ? QStringLiteral("応答なし") : QStringLiteral("応答なし: %1").arg(event.message);
+        row->note = event.message.isEmpty() ? QStringLiteral("応答なし")
+                                            : QStringLiteral("応答なし: %1").arg(event.message);
         changed(m_dropped + qint64(m_rows.rend() - row) - 1);
         return;
     }
@@ -123,28 +129,46 @@ void ExchangeModel::noteUnanswered(const LineEvent &event)
 void ExchangeModel::changed(qint64 sequence)
 {
     const int place = int(sequence - m_dropped);
+    if (place >= m_announced)
+        return; // the views see it as it is when it is announced
     emit dataChanged(index(place, 0), index(place, ColumnCount - 1));
 }
 
 void ExchangeModel::append(Row row)
 {
-    if (int(m_rows.size()) >= m_limit) {
-        // A tenth at once: one removal per row would move the whole table for every read.
-        const int drop = qMax(1, m_limit / 10);
-        beginRemoveRows(QModelIndex(), 0, drop - 1);
-        m_rows.erase(m_rows.begin(), m_rows.begin() + drop);
-        m_dropped += drop;
-        endRemoveRows();
-    }
-    const int place = int(m_rows.size());
-    beginInsertRows(QModelIndex(), place, place);
     m_rows.push_back(std::move(row));
-    endInsertRows();
+    // However late the batch, the rows waiting for it stay bounded.
+    if (int(m_rows.size()) >= 2 * m_limit)
+        announce();
+    else if (!m_batch.isActive())
+        m_batch.start();
+}
+
+void ExchangeModel::announce()
+{
+    m_batch.stop();
+    const int excess = int(m_rows.size()) - m_limit;
+    if (excess > 0) {
+        // Rows never announced go unseen; the views are told of those they have.
+        const int seen = qMin(excess, m_announced);
+        if (seen > 0)
+            beginRemoveRows(QModelIndex(), 0, seen - 1);
+        m_rows.erase(m_rows.begin(), m_rows.begin() + excess);
+        m_dropped += excess;
+        m_announced -= seen;
+        if (seen > 0)
+            endRemoveRows();
+    }
+    if (int(m_rows.size()) > m_announced) {
+        beginInsertRows(QModelIndex(), m_announced, int(m_rows.size()) - 1);
+        m_announced = int(m_rows.size());
+        endInsertRows();
+    }
 }
 
 int ExchangeModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return parent.isValid() ? 0 : m_announced;
 }
 
 int ExchangeModel::columnCount(const QModelIndex &parent) const
@@ -179,7 +203,7 @@ QString ExchangeModel::cell(const Row &row, int column) const
 
 QVariant ExchangeModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= int(m_rows.size()))
+    if (!index.isValid() || index.row() >= m_announced)
         return QVariant();
     const Row &row = m_rows[size_t(index.row())];
     if (role == kOutgoingRole)
@@ -193,7 +217,8 @@ QVariant ExchangeModel::headerData(int section, Qt::Orientation orientation, int
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
-    const QString names[ColumnCount] = { QStringLiteral("時刻"), QStringLiteral("方向"), QStringLiteral("16進"), QStringLiteral("テキスト"),
-                                         QStringLiteral("規則"), QStringLiteral("遅延 ms"), QStringLiteral("障害") };
+    const QString names[ColumnCount] = { QStringLiteral("時刻"), QStringLiteral("方向"),
+        QStringLiteral("16進"), QStringLiteral("テキスト"), QStringLiteral("規則"),
+        QStringLiteral("遅延 ms"), QStringLiteral("障害") };
     return section >= 0 && section < ColumnCount ? names[section] : QVariant();
 }

@@ -4,6 +4,7 @@
 #include "session/lineevent.h"
 
 #include <QAbstractTableModel>
+#include <QTimer>
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -15,7 +16,9 @@
 // a row for each read (in) and each write the port took (out). An answer's event names the
 // rule and faults of the writes it was made of, so those rows are claimed by it; an answer
 // that sent nothing (a drop) is a row of its own. At most limit rows are kept, the oldest
-// going first, so a host that floods the line cannot grow the memory without end.
+// going first, so a host that floods the line cannot grow the memory without end. Views are
+// told of new rows in batches, a few times a second: a row at a time would cost a flooded
+// line more than answering it.
 class ExchangeModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -29,12 +32,14 @@ public:
 
     void take(const LineEvent &event);
     int limit() const { return m_limit; }
+    // Tells the views of the rows taken since the last batch, after dropping the oldest.
+    void announce();
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
+    QVariant headerData(
+        int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
     struct Row
@@ -60,6 +65,9 @@ private:
 
     int m_limit;
     std::deque<Row> m_rows;
+    // The rows views know of: the first m_announced of m_rows.
+    int m_announced = 0;
+    QTimer m_batch;
     // Rows dropped off the front: a row's sequence less this is its place.
     qint64 m_dropped = 0;
     // Out rows no answer has claimed yet, by sequence, oldest first.

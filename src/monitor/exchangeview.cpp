@@ -8,7 +8,8 @@
 
 #include <algorithm>
 
-ExchangeView::ExchangeView(QWidget *parent) : QTableView(parent)
+ExchangeView::ExchangeView(QWidget *parent)
+    : QTableView(parent)
 {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -30,7 +31,7 @@ QString ExchangeView::selectedRowsText() const
 {
     QModelIndexList rows = selectionModel()->selectedRows();
     std::sort(rows.begin(), rows.end(),
-              [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
+        [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
     QString text;
     for (const QModelIndex &row : rows) {
         QStringList cells;

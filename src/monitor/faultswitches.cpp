@@ -2,7 +2,8 @@
 
 #include <QHeaderView>
 
-FaultSwitches::FaultSwitches(QWidget *parent) : QTableWidget(0, 2, parent)
+FaultSwitches::FaultSwitches(QWidget *parent)
+    : QTableWidget(0, 2, parent)
 {
     setHorizontalHeaderLabels({ QStringLiteral("規則"), QStringLiteral("障害") });
     horizontalHeader()->setStretchLastSection(true);

@@ -5,7 +5,7 @@
 QString MonitorRequests::setValue(const QString &name, const QString &value, bool asNumber)
 {
     QJsonObject request { { QStringLiteral("cmd"), QStringLiteral("set") },
-                          { QStringLiteral("name"), name } };
+        { QStringLiteral("name"), name } };
     bool isNumber = false;
     const double number = value.trimmed().toDouble(&isNumber);
     if (asNumber && isNumber)
@@ -17,10 +17,9 @@ QString MonitorRequests::setValue(const QString &name, const QString &value, boo
 
 QString MonitorRequests::switchFault(const QString &rule, const QString &fault, bool enabled)
 {
-    return ask({ { QStringLiteral("cmd"), QStringLiteral("fault") },
-                 { QStringLiteral("rule"), rule },
-                 { QStringLiteral("fault"), fault },
-                 { QStringLiteral("enabled"), enabled } });
+    return ask(
+        { { QStringLiteral("cmd"), QStringLiteral("fault") }, { QStringLiteral("rule"), rule },
+            { QStringLiteral("fault"), fault }, { QStringLiteral("enabled"), enabled } });
 }
 
 QString MonitorRequests::send(const QString &bytes, bool asHex)
@@ -28,8 +27,7 @@ QString MonitorRequests::send(const QString &bytes, bool asHex)
     // Spaces between hex pairs are how people write them; the request takes the digits.
     const QString hex = QString(bytes).remove(QLatin1Char(' '));
     return ask({ { QStringLiteral("cmd"), QStringLiteral("send") },
-                 { asHex ? QStringLiteral("hex") : QStringLiteral("text"),
-                   asHex ? hex : bytes } });
+        { asHex ? QStringLiteral("hex") : QStringLiteral("text"), asHex ? hex : bytes } });
 }
 
 QString MonitorRequests::setLine(const QString &line, bool up)
@@ -39,8 +37,8 @@ QString MonitorRequests::setLine(const QString &line, bool up)
 
 QString MonitorRequests::ask(const QJsonObject &request)
 {
-    const ControlRequests::Reply reply =
-            m_requests.handle(QJsonDocument(request).toJson(QJsonDocument::Compact));
+    const ControlRequests::Reply reply
+        = m_requests.handle(QJsonDocument(request).toJson(QJsonDocument::Compact));
     const QJsonObject answer = QJsonDocument::fromJson(reply.line).object();
     if (answer.value(QStringLiteral("ok")).toBool())
         return QString();

@@ -13,7 +13,9 @@ class CommSession;
 class MonitorRequests
 {
 public:
-    explicit MonitorRequests(CommSession &session) : m_requests(session) { }
+    explicit MonitorRequests(CommSession &session)
+        : m_requests(session)
+    { }
 
     QString setValue(const QString &name, const QString &value, bool asNumber);
     QString switchFault(const QString &rule, const QString &fault, bool enabled);

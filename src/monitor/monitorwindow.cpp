@@ -23,7 +23,10 @@ constexpr int kRefreshMs = 100;
 } // namespace
 
 MonitorWindow::MonitorWindow(CommSession &session, int rowLimit, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_session(session), m_view(session), m_requests(session)
+    : QWidget(parent, Qt::Window)
+    , m_session(session)
+    , m_view(session)
+    , m_requests(session)
 {
     setObjectName(QStringLiteral("frmMonitor"));
     setWindowTitle(QStringLiteral("ラインモニタ - Kalo_232Cシミュレータ"));
@@ -38,7 +41,7 @@ MonitorWindow::MonitorWindow(CommSession &session, int rowLimit, QWidget *parent
     connect(&m_refresh, &QTimer::timeout, this, &MonitorWindow::refreshNow);
     connect(&m_session, &CommSession::lineEvent, this, &MonitorWindow::onLineEvent);
     connect(&m_session, &CommSession::instrumentLinesChanged, m_profile,
-            &ProfilePanel::showInstrumentLines);
+        &ProfilePanel::showInstrumentLines);
     connect(m_filter, &QAbstractItemModel::rowsInserted, this, &MonitorWindow::showCounts);
     connect(m_filter, &QAbstractItemModel::rowsRemoved, this, &MonitorWindow::showCounts);
     connect(m_filter, &QAbstractItemModel::modelReset, this, &MonitorWindow::showCounts);
@@ -69,7 +72,7 @@ QWidget *MonitorWindow::buildFilterRow()
     m_direction = new QComboBox(row);
     m_direction->setObjectName(QStringLiteral("cboDirection"));
     m_direction->addItems(
-            { QStringLiteral("すべて"), QStringLiteral("受信"), QStringLiteral("送信") });
+        { QStringLiteral("すべて"), QStringLiteral("受信"), QStringLiteral("送信") });
     m_counts = new QLabel(row);
     m_counts->setObjectName(QStringLiteral("lblRows"));
     layout->addWidget(new QLabel(QStringLiteral("絞り込み"), row));
@@ -115,9 +118,8 @@ void MonitorWindow::buildLayout()
 
     auto *send = new SendBar(this);
     send->setObjectName(QStringLiteral("barSend"));
-    connect(send, &SendBar::sendAsked, this, [this](const QString &bytes, bool asHex) {
-        tellOutcome(m_requests.send(bytes, asHex));
-    });
+    connect(send, &SendBar::sendAsked, this,
+        [this](const QString &bytes, bool asHex) { tellOutcome(m_requests.send(bytes, asHex)); });
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("lblMonitorStatus"));
 
@@ -131,13 +133,13 @@ void MonitorWindow::buildLayout()
 void MonitorWindow::connectRequests()
 {
     connect(m_values, &ValuesTable::valueEdited, this,
-            [this](const QString &name, const QString &text, bool asNumber) {
-                tellOutcome(m_requests.setValue(name, text, asNumber));
-            });
+        [this](const QString &name, const QString &text, bool asNumber) {
+            tellOutcome(m_requests.setValue(name, text, asNumber));
+        });
     connect(m_faults, &FaultSwitches::faultSwitchAsked, this,
-            [this](const QString &rule, const QString &fault, bool enabled) {
-                tellOutcome(m_requests.switchFault(rule, fault, enabled));
-            });
+        [this](const QString &rule, const QString &fault, bool enabled) {
+            tellOutcome(m_requests.switchFault(rule, fault, enabled));
+        });
     connect(m_profile, &ProfilePanel::lineSwitchAsked, this, [this](const QString &line, bool up) {
         tellOutcome(m_requests.setLine(line, up));
         m_profile->showInstrumentLines(m_view.instrumentLines());
@@ -185,7 +187,7 @@ void MonitorWindow::applyFilter()
 void MonitorWindow::showCounts()
 {
     m_counts->setText(QStringLiteral("%1 / %2 行 (上限 %3)")
-                              .arg(m_filter->rowCount())
-                              .arg(m_exchanges->rowCount())
-                              .arg(m_exchanges->limit()));
+                          .arg(m_filter->rowCount())
+                          .arg(m_exchanges->rowCount())
+                          .arg(m_exchanges->limit()));
 }

@@ -16,7 +16,8 @@ QString upOrDown(bool up)
 } // namespace
 
 ProfilePanel::ProfilePanel(const SessionView &view, QWidget *parent)
-    : QWidget(parent), m_view(view)
+    : QWidget(parent)
+    , m_view(view)
 {
     auto *form = new QFormLayout(this);
     m_path = readOnlyField("txtProfilePath");
@@ -59,7 +60,8 @@ QCheckBox *ProfilePanel::lineBox(const char *name, const QString &line)
     auto *box = new QCheckBox(line.toUpper(), this);
     box->setObjectName(QLatin1String(name));
     // clicked, not toggled: only the user's click is a request; a shown change is none.
-    connect(box, &QCheckBox::clicked, this, [this, line](bool up) { emit lineSwitchAsked(line, up); });
+    connect(
+        box, &QCheckBox::clicked, this, [this, line](bool up) { emit lineSwitchAsked(line, up); });
     return box;
 }
 
@@ -69,8 +71,8 @@ void ProfilePanel::take(const LineEvent &event)
     case LineEvent::Kind::Start:
     case LineEvent::Kind::Load:
         // A load while stopped names the profile; its seed comes with the next Start.
-        m_path->setText(event.profile.isEmpty() ? QStringLiteral("(なし: 固定の計器)")
-                                                : event.profile);
+        m_path->setText(
+            event.profile.isEmpty() ? QStringLiteral("(なし: 固定の計器)") : event.profile);
         m_seed->setText(event.seed ? QString::number(*event.seed) : QString());
         m_instrumentLine->setText(m_view.lineInForce());
         showInstrumentLines(m_view.instrumentLines());
@@ -79,12 +81,12 @@ void ProfilePanel::take(const LineEvent &event)
         m_instrumentLine->setText(m_view.lineInForce());
         return;
     case LineEvent::Kind::LineSettings:
-        m_hostLine->setText(event.agree ? event.hostLine
-                                        : QStringLiteral("%1 (計器と異なる)").arg(event.hostLine));
+        m_hostLine->setText(
+            event.agree ? event.hostLine : QStringLiteral("%1 (計器と異なる)").arg(event.hostLine));
         return;
     case LineEvent::Kind::HostLines:
         m_hostLines->setText(
-                QStringLiteral("DTR %1  RTS %2").arg(upOrDown(event.dtr), upOrDown(event.rts)));
+            QStringLiteral("DTR %1  RTS %2").arg(upOrDown(event.dtr), upOrDown(event.rts)));
         return;
     default:
         return;

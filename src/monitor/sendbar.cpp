@@ -6,7 +6,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-SendBar::SendBar(QWidget *parent) : QWidget(parent)
+SendBar::SendBar(QWidget *parent)
+    : QWidget(parent)
 {
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);

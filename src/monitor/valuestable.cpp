@@ -15,22 +15,23 @@ QTableWidgetItem *fixedItem(const QString &text)
 }
 } // namespace
 
-ValuesTable::ValuesTable(QWidget *parent) : QTableWidget(0, 3, parent)
+ValuesTable::ValuesTable(QWidget *parent)
+    : QTableWidget(0, 3, parent)
 {
     setHorizontalHeaderLabels(
-            { QStringLiteral("名前"), QStringLiteral("種類"), QStringLiteral("現在値") });
+        { QStringLiteral("名前"), QStringLiteral("種類"), QStringLiteral("現在値") });
     horizontalHeader()->setStretchLastSection(true);
     verticalHeader()->setVisible(false);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
-                    | QAbstractItemView::AnyKeyPressed);
+        | QAbstractItemView::AnyKeyPressed);
     connect(this, &QTableWidget::itemChanged, this, &ValuesTable::onItemChanged);
 }
 
 void ValuesTable::showValues(const std::vector<SessionView::Value> &values)
 {
     const bool sameNames = values.size() == m_shown.size()
-            && std::equal(values.begin(), values.end(), m_shown.begin(),
-                          [](const auto &a, const auto &b) { return a.name == b.name; });
+        && std::equal(values.begin(), values.end(), m_shown.begin(),
+            [](const auto &a, const auto &b) { return a.name == b.name; });
     if (!sameNames) {
         rebuild(values);
         return;
@@ -54,9 +55,11 @@ void ValuesTable::rebuild(const std::vector<SessionView::Value> &values)
         const SessionView::Value &value = values[i];
         const int row = int(i);
         setItem(row, Name, fixedItem(value.name));
-        setItem(row, Kind, fixedItem(value.stored ? QStringLiteral("保存") : QStringLiteral("生成")));
-        QTableWidgetItem *reading = value.stored ? new QTableWidgetItem(LogText::shown(value.reading))
-                                                 : fixedItem(LogText::shown(value.reading));
+        setItem(
+            row, Kind, fixedItem(value.stored ? QStringLiteral("保存") : QStringLiteral("生成")));
+        QTableWidgetItem *reading = value.stored
+            ? new QTableWidgetItem(LogText::shown(value.reading))
+            : fixedItem(LogText::shown(value.reading));
         setItem(row, Reading, reading);
     }
     m_shown = values;

@@ -16,7 +16,8 @@ std::vector<SessionView::Value> SessionView::values() const
         return values;
     const Profile::ValueBank &bank = player->values();
     for (int i = 0; i < bank.count(); ++i)
-        values.push_back({ bank.def(i).name, bank.isSettable(i), bank.isNumber(i), bank.lastReading(i) });
+        values.push_back(
+            { bank.def(i).name, bank.isSettable(i), bank.isNumber(i), bank.lastReading(i) });
     return values;
 }
 

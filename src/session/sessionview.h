@@ -34,7 +34,9 @@ public:
         bool enabled = true;
     };
 
-    explicit SessionView(const CommSession &session) : m_session(session) { }
+    explicit SessionView(const CommSession &session)
+        : m_session(session)
+    { }
 
     bool playsProfile() const;
     std::vector<Value> values() const;

@@ -5,7 +5,9 @@
 #include <QStyle>
 #include <QToolTip>
 
-LogToolTip::LogToolTip(QAbstractItemView &view) : QObject(&view), m_view(view)
+LogToolTip::LogToolTip(QAbstractItemView &view)
+    : QObject(&view)
+    , m_view(view)
 {
     m_view.viewport()->installEventFilter(this);
 }
@@ -20,7 +22,7 @@ bool LogToolTip::eventFilter(QObject *watched, QEvent *event)
     const QRect place = m_view.visualRect(index);
     // The item's text starts a small margin in: a line as wide as the viewport is cut too.
     const int needed = m_view.fontMetrics().horizontalAdvance(line)
-            + 2 * m_view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &m_view) + 2;
+        + 2 * m_view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &m_view) + 2;
     if (index.isValid() && place.left() + needed > m_view.viewport()->width())
         QToolTip::showText(help->globalPos(), line, &m_view, place);
     else
