@@ -8,6 +8,7 @@ FaultSwitches::FaultSwitches(QWidget *parent)
     setHorizontalHeaderLabels({ QStringLiteral("規則"), QStringLiteral("障害") });
     horizontalHeader()->setStretchLastSection(true);
     verticalHeader()->setVisible(false);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(this, &QTableWidget::itemChanged, this, &FaultSwitches::onItemChanged);
 }

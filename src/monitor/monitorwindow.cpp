@@ -47,7 +47,7 @@ MonitorWindow::MonitorWindow(CommSession &session, int rowLimit, QWidget *parent
     connect(m_filter, &QAbstractItemModel::modelReset, this, &MonitorWindow::showCounts);
     refreshNow();
     showCounts();
-    resize(960, 540);
+    resize(1000, 560);
 }
 
 MonitorWindow::~MonitorWindow() = default;
@@ -89,11 +89,15 @@ void MonitorWindow::buildLayout()
     m_table = new ExchangeView(this);
     m_table->setObjectName(QStringLiteral("tblExchanges"));
     m_table->setModel(m_filter);
-    m_table->horizontalHeader()->resizeSection(ExchangeModel::Time, 96);
-    m_table->horizontalHeader()->resizeSection(ExchangeModel::Direction, 44);
-    m_table->horizontalHeader()->resizeSection(ExchangeModel::Hex, 170);
-    m_table->horizontalHeader()->resizeSection(ExchangeModel::Text, 140);
-    m_table->horizontalHeader()->resizeSection(ExchangeModel::Delay, 64);
+    const struct
+    {
+        ExchangeModel::Column column;
+        int width;
+    } widths[] = { { ExchangeModel::Time, 88 }, { ExchangeModel::Direction, 40 },
+        { ExchangeModel::Hex, 150 }, { ExchangeModel::Text, 150 }, { ExchangeModel::Rule, 64 },
+        { ExchangeModel::Delay, 56 } };
+    for (const auto &w : widths)
+        m_table->horizontalHeader()->resizeSection(w.column, w.width);
 
     m_profile = new ProfilePanel(m_view, this);
     m_profile->setObjectName(QStringLiteral("pnlProfile"));
@@ -113,8 +117,8 @@ void MonitorWindow::buildLayout()
     split->setObjectName(QStringLiteral("splMonitor"));
     split->addWidget(m_table);
     split->addWidget(side);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 2);
+    split->setStretchFactor(0, 1);
+    split->setSizes({ 660, 340 });
 
     auto *send = new SendBar(this);
     send->setObjectName(QStringLiteral("barSend"));

@@ -22,6 +22,7 @@ ValuesTable::ValuesTable(QWidget *parent)
         { QStringLiteral("名前"), QStringLiteral("種類"), QStringLiteral("現在値") });
     horizontalHeader()->setStretchLastSection(true);
     verticalHeader()->setVisible(false);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
         | QAbstractItemView::AnyKeyPressed);
     connect(this, &QTableWidget::itemChanged, this, &ValuesTable::onItemChanged);
