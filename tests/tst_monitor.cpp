@@ -2,6 +2,7 @@
 #include "runningwindow.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
@@ -29,6 +30,7 @@ private slots:
     void shouldFilterRows();
     void shouldCopySelectedRowsAsTabSeparatedLines();
     void shouldChangeTheRunThroughRequests();
+    void shouldClaimEachWriteOfAnAnswerAndFollowTheLines();
     void shouldKeepOnlyTheLastRows();
     void shouldShowACutLogLineWholeInATooltip();
 };
@@ -42,7 +44,9 @@ const QByteArray kProfile
       "[[rule]]\nname = \"target\"\nmatch = \"T?[CR]\"\n"
       "answer = \"T{target}[CR]\"\n"
       "[[rule]]\nname = \"mute\"\nmatch = \"M[CR]\"\nanswer = \"M[CR]\"\n"
-      "drop = { every = 1 }\n";
+      "drop = { every = 1 }\n"
+      "[[rule]]\nname = \"slow\"\nmatch = \"S[CR]\"\nlines = { ri = true }\n"
+      "[[rule.part]]\ntext = \"A\"\n[[rule.part]]\ntext = \"B[CR]\"\ndelay_ms = 20\n";
 
 // A main window playing kProfile, its monitor open.
 struct MonitoredRun : RunningWindow
@@ -236,6 +240,32 @@ void tst_Monitor::shouldChangeTheRunThroughRequests()
     QVERIFY(r.child<QLabel>("lblMonitorStatus")->text().isEmpty());
     QCOMPARE(send(QStringLiteral("[NOPE]"), 0, 0), QByteArray());
     QVERIFY(r.child<QLabel>("lblMonitorStatus")->text().contains(QLatin1String("NOPE")));
+}
+
+void tst_Monitor::shouldClaimEachWriteOfAnAnswerAndFollowTheLines()
+{
+    MonitoredRun r;
+    auto *ri = r.child<QCheckBox>("chkRi");
+    QVERIFY(!ri->isChecked());
+    // An answer in parts: each write is a row, all of them the rule's, the delay on the first.
+    QCOMPARE(r.ask("S\r", 3), QByteArray("AB\r"));
+    r.waitForAnswers(1);
+    QStringList answer;
+    for (int row = r.rows() - 2; row < r.rows(); ++row)
+        answer << r.cell(row, 3) + '/' + r.cell(row, 4) + '/'
+                + (r.cell(row, 5).isEmpty() ? "" : "d");
+    QCOMPARE(answer, QStringList({ "A/slow/d", "B[CR]/slow/" }));
+    QVERIFY(ri->isChecked()); // the rule raised it
+
+    r.child<QCheckBox>("chkCts")->click();
+    QVERIFY(!r.form->session().instrumentLines().cts);
+    r.form->session().hostLinesChanged(true, false);
+    QCOMPARE(r.child<QLabel>("lblHostLines")->text(), QStringLiteral("DTR ON  RTS OFF"));
+
+    QCOMPARE(r.ask("X\r", 1, 200), QByteArray());
+    r.waitForAnswers(2);
+    QCOMPARE(
+        r.cell(r.rows() - 1, 3) + ' ' + r.cell(r.rows() - 1, 6), QStringLiteral("X[CR] 応答なし"));
 }
 
 void tst_Monitor::shouldKeepOnlyTheLastRows()

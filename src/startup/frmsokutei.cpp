@@ -77,14 +77,7 @@ frmSOKUTEI::frmSOKUTEI(Station &station, const WindowServices &services, QWidget
     connect(m_mnuTray, &QMenu::aboutToHide, this, [this] { session().setOutputHeld(false); });
     connect(m_mnuAbout, &QAction::triggered, this, &frmSOKUTEI::mnuAbout_Click);
     connect(m_mnuEnd, &QAction::triggered, this, &frmSOKUTEI::cmdEND_Click);
-
-    m_monitor = std::make_unique<MonitorWindow>(m_station.session());
-    connect(m_mnuMonitor, &QAction::triggered, this, &frmSOKUTEI::mnuMonitor_Click);
-    auto *monitorKey = new QShortcut(QKeySequence(Qt::Key_F2), this);
-    monitorKey->setObjectName(QStringLiteral("keyMonitor"));
-    connect(monitorKey, &QShortcut::activated, this, &frmSOKUTEI::mnuMonitor_Click);
-    connect(ui->lblJu, &QAbstractItemView::doubleClicked, this, &frmSOKUTEI::mnuMonitor_Click);
-    new LogToolTip(*ui->lblJu);
+    setUpMonitor();
 
     connect(ui->Command1, &QPushButton::clicked, this, &frmSOKUTEI::Command1_Click);
     connect(ui->cmdVER, &QPushButton::clicked, this, &frmSOKUTEI::cmdVER_Click);
@@ -96,6 +89,19 @@ frmSOKUTEI::frmSOKUTEI(Station &station, const WindowServices &services, QWidget
 }
 
 frmSOKUTEI::~frmSOKUTEI() = default;
+
+// The monitor, opened by the tray menu's item, F2 and a double click on the log; and the
+// tooltip that shows a log line cut at the edge whole.
+void frmSOKUTEI::setUpMonitor()
+{
+    m_monitor = std::make_unique<MonitorWindow>(m_station.session());
+    connect(m_mnuMonitor, &QAction::triggered, this, &frmSOKUTEI::mnuMonitor_Click);
+    auto *monitorKey = new QShortcut(QKeySequence(Qt::Key_F2), this);
+    monitorKey->setObjectName(QStringLiteral("keyMonitor"));
+    connect(monitorKey, &QShortcut::activated, this, &frmSOKUTEI::mnuMonitor_Click);
+    connect(ui->lblJu, &QAbstractItemView::doubleClicked, this, &frmSOKUTEI::mnuMonitor_Click);
+    new LogToolTip(*ui->lblJu);
+}
 
 void frmSOKUTEI::Form_Load()
 {

@@ -75,6 +75,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    void setUpMonitor();
     QString iconFile(const QString &name) const;
     void setCommunicatingLook(bool communicating);
     void setLogColour(const QColor &colour);
