@@ -214,8 +214,8 @@ void tst_Monitor::shouldChangeTheRunThroughRequests()
     MonitoredRun r;
     auto *values = r.child<QTableWidget>("tblValues");
     QVERIFY(!(values->item(0, 2)->flags() & Qt::ItemIsEditable)); // drawn, not stored
-    values->item(1, 2)->setText(QStringLiteral("42"));
-    QCOMPARE(r.ask("T?\r", 4), QByteArray("T42\r"));
+    values->item(1, 2)->setText(QStringLiteral("4[SP]2"));
+    QCOMPARE(r.ask("T?\r", 5), QByteArray("T4 2\r"));
 
     auto *faults = r.child<QTableWidget>("tblFaults");
     QCOMPARE(faults->rowCount(), 1);

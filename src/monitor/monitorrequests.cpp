@@ -1,5 +1,8 @@
 #include "monitor/monitorrequests.h"
 
+#include "text/ansicodec.h"
+#include "text/notation.h"
+
 #include <QJsonDocument>
 
 QString MonitorRequests::setValue(const QString &name, const QString &value, bool asNumber)
@@ -8,10 +11,17 @@ QString MonitorRequests::setValue(const QString &name, const QString &value, boo
         { QStringLiteral("name"), name } };
     bool isNumber = false;
     const double number = value.trimmed().toDouble(&isNumber);
-    if (asNumber && isNumber)
+    if (asNumber && isNumber) {
         request.insert(QStringLiteral("value"), number);
-    else
-        request.insert(QStringLiteral("value"), value);
+        return ask(request);
+    }
+    // The table shows control characters by name ([CR]), so an edit is read the same way,
+    // as strictly as a profile's texts; the request takes the characters they stand for.
+    QByteArray bytes;
+    QString error;
+    if (!Profile::appendNotation(value, &bytes, &error))
+        return error;
+    request.insert(QStringLiteral("value"), Ansi::decode(bytes));
     return ask(request);
 }
 

@@ -17,6 +17,7 @@ public:
         : m_requests(session)
     { }
 
+    // value in the profile notation, as the monitor shows readings.
     QString setValue(const QString &name, const QString &value, bool asNumber);
     QString switchFault(const QString &rule, const QString &fault, bool enabled);
     // text in the profile notation ("ABC[CR][LF]"), or hex digits in pairs.
