@@ -8,6 +8,7 @@
 namespace {
 // A continuous run's writes are never claimed: only the latest few can still be an answer's.
 constexpr size_t kUnclaimedKept = 64;
+// About thirty batches a second, as the main window's log list takes its lines.
 constexpr int kBatchMs = 30;
 
 // As the event stream stamps them: now less the time since, on the wall clock.
