@@ -261,6 +261,11 @@ void tst_Monitor::shouldClaimEachWriteOfAnAnswerAndFollowTheLines()
     QVERIFY(!r.form->session().instrumentLines().cts);
     r.form->session().hostLinesChanged(true, false);
     QCOMPARE(r.child<QLabel>("lblHostLines")->text(), QStringLiteral("DTR ON  RTS OFF"));
+    // As the virtual port's cable tells it when the host sets its end.
+    emit r.form->MSComm1().lineCompared(
+        QStringLiteral("4800,N,8,1"), QStringLiteral("9600,N,8,1"), false);
+    QTRY_COMPARE(
+        r.child<QLineEdit>("txtHostLine")->text(), QStringLiteral("4800,N,8,1 (計器と異なる)"));
 
     QCOMPARE(r.ask("X\r", 1, 200), QByteArray());
     r.waitForAnswers(2);
