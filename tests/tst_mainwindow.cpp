@@ -140,10 +140,11 @@ void tst_MainWindow::shouldHaveFixedFrameWithoutMenuBar()
     QCOMPARE(bar->geometry().bottom(), w.form->height() - 1);
     QCOMPARE(bar->width(), w.form->width());
     QVERIFY(!w.form->findChild<QMenuBar *>());
-    QCOMPARE(w.form->mnuTray()->actions().size(), 3);
-    QVERIFY(w.form->mnuTray()->actions().at(1)->isSeparator());
+    QCOMPARE(w.form->mnuTray()->actions().size(), 4);
+    QVERIFY(w.form->mnuTray()->actions().at(2)->isSeparator());
     QCOMPARE(w.form->mnuTray()->actions().at(0)->text(), QStringLiteral("Kalo_232Cシミュレータの表示"));
-    QCOMPARE(w.form->mnuTray()->actions().at(2)->text(), QStringLiteral("Kalo_232Cシミュレータの終了"));
+    QCOMPARE(w.form->mnuTray()->actions().at(1)->text(), QStringLiteral("ラインモニタ"));
+    QCOMPARE(w.form->mnuTray()->actions().at(3)->text(), QStringLiteral("Kalo_232Cシミュレータの終了"));
 }
 
 void tst_MainWindow::shouldShowOutputTypeAndSettingsInStatusBar()

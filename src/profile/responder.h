@@ -142,6 +142,8 @@ public:
 
     quint64 seed() const { return m_seed; }
     const Instrument &instrument() const { return m_instrument; }
+    // The values as they stand, with their fault switches in instrument(): to look at only.
+    const ValueBank &values() const { return m_values; }
 
 private:
     struct RuleState

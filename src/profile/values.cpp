@@ -94,6 +94,20 @@ QByteArray ValueBank::reading(int index)
     return out;
 }
 
+QByteArray ValueBank::lastReading(int index) const
+{
+    const ValueDef &def = m_defs[size_t(index)];
+    const State &state = m_states[size_t(index)];
+    if (def.kind != ValueKind::Stored)
+        return state.reading;
+    QByteArray out;
+    if (state.storedIsNumber)
+        def.format.appendNumber(state.storedNumber, &out);
+    else
+        def.format.appendText(state.stored, &out);
+    return out;
+}
+
 ValueBank::Snapshot ValueBank::snapshot() const
 {
     Snapshot snapshot;

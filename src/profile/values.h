@@ -99,6 +99,12 @@ public:
     void reset();
 
     int indexOf(QStringView name) const;
+    int count() const { return int(m_defs.size()); }
+    const ValueDef &def(int index) const { return m_defs[size_t(index)]; }
+    // For a window over a run: a stored value as an answer would write it now, a drawn one as
+    // it was last drawn (empty before its first reading). Never draws: looking must not move
+    // the seeded streams, or a watched run would differ from the same run unwatched.
+    QByteArray lastReading(int index) const;
 
 private:
     struct State

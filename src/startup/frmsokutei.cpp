@@ -2,12 +2,14 @@
 #include "ui_frmsokutei.h"
 
 #include "log/logfiles.h"
+#include "monitor/monitorwindow.h"
 #include "platform/appfolder.h"
 #include "platform/filedialogs.h"
 #include "platform/messageboxes.h"
 #include "platform/processexit.h"
 #include "platform/trayicon.h"
 #include "platform/windowlook.h"
+#include "startup/logtooltip.h"
 #include "startup/statustexts.h"
 #include "startup/windowtexts.h"
 #include "text/ansicodec.h"
@@ -18,6 +20,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 #include <QWindow>
@@ -63,6 +66,8 @@ frmSOKUTEI::frmSOKUTEI(Station &station, const WindowServices &services, QWidget
     m_mnuTray->setObjectName(QStringLiteral("mnuTray"));
     m_mnuAbout = m_mnuTray->addAction(QStringLiteral("Kalo_232Cシミュレータの表示"));
     m_mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+    m_mnuMonitor = m_mnuTray->addAction(QStringLiteral("ラインモニタ"));
+    m_mnuMonitor->setObjectName(QStringLiteral("mnuMonitor"));
     m_mnuTray->addSeparator()->setObjectName(QStringLiteral("mnuLine"));
     m_mnuEnd = m_mnuTray->addAction(QStringLiteral("Kalo_232Cシミュレータの終了"));
     m_mnuEnd->setObjectName(QStringLiteral("mnuEnd"));
@@ -72,6 +77,7 @@ frmSOKUTEI::frmSOKUTEI(Station &station, const WindowServices &services, QWidget
     connect(m_mnuTray, &QMenu::aboutToHide, this, [this] { session().setOutputHeld(false); });
     connect(m_mnuAbout, &QAction::triggered, this, &frmSOKUTEI::mnuAbout_Click);
     connect(m_mnuEnd, &QAction::triggered, this, &frmSOKUTEI::cmdEND_Click);
+    setUpMonitor();
 
     connect(ui->Command1, &QPushButton::clicked, this, &frmSOKUTEI::Command1_Click);
     connect(ui->cmdVER, &QPushButton::clicked, this, &frmSOKUTEI::cmdVER_Click);
@@ -83,6 +89,19 @@ frmSOKUTEI::frmSOKUTEI(Station &station, const WindowServices &services, QWidget
 }
 
 frmSOKUTEI::~frmSOKUTEI() = default;
+
+// The monitor, opened by the tray menu's item, F2 and a double click on the log; and the
+// tooltip that shows a log line cut at the edge whole.
+void frmSOKUTEI::setUpMonitor()
+{
+    m_monitor = std::make_unique<MonitorWindow>(m_station.session());
+    connect(m_mnuMonitor, &QAction::triggered, this, &frmSOKUTEI::mnuMonitor_Click);
+    auto *monitorKey = new QShortcut(QKeySequence(Qt::Key_F2), this);
+    monitorKey->setObjectName(QStringLiteral("keyMonitor"));
+    connect(monitorKey, &QShortcut::activated, this, &frmSOKUTEI::mnuMonitor_Click);
+    connect(ui->lblJu, &QAbstractItemView::doubleClicked, this, &frmSOKUTEI::mnuMonitor_Click);
+    new LogToolTip(*ui->lblJu);
+}
 
 void frmSOKUTEI::Form_Load()
 {
@@ -261,6 +280,11 @@ void frmSOKUTEI::mnuAbout_Click()
         showNormal();
     show();
     bringForward();
+}
+
+void frmSOKUTEI::mnuMonitor_Click()
+{
+    m_monitor->bringForward();
 }
 
 // An open window behind others comes to the front as well, not only a hidden one.

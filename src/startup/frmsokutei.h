@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class MonitorWindow;
 class QLabel;
 class QMenu;
 class QAction;
@@ -43,6 +44,7 @@ public:
     CommLog &log() { return m_station.log(); }
     CommSession &session() { return m_station.session(); }
     QMenu *mnuTray() const { return m_mnuTray; }
+    MonitorWindow *monitor() const { return m_monitor.get(); }
     QString statusPanelText(int panel) const;
     const LoadSettingsReport &lastLoadReport() const { return m_loadReport; }
 
@@ -62,6 +64,8 @@ public slots:
     void cmdVER_Click();
     void cmdEND_Click();
     void mnuAbout_Click();
+    // The line monitor: from the tray menu, F2, or a double click on the log.
+    void mnuMonitor_Click();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -71,6 +75,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    void setUpMonitor();
     QString iconFile(const QString &name) const;
     void setCommunicatingLook(bool communicating);
     void setLogColour(const QColor &colour);
@@ -87,10 +92,13 @@ private:
     QLabel *m_panel2 = nullptr;
     QMenu *m_mnuTray = nullptr;
     QAction *m_mnuAbout = nullptr;
+    QAction *m_mnuMonitor = nullptr;
     QAction *m_mnuEnd = nullptr;
     bool m_logWasAtBottom = true;
     QPoint m_dragOffset;
     bool m_dragging = false;
     std::function<void()> m_openSettings;
     std::function<void()> m_openVersion;
+    // Made with the window, so that it has followed the run from its first event.
+    std::unique_ptr<MonitorWindow> m_monitor;
 };
