@@ -65,6 +65,7 @@ bool SerialComm::setSettings(const QString &text)
         return false;
     m_params = *wanted;
     m_settingsText = text;
+    updatePacing();
     if (m_cable)
         m_cable->setInstrumentLine(m_params, m_paced);
     return true;
@@ -87,6 +88,38 @@ void SerialComm::setOutputCable(OutputCable *cable)
     m_cable->setFlow(m_flow);
 }
 
+void SerialComm::setPacingAllowed(bool allowed)
+{
+    m_pacingAllowed = allowed;
+    updatePacing();
+}
+
+SessionClock &SerialComm::clock() const
+{
+    return m_clock ? *m_clock : SessionClock::steady();
+}
+
+void SerialComm::updatePacing()
+{
+    m_pacedOut.setByteNs(selfPacedByteNs());
+}
+
+void SerialComm::writePaced()
+{
+    const QByteArray due = m_pacedOut.due(clock().nowNs());
+    if (!due.isEmpty() && m_port.isOpen()) {
+        m_port.write(due);
+        m_port.flush();
+    }
+    if (m_pacedOut.waiting() == 0 || m_pacedArmed || !m_port.isOpen())
+        return;
+    m_pacedArmed = true;
+    clock().callAt(m_pacedOut.nextDueNs(), this, [this] {
+        m_pacedArmed = false;
+        writePaced();
+    });
+}
+
 qint64 SerialComm::selfPacedByteNs() const
 {
     if (m_cable || !m_openIsPty || !m_paced || !m_pacingAllowed || !m_port.isOpen())
@@ -97,6 +130,7 @@ qint64 SerialComm::selfPacedByteNs() const
 void SerialComm::setPaced(bool paced)
 {
     m_paced = paced;
+    updatePacing();
     if (m_cable)
         m_cable->setInstrumentLine(m_params, m_paced);
 }
@@ -143,7 +177,7 @@ void SerialComm::breakWhenDrained(int ms)
 {
     if (!m_port.isOpen())
         return;
-    if (m_port.bytesToWrite() > 0 || driverQueue() > 0) {
+    if (pendingOutput() > 0 || driverQueue() > 0) {
         QTimer::singleShot(2, this, [this, ms] { breakWhenDrained(ms); });
         return;
     }
@@ -199,10 +233,10 @@ bool SerialComm::setPortOpen(bool open)
         if (!m_port.isOpen())
             return true;
         // Counted as the bytes are thrown away, so the host gets none of what the log calls dropped.
-        qint64 dropped = m_port.bytesToWrite() + driverQueue();
+        qint64 dropped = m_port.bytesToWrite() + driverQueue() + m_pacedOut.waiting();
         if (m_cable)
             dropped += m_cable->discardTowardHost(m_handedOut - m_port.bytesToWrite());
-        m_handedOut -= m_port.bytesToWrite();
+        m_handedOut -= m_port.bytesToWrite() + m_pacedOut.clear();
         m_port.close();
         if (dropped > 0)
             emit outputDropped(dropped, m_openDevice);
@@ -228,6 +262,7 @@ bool SerialComm::setPortOpen(bool open)
     }
     m_openDevice = device;
     m_openIsPty = SerialDevice::isPseudoTerminal(m_port.handle());
+    updatePacing();
     m_eventQueued = false;
     emit opened();
     return true;
@@ -253,7 +288,7 @@ qint64 SerialComm::undeliveredOutput() const
 {
     if (!m_port.isOpen())
         return 0;
-    qint64 bytes = m_port.bytesToWrite() + driverQueue();
+    qint64 bytes = m_port.bytesToWrite() + driverQueue() + m_pacedOut.waiting();
     if (m_cable)
         bytes += m_cable->bytesTowardHost(m_handedOut - m_port.bytesToWrite());
     return bytes;
@@ -281,7 +316,10 @@ void SerialComm::drainOutput()
     QElapsedTimer waited;
     waited.start();
     while (m_port.isOpen() && waited.elapsed() < boundMs) {
-        if (m_port.bytesToWrite() > 0) {
+        if (m_pacedOut.waiting() > 0) {
+            writePaced();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else if (m_port.bytesToWrite() > 0) {
             m_port.waitForBytesWritten(int(std::min<qint64>(20, boundMs - waited.elapsed())) + 1);
         } else if (undeliveredOutput() > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -371,8 +409,14 @@ bool SerialComm::output(const QByteArray &bytes)
         return refuse(tr("port is not open"));
     if (bytes.isEmpty())
         return true;
-    if (m_port.bytesToWrite() + bytes.size() > kOutBufferLimit)
+    if (pendingOutput() + bytes.size() > kOutBufferLimit)
         return refuse(tr("the line does not take more output (send buffer full)"));
+    if (m_pacedOut.paces()) {
+        m_pacedOut.take(bytes, clock().nowNs());
+        m_handedOut += bytes.size();
+        writePaced();
+        return true;
+    }
     m_port.clearError();
     if (m_port.write(bytes) != bytes.size()) {
         const QString reason = m_port.errorString();
@@ -438,7 +482,7 @@ void SerialComm::onErrorOccurred(QSerialPort::SerialPortError error)
     // What the device took with it: the program's queue and whatever the driver still held.
     // Bytes of a write that the loss interrupts are not logged as sent, so they are no drop.
     const qint64 dropped = undeliveredOutput() - m_unloggedBytes;
-    m_handedOut -= m_port.bytesToWrite();
+    m_handedOut -= m_port.bytesToWrite() + m_pacedOut.clear();
     // Left open, a vanished device keeps raising the same error in a tight loop.
     m_port.close();
     m_port.clearError();

@@ -2,6 +2,7 @@
 
 #include "serial/commparameters.h"
 #include "serial/outputcable.h"
+#include "serial/pacedoutput.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -80,7 +81,10 @@ public:
     // output waiting for it has reached the cap.
     bool output(const QByteArray &bytes);
     // Output handed over but not yet taken by the driver.
-    qint64 pendingOutput() const { return m_port.isOpen() ? m_port.bytesToWrite() : 0; }
+    qint64 pendingOutput() const
+    {
+        return m_port.isOpen() ? m_port.bytesToWrite() + m_pacedOut.waiting() : 0;
+    }
     // Output handed over that the far end has not yet got: the program's queue, the driver's
     // output queue and a cable of the program's own.
     qint64 undeliveredOutput() const;
@@ -92,8 +96,9 @@ public:
     // Whether a cable of the program's own paces the bytes at the line's speed (it does
     // unless told otherwise); a real device's UART always does.
     void setPaced(bool paced);
-    // Whether the run lets anything pace at all (--pace none does not); on until told.
-    void setPacingAllowed(bool allowed) { m_pacingAllowed = allowed; }
+    // Whether the run lets the program pace a line nothing else paces (--pace none does not);
+    // off until told.
+    void setPacingAllowed(bool allowed);
     // The byte time the program must keep itself between the bytes it sends: on a
     // pseudo-terminal of someone else's, which nothing paces; 0 on a real device (its UART
     // keeps it) and on a cable of the program's own (the cable does).
@@ -143,6 +148,10 @@ private:
     void drainOutput();
     QSerialPort::FlowControl driverFlow() const;
     void breakWhenDrained(int ms);
+    void updatePacing();
+    // Writes the paced bytes that are due and arms a call for the next.
+    void writePaced();
+    SessionClock &clock() const;
     static QString permissionRemedy(const QString &device);
     qint64 driverQueue() const;
     void discardWaiting();
@@ -161,8 +170,11 @@ private:
     OutputCable *m_cable = nullptr;
     bool m_paced = true;
     LineFlow m_flow = LineFlow::None;
-    bool m_pacingAllowed = true;
+    // A port the program opens itself paces nothing unless the run asks it to.
+    bool m_pacingAllowed = false;
     bool m_openIsPty = false;
+    PacedOutput m_pacedOut;
+    bool m_pacedArmed = false;
     // Output handed to the port in all, less what a close threw away before the driver took it.
     qint64 m_handedOut = 0;
     // Bytes read from the driver in all, kept or thrown away.

@@ -33,7 +33,6 @@ CommSession::CommSession(SettingsRecords &records, SerialComm &port, CommLog &lo
     m_port.setClock(m_clock);
     connect(&m_port, &SerialComm::commEvent, this, &CommSession::onCommEvent);
     connect(&m_port, &SerialComm::portLost, this, &CommSession::onPortLost);
-    connect(&m_port, &SerialComm::opened, this, &CommSession::paceLine);
     connect(&m_supervisor, &PortSupervisor::said, &m_account, &LineAccount::portLine);
     connect(&m_supervisor, &PortSupervisor::reopened, this, [this] { m_port.setRThreshold(1); });
     connect(&m_port, &SerialComm::outputDropped, &m_account, &LineAccount::droppedOutput);
@@ -181,7 +180,6 @@ void CommSession::beginAnswering()
         prepareToPlay(*responder);
     } else {
         restoreSettingsLine();
-        paceLine();
         m_flow.setFlow(LineFlow::None);
         setInstrumentLines(ModemLines());
     }
@@ -199,7 +197,6 @@ void CommSession::prepareToPlay(Profile::Responder &responder)
     else
         applyProfileLine(instrument.line);
     m_port.setPaced(instrument.linePaced);
-    paceLine();
     m_flow.setFlow(instrument.flow);
     setInstrumentLines(instrument.lines);
     responder.setHostLines(m_hostDtr, m_hostRts);
@@ -364,11 +361,6 @@ bool CommSession::sendNow(const QByteArray &bytes)
     };
     m_line.enqueue(std::move(item));
     return !*refused;
-}
-
-void CommSession::paceLine()
-{
-    m_line.setLineByteNs(m_port.selfPacedByteNs());
 }
 
 bool CommSession::sendBreak(int ms)

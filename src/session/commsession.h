@@ -126,8 +126,6 @@ private:
     // The profile's [line] instead of the settings' port settings, and back.
     void applyProfileLine(const QString &line);
     void restoreSettingsLine();
-    // The output line keeps the line's speed itself where nothing else does.
-    void paceLine();
 
     SettingsRecords &m_records;
     SerialComm &m_port;

@@ -71,10 +71,7 @@ void OutputLine::pump()
         const quint64 id = head.id;
         const qint64 now = m_clock.nowNs();
         if (head.sent < head.item.bytes.size()) {
-            const qint64 gap = std::max(head.item.byteGapNs, m_lineByteNs);
-            if (head.sent == 0 && m_lineByteNs > 0)
-                head.item.dueNs = std::max(head.item.dueNs, m_lineFreeNs);
-            qint64 nextDue = head.item.dueNs + qint64(head.sent + (m_lineByteNs > 0 ? 1 : 0)) * gap;
+            qint64 nextDue = head.item.dueNs + qint64(head.sent) * head.item.byteGapNs;
             // Up to the next part's first byte, which waits for its pause.
             qsizetype partEnd = head.item.bytes.size();
             for (const auto &[offset, pauseNs] : head.item.pauses) {
@@ -90,8 +87,8 @@ void OutputLine::pump()
                 break;
             }
             qsizetype count = partEnd - head.sent;
-            if (gap > 0)
-                count = std::min<qsizetype>(count, 1 + (now - nextDue) / gap);
+            if (head.item.byteGapNs > 0)
+                count = std::min<qsizetype>(count, 1 + (now - nextDue) / head.item.byteGapNs);
             QString refusal;
             const bool taken = m_write(head.item.bytes.mid(head.sent, count), &refusal);
             if (m_queue.empty() || m_queue.front().id != id)
@@ -99,7 +96,6 @@ void OutputLine::pump()
             Queued &same = m_queue.front();
             if (taken) {
                 same.sent += count;
-                m_lineFreeNs = nextDue + (count - 1) * gap;
             } else { // the rest never reaches the wire: the log and the stream say what did
                 same.item.bytes.truncate(same.sent);
                 same.refusal = refusal;

@@ -55,10 +55,6 @@ public:
     // reason; other items go on.
     void cutAnswers(const QString &reason);
     bool isIdle() const { return m_queue.empty(); }
-    // A line that nothing beyond the port paces (a pseudo-terminal of someone else's): each
-    // byte is handed on when its stop bit would have ended, the next no sooner than the line
-    // is free. 0: the port's own UART, or a cable, keeps the line's speed.
-    void setLineByteNs(qint64 byteNs) { m_lineByteNs = byteNs; }
 
 private:
     struct Queued
@@ -78,9 +74,6 @@ private:
     std::deque<Queued> m_queue;
     quint64 m_lastId = 0;
     bool m_pumping = false;
-    qint64 m_lineByteNs = 0;
-    // When the last byte handed on ends on a line paced here.
-    qint64 m_lineFreeNs = 0;
     // The earliest moment a call on the clock is armed for; 0 when none is.
     qint64 m_armedForNs = 0;
 };

@@ -53,7 +53,7 @@ private:
     QString m_hostEnd;
     QString m_refusal;
     OutputCable *m_cable = nullptr;
-    bool m_pacingAllowed = true;
+    bool m_pacingAllowed = false;
     InstanceLock m_lock;
     // Gone before the lock is given up, after the windows that show it.
     Station m_station;

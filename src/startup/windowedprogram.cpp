@@ -79,6 +79,7 @@ int runWindowed(int &argc, char **argv, const StartOptions &options)
     Startup startup(folder, services);
     startupPtr = &startup;
     VirtualPort virtualPort;
+    startup.setPacingAllowed(options.paced);
     if (options.virtualPort) {
         if (!virtualPort.open(&error)) {
             std::fprintf(stderr, "kalo_rs232c: the virtual port cannot be made: %s\n",
@@ -89,7 +90,6 @@ int runWindowed(int &argc, char **argv, const StartOptions &options)
         startup.setPortDevice(virtualPort.portPath(), virtualPort.hostPath());
         startup.setOutputCable(&virtualPort);
     } else {
-        startup.setPacingAllowed(options.paced);
         startup.setPortDevice(options.portDevice);
     }
     if (!startup.Main()) {
