@@ -9,7 +9,10 @@ one read at a time in a tight select loop on the descriptor, noting when each by
 - a burst: commands written at once, whose answers (at least 2,000 bytes, or a second of line
   time at the low speeds) queue back to back;
 - continuous output whose text carries longer than its interval, so the line never rests.
-Each gives the rate measured against the line rate (bytes after the first over the time
+- XON/XOFF: with continuous output under `flow = "xonxoff"`, the host sends XOFF again and
+  again, and counts the bytes that still come once it has (two at most: the one on the line
+  and the one under way when the XOFF's own stop bit ends), and the time until the last.
+Each of the first two gives the rate measured against the line rate (bytes after the first over the time
 they took), the median and p99 spacing of the bytes, and the simulator's CPU time
 (utime + stime) over the run as a share of one core.
 """
@@ -65,6 +68,38 @@ def figures(name, speed, times, cpu, wall):
     report(f"{name} at {speed}: simulator CPU", 100 * cpu / wall, "% of a core", decimals=2)
 
 
+def xoff_figures(program, work, speed, quick):
+    folder = work / f"xoff-{speed}"
+    folder.mkdir()
+    write_folder(folder, b"1", b"1")
+    text = "0123456789" * 9 + "ABCDEFGH"
+    interval = max(0.005, round(len(text) * 10 / speed / 1.5, 4))
+    (folder / "xoff.toml").write_text(
+        f'[line]\nspeed = {speed}\nflow = "xonxoff"\n[continuous]\ntext = "{text}"\n'
+        f'interval = {interval}\nenabled = true\n')
+    sim = Simulator(program, folder, "--profile", str(folder / "xoff.toml"))
+    counts, lasts = [], []
+    try:
+        with serial.Serial(sim.host_port, speed) as host:
+            for _ in range(10 if quick else 40):
+                host.write(b"\x11")
+                arrivals(host.fd, 50, 1)
+                sent = time.perf_counter()
+                host.write(b"\x13")
+                after = arrivals(host.fd, 1000, 0.05)
+                counts.append(len(after))
+                lasts.append((after[-1] - sent) * 1e6 if after else 0.0)
+    finally:
+        sim.process.kill()
+        sim.wait()
+    byte_us = 1e7 / speed
+    report(f"XOFF at {speed}: bytes after it, p50", percentile(counts, 50), "bytes", "<= 2",
+           decimals=1)
+    report(f"XOFF at {speed}: bytes after it, p90", percentile(counts, 90), "bytes", decimals=1)
+    report(f"XOFF at {speed}: last byte after it, p50", percentile(lasts, 50) / byte_us,
+           "byte times", "<= 2", decimals=2)
+
+
 def run(program, work, speed, quick):
     folder = work / str(speed)
     folder.mkdir()
@@ -101,6 +136,8 @@ def main():
     with tempfile.TemporaryDirectory(prefix="kalo-rate-") as tmp:
         for speed in SPEEDS:
             run(program, Path(tmp), speed, quick)
+        for speed in (9600, 115200):
+            xoff_figures(program, Path(tmp), speed, quick)
 
 
 if __name__ == "__main__":
