@@ -1,4 +1,6 @@
+#include "monitor/exchangemodel.h"
 #include "monitor/monitorwindow.h"
+#include "platform/sessionclock.h"
 #include "runningwindow.h"
 
 #include <QAbstractItemView>
@@ -32,6 +34,8 @@ private slots:
     void shouldChangeTheRunThroughRequests();
     void shouldClaimEachWriteOfAnAnswerAndFollowTheLines();
     void shouldKeepOnlyTheLastRows();
+    void shouldShowWhatTheLineItselfDid_data();
+    void shouldShowWhatTheLineItselfDid();
     void shouldShowACutLogLineWholeInATooltip();
 };
 
@@ -284,6 +288,45 @@ void tst_Monitor::shouldKeepOnlyTheLastRows()
     QCOMPARE(table->model()->rowCount(), 20);
     QCOMPARE(table->model()->index(19, 3).data().toString(), QStringLiteral("T00[CR]"));
     QCOMPARE(table->model()->index(19, 4).data().toString(), QStringLiteral("target"));
+}
+
+void tst_Monitor::shouldShowWhatTheLineItselfDid_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("row");
+    const auto row = [](const char *name, LineEvent::Kind kind, const QByteArray &bytes,
+                        const char *message, const char *shown) {
+        QTest::newRow(name) << int(kind) << bytes << QString::fromUtf8(message) << QString::fromUtf8(shown);
+    };
+    row("overrun", LineEvent::Kind::Overrun, "Q\r", "", "受信 51 0D Q[CR] 受信バッファあふれ");
+    row("xoff", LineEvent::Kind::Flow, "", "XOFF", "送信 13 [DC3] 受信バッファ 24/32: XOFF");
+    row("cts", LineEvent::Kind::Flow, "", "CTS off", "送信   受信バッファ 24/32: CTS off");
+    row("break sent", LineEvent::Kind::BreakSent, "", "", "送信   ブレーク 24 ms");
+    row("break from the host", LineEvent::Kind::Break, "", "", "受信   ブレーク 24 ms");
+}
+
+void tst_Monitor::shouldShowWhatTheLineItselfDid()
+{
+    QFETCH(int, kind);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    ExchangeModel model(10);
+    LineEvent event;
+    event.kind = LineEvent::Kind(kind);
+    event.atNs = SessionClock::steady().nowNs();
+    event.bytes = bytes;
+    event.message = message;
+    event.count = 24;
+    event.size = 32;
+    model.take(event);
+    model.announce();
+    QCOMPARE(model.rowCount(), 1);
+    QStringList cells;
+    for (const int column : { 1, 2, 3, 6 })
+        cells << model.index(0, column).data().toString();
+    QTEST(cells.join(QLatin1Char(' ')), "row");
 }
 
 void tst_Monitor::shouldShowACutLogLineWholeInATooltip()

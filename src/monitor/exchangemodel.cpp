@@ -64,9 +64,40 @@ void ExchangeModel::take(const LineEvent &event)
         m_lastReadNs.reset();
         m_unclaimed.clear();
         return;
+    case LineEvent::Kind::Overrun:
+    case LineEvent::Kind::Flow:
+    case LineEvent::Kind::Break:
+    case LineEvent::Kind::BreakSent:
+        noteLine(event);
+        return;
     default:
         return;
     }
+}
+
+// What the line itself did, beside the exchanges: bytes lost to a full receive buffer, the
+// instrument's XOFF and XON, breaks either way.
+void ExchangeModel::noteLine(const LineEvent &event)
+{
+    Row row;
+    row.time = timeOf(m_stamps, event.atNs);
+    switch (event.kind) {
+    case LineEvent::Kind::Overrun:
+        row.bytes = event.bytes;
+        row.note = QStringLiteral("受信バッファあふれ");
+        break;
+    case LineEvent::Kind::Flow:
+        row.outgoing = true;
+        if (event.message == QLatin1String("XOFF") || event.message == QLatin1String("XON"))
+            row.bytes = QByteArray(1, event.message == QLatin1String("XOFF") ? '\x13' : '\x11');
+        row.note = QStringLiteral("受信バッファ %1/%2: %3").arg(event.count).arg(event.size).arg(event.message);
+        break;
+    default:
+        row.outgoing = event.kind == LineEvent::Kind::BreakSent;
+        row.note = QStringLiteral("ブレーク %1 ms").arg(event.count);
+        break;
+    }
+    append(std::move(row));
 }
 
 void ExchangeModel::claimAnswer(const LineEvent &event)

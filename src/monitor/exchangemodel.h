@@ -61,6 +61,7 @@ private:
     bool claimWrites(const LineEvent &event);
     void noteUnanswered(const LineEvent &event);
     QString cell(const Row &row, int column) const;
+    void noteLine(const LineEvent &event);
     void changed(qint64 sequence);
 
     int m_limit;
