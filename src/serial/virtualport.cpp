@@ -15,6 +15,10 @@ constexpr qint64 kSettleNs = 2'000'000;
 // Bytes handed to the program's end are taken to be on their way for this long at most: far
 // longer than the kernel takes to move them, even on a machine under load.
 constexpr qint64 kArrivalBoundNs = 20'000'000;
+// A host's write reaches the relay through the same kind of queue, and may come in two reads
+// when it straddles the queue's buffers: after a read from the host, the rest of what it
+// wrote may be on its way for this long.
+constexpr qint64 kHostWriteSettleNs = 5'000'000;
 // Below this much room the host's end is asked how much it holds.
 constexpr qint64 kRoomSlack = 512;
 // How often the relay looks whether a host that stopped reading has read again: a pty master
@@ -218,7 +222,7 @@ bool VirtualPort::carriesInput(qint64 takenByProgram)
     if (!m_host.isOpen())
         return false;
     const std::lock_guard<std::mutex> still(m_moving);
-    if (m_toPort.waiting() > 0 || m_host.unreadAtMaster() > 0)
+    if (m_toPort.waiting() > 0 || m_host.unreadAtMaster() > 0 || steadyNs() < m_hostReadUntilNs)
         return true;
     // Bytes written to a pty master reach its slave through a kernel work queue, which a busy
     // machine can hold up for longer than a frame's silence. Once they have had time to
@@ -320,7 +324,10 @@ void VirtualPort::relay()
         if (watches[1].readable && m_toPort.wantsInput()) {
             // A host that has just set its speed writes at once: the bytes go at that speed.
             lookAtHostSpeed();
+            const qint64 before = m_toPort.readInAll();
             hostReadable = m_toPort.fill(m_host.master(), readNs);
+            if (m_toPort.readInAll() > before)
+                m_hostReadUntilNs = readNs + kHostWriteSettleNs;
         }
     }
 }

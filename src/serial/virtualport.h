@@ -93,6 +93,8 @@ private:
     qint64 m_handedToProgram = 0;
     qint64 m_lostBeforeProgram = 0;
     qint64 m_recentToProgramUntilNs = 0;
+    // Until when the rest of the host's last write may still be on its way to the relay.
+    qint64 m_hostReadUntilNs = 0;
     CommParameters m_instrument;
     bool m_pacedByLine = true;
     bool m_pacingAllowed = true;

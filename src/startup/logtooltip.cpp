@@ -8,13 +8,16 @@
 LogToolTip::LogToolTip(QAbstractItemView &view)
     : QObject(&view)
     , m_view(view)
+    , m_viewport(view.viewport())
 {
-    m_view.viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
 }
 
 bool LogToolTip::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != m_view.viewport() || event->type() != QEvent::ToolTip)
+    // Kept from the start: while the view is destroyed its viewport still sends events, and
+    // the view is no scroll area any more to be asked for it.
+    if (event->type() != QEvent::ToolTip || watched != m_viewport)
         return QObject::eventFilter(watched, event);
     const auto *help = static_cast<QHelpEvent *>(event);
     const QModelIndex index = m_view.indexAt(help->pos());

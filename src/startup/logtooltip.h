@@ -18,4 +18,5 @@ protected:
 
 private:
     QAbstractItemView &m_view;
+    QObject *m_viewport;
 };
