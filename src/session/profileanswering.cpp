@@ -140,12 +140,18 @@ void ProfileAnswering::onDeadline(quint64 generation)
         return;
     m_deadlineArmedFor = 0;
     if (m_lateInput) {
-        const bool arriving = m_lateInput(m_framer->deadlineNs() - 1);
+        const qint64 before = m_framer->deadlineNs();
+        const bool arriving = m_lateInput(before - 1);
         if (generation != m_generation || !m_framer)
             return;
-        if (arriving && m_framer->deadlineIsSilence()
-            && m_framer->deadlineNs() != Profile::Framer::kNoDeadline) {
-            const qint64 again = m_clock.nowNs() + kArrivingRecheckNs;
+        const qint64 after = m_framer->deadlineNs();
+        const bool silence = m_framer->deadlineIsSilence() && after != Profile::Framer::kNoDeadline;
+        // Bytes taken only now, late: the event loop was behind, and what follows them may be
+        // as late. The line is silent once it has been so for a whole span as seen from here.
+        const bool tookLate = silence && before != Profile::Framer::kNoDeadline && after != before;
+        if (silence && (arriving || tookLate)) {
+            const qint64 now = m_clock.nowNs();
+            const qint64 again = arriving ? now + kArrivingRecheckNs : now + (after - (before - 1));
             m_deadlineArmedFor = again;
             m_clock.callAt(again, this, [this, generation] { onDeadline(generation); });
             return;
