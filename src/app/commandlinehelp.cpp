@@ -18,8 +18,8 @@ const char kRunning[] =
         "  --virtual-port      make a pseudo-terminal pair and use one end as the port;\n"
         "                      the host end is printed first as HOST_PORT=<path>\n"
         "  --port DEVICE       use DEVICE instead of the device of the port number\n"
-        "  --pace line|none    with --virtual-port: carry bytes both ways at the line's\n"
-        "                      speed, as a cable does (line, the default), or at once\n"
+        "  --pace line|none    on a virtual port or a pseudo-terminal: carry bytes at the\n"
+        "                      line's speed, as a cable does (line, the default), or at once\n"
         "  --folder DIR        application folder (settings files, LogData, lock)\n"
         "  --help              print this text\n"
         "  --version           print the version\n";
