@@ -131,9 +131,14 @@ void CableDirection::scheduleBreak(qint64 after, qint64 durationNs)
     m_breaks.emplace_back(after, durationNs);
 }
 
+qint64 CableDirection::handedInAll() const
+{
+    return m_readInAll - (m_end - m_begin);
+}
+
 bool CableDirection::breakReached() const
 {
-    return !m_breaks.empty() && m_readInAll - (m_end - m_begin) >= m_breaks.front().first;
+    return !m_breaks.empty() && handedInAll() >= m_breaks.front().first;
 }
 
 qint64 CableDirection::beforeBreak() const
@@ -141,8 +146,7 @@ qint64 CableDirection::beforeBreak() const
     const qint64 waitingBytes = m_end - m_begin;
     if (m_breaks.empty())
         return waitingBytes;
-    const qint64 handedInAll = m_readInAll - waitingBytes;
-    return std::clamp<qint64>(m_breaks.front().first - handedInAll, 0, waitingBytes);
+    return std::clamp<qint64>(m_breaks.front().first - handedInAll(), 0, waitingBytes);
 }
 
 // The break starts once the last byte before it has ended on the line; the receiver sees it

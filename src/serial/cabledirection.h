@@ -68,6 +68,8 @@ private:
     qint64 firstEndNs(qint64 nowNs) const;
     // Sends the break that is due, if it is; false while the line is still busy with it.
     bool breakIfDue(qint64 nowNs);
+    // Bytes read in all that have gone on.
+    qint64 handedInAll() const;
     // The bytes before the next break have all gone on.
     bool breakReached() const;
     // How many waiting bytes may go before the next break.

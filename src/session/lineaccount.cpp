@@ -66,18 +66,19 @@ void LineAccount::hostLines(bool dtr, bool rts)
 
 void LineAccount::hostBreak(int ms)
 {
-    m_log.appendStamped(LineTexts::hostBreak(ms));
-    LineEvent event;
-    event.kind = LineEvent::Kind::Break;
-    event.count = ms;
-    report(event);
+    logBreak(LineEvent::Kind::Break, LineTexts::hostBreak(ms), ms);
 }
 
 void LineAccount::breakSent(int ms)
 {
-    m_log.appendStamped(LineTexts::breakSent(ms));
+    logBreak(LineEvent::Kind::BreakSent, LineTexts::breakSent(ms), ms);
+}
+
+void LineAccount::logBreak(LineEvent::Kind kind, const QString &line, int ms)
+{
+    m_log.appendStamped(line);
     LineEvent event;
-    event.kind = LineEvent::Kind::BreakSent;
+    event.kind = kind;
     event.count = ms;
     report(event);
 }

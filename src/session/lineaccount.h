@@ -51,6 +51,7 @@ signals:
     void lineEvent(const LineEvent &event);
 
 private:
+    void logBreak(LineEvent::Kind kind, const QString &line, int ms);
     SessionClock &m_clock;
     CommLog &m_log;
     LineCounters m_counters;
